@@ -2,7 +2,7 @@
 
 #include <GL/glut.h>
 
-#include <SOIL/SOIL.h>
+#include "picture_guard.h"
 
 float xRot = 40.0f;
 float yRot = 0.0f;
@@ -39,8 +39,7 @@ const Corner faces[6][4] = {
 int LoadGLTextures() {
   int status = 1;
   for (int i = 0; i < 6; i++) {
-    texture[i] = SOIL_load_OGL_texture(faceFiles[i], SOIL_LOAD_AUTO,
-                                       SOIL_CREATE_NEW_ID, SOIL_FLAG_INVERT_Y);
+    texture[i] = LoadGuardedTexture(faceFiles[i]);
     if (texture[i] == 0)
       status = 0;
     glBindTexture(GL_TEXTURE_2D, texture[i]);
