@@ -1,0 +1,20 @@
+# Sourced by ./run, ./test, ./bench and ./package: need_packages PKG... installs
+# the Debian packages that are not installed yet (through sudo when not root).
+need_packages() {
+  local missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
+      missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing ${missing[*]}" >&2
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
+    --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# What building and running the viewer needs.
+BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglu1-mesa-dev libgl-dev
+                libsoil-dev libgl1-mesa-dri)

@@ -1,0 +1,31 @@
+// Reading what a frame shows: colours at pixels, and the rotation angles that
+// a frame's model-view matrix was built from.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "test_pictures.h"
+
+// An RGBA image as glReadPixels returns it: bottom row first.
+struct Image {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgba;
+};
+
+// Empty when the colour at (x, y) (GL window coordinates) is within
+// `tolerance` of `expected` in every channel; otherwise a message naming the
+// pixel, the expected and the found colour.
+std::string probe_pixel(const Image &img, int x, int y, Rgb expected,
+                        int tolerance = 8);
+
+// Angles (degrees) of glTranslatef(0, 0, -5) . Rx(a) . Ry(b) . Rz(c), from a
+// column-major model-view matrix, for z within (-90, 90) and y not near 90 or
+// 270 (where x and z cannot be told apart). Results lie in (-180, 180].
+struct Angles {
+  double x, y, z;
+};
+Angles angles_of(const float *modelview);
+
+// The model-view matrix a frame at these angles should have.
+void expected_modelview(double x, double y, double z, float out[16]);

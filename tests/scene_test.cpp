@@ -1,0 +1,365 @@
+// The scene in a real GL context (Mesa under X): pictures become textures,
+// the render state, the angles each frame, what each frame shows, the
+// projection and the keys.
+#include <GL/glu.h>
+#include <GL/glut.h>
+#include <cmath>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "pixel_probe.h"
+#include "scene.h"
+#include "test_pictures.h"
+
+// From the viewer's main.cpp, built into this test with its main renamed.
+void reshape(int width, int height);
+void keyboard(unsigned char key, int x, int y);
+
+// The last frame the scene showed, read from the back buffer just before the
+// real swap; the scene's call to glutSwapBuffers lands here first.
+static Image lastFrame;
+static float lastModelview[16];
+
+extern "C" void glutSwapBuffers() {
+  GLint vp[4];
+  glGetIntegerv(GL_VIEWPORT, vp);
+  lastFrame.width = vp[2];
+  lastFrame.height = vp[3];
+  lastFrame.rgba.assign(size_t(vp[2]) * vp[3] * 4, 0);
+  glReadBuffer(GL_BACK);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, vp[2], vp[3], GL_RGBA, GL_UNSIGNED_BYTE,
+               lastFrame.rgba.data());
+  glGetFloatv(GL_MODELVIEW_MATRIX, lastModelview);
+  using Swap = void (*)();
+  static Swap real =
+      reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "glutSwapBuffers"));
+  real();
+}
+
+namespace {
+
+const Rgb kWhite = {255, 255, 255};
+const Rgb kBlack = {0, 0, 0};
+
+// Each test gets a new window, so a new GL context with default state, and a
+// folder of its own as working directory.
+class SceneTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowSize(480, 360);
+    window = glutCreateWindow("Vorlix scene test");
+    dir = make_temp_dir();
+    ASSERT_EQ(0, chdir(dir.c_str()));
+    xRot = 40.0f;
+    yRot = 0.0f;
+    zRot = 0.0f;
+  }
+  void TearDown() override {
+    glutDestroyWindow(window);
+    remove_tree(dir);
+  }
+  // Draws one frame with the angles it will show (before the spin step).
+  void drawAt(float x, float y, float z) {
+    xRot = x;
+    yRot = y - 0.5f;
+    zRot = z;
+    display();
+  }
+  int window = 0;
+  std::string dir;
+};
+
+void expectRenderStateSet() {
+  EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+  EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+  GLint v = 0;
+  glGetIntegerv(GL_DEPTH_FUNC, &v);
+  EXPECT_EQ(GL_LEQUAL, v);
+  glGetIntegerv(GL_SHADE_MODEL, &v);
+  EXPECT_EQ(GL_SMOOTH, v);
+  glGetIntegerv(GL_PERSPECTIVE_CORRECTION_HINT, &v);
+  EXPECT_EQ(GL_NICEST, v);
+  GLfloat clear[4], depth = 0;
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+  EXPECT_FLOAT_EQ(0.0f, clear[0]);
+  EXPECT_FLOAT_EQ(0.0f, clear[1]);
+  EXPECT_FLOAT_EQ(0.0f, clear[2]);
+  EXPECT_FLOAT_EQ(0.5f, clear[3]);
+  glGetFloatv(GL_DEPTH_CLEAR_VALUE, &depth);
+  EXPECT_FLOAT_EQ(1.0f, depth);
+  EXPECT_EQ(GL_NO_ERROR, glGetError());
+}
+
+void expectLinearTexture(unsigned int name, int width, int height) {
+  ASSERT_TRUE(glIsTexture(name)) << "texture " << name;
+  glBindTexture(GL_TEXTURE_2D, name);
+  GLint w = 0, h = 0, mag = 0, min = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &mag);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min);
+  EXPECT_EQ(width, w) << "texture " << name;
+  EXPECT_EQ(height, h) << "texture " << name;
+  EXPECT_EQ(GL_LINEAR, mag) << "texture " << name;
+  EXPECT_EQ(GL_LINEAR, min) << "texture " << name;
+}
+
+TEST_F(SceneTest, SixPicturesBecomeSixTexturesEachFromItsOwnFile) {
+  // Distinct sizes tell which file each texture came from.
+  for (int i = 0; i < 6; i++)
+    write_quadrant_picture("b" + std::to_string(i + 1) + ".jpg", 8 << i,
+                           64 >> i, kFaceColours[i]);
+  EXPECT_EQ(1, init());
+  for (int i = 0; i < 6; i++) {
+    EXPECT_NE(0u, texture[i]) << "face " << i;
+    for (int j = 0; j < i; j++)
+      EXPECT_NE(texture[j], texture[i]) << "faces " << j << " and " << i;
+    expectLinearTexture(texture[i], 8 << i, 64 >> i);
+  }
+  expectRenderStateSet();
+}
+
+TEST_F(SceneTest, MissingPictureLeavesItsFaceEmptyAndTheRestIntact) {
+  write_face_pictures(".");
+  ASSERT_EQ(0, unlink("b3.jpg"));
+  EXPECT_EQ(0, init());
+  EXPECT_EQ(0u, texture[2]);
+  for (int i : {0, 1, 3, 4, 5})
+    expectLinearTexture(texture[i], 64, 64);
+  // The render state is set all the same, so the cube still hides its far
+  // faces.
+  expectRenderStateSet();
+}
+
+TEST_F(SceneTest, AllPicturesMissingOrUnreadable) {
+  EXPECT_EQ(0, init());
+  for (int i = 0; i < 6; i++)
+    EXPECT_EQ(0u, texture[i]) << "face " << i;
+  expectRenderStateSet();
+
+  // Not pictures at all, or formats SOIL does not read.
+  write_bytes("b1.jpg", "");
+  write_bytes("b2.jpg", "just some text, not a picture\n");
+  write_bytes("b3.jpg", "GIF89a\x01\x00\x01\x00\x00\x00\x00;");
+  write_bytes("b4.jpg", std::string("\x89PNG\r\n\x1a\n", 8));
+  ASSERT_EQ(0, mkdir("b5.jpg", 0700));
+  ASSERT_EQ(0, symlink("/nonexistent/b6.jpg", "b6.jpg"));
+  EXPECT_EQ(0, init());
+  for (int i = 0; i < 6; i++)
+    EXPECT_EQ(0u, texture[i]) << "face " << i;
+}
+
+TEST_F(SceneTest, SpinAndWrapOfTheAngles) {
+  write_face_pictures(".");
+  init();
+  reshape(480, 360);
+
+  // The first frame after start-up.
+  display();
+  EXPECT_EQ(40.0f, xRot);
+  EXPECT_EQ(0.5f, yRot);
+  EXPECT_EQ(0.0f, zRot);
+  float m[16];
+  expected_modelview(40, 0.5, 0, m);
+  for (int i = 0; i < 16; i++)
+    EXPECT_NEAR(m[i], lastModelview[i], 1e-5) << "model-view element " << i;
+
+  // Exactly 360 is drawn as 360; the next step is drawn at 0.
+  yRot = 359.5f;
+  display();
+  EXPECT_EQ(360.0f, yRot);
+  display();
+  EXPECT_EQ(0.0f, yRot);
+  expected_modelview(40, 0, 0, m);
+  for (int i = 0; i < 16; i++)
+    EXPECT_NEAR(m[i], lastModelview[i], 1e-5) << "model-view element " << i;
+
+  // The excess is dropped, not carried: 361 becomes 0, not 1.
+  yRot = 360.5f;
+  display();
+  EXPECT_EQ(0.0f, yRot);
+
+  // x and z wrap on their own, leaving the other angles alone.
+  xRot = 361.0f;
+  zRot = 360.0f;
+  yRot = 10.0f;
+  display();
+  EXPECT_EQ(0.0f, xRot);
+  EXPECT_EQ(360.0f, zRot);
+  EXPECT_EQ(10.5f, yRot);
+  zRot = 360.25f;
+  xRot = 100.0f;
+  display();
+  EXPECT_EQ(0.0f, zRot);
+  EXPECT_EQ(100.0f, xRot);
+  EXPECT_EQ(11.0f, yRot);
+
+  // 721 frames make one turn of the automatic spin.
+  yRot = 0.0f;
+  for (int i = 0; i < 720; i++)
+    display();
+  EXPECT_EQ(360.0f, yRot);
+  display();
+  EXPECT_EQ(0.0f, yRot);
+}
+
+// Screen centre and the centres of the four quarters of the face square
+// that faces the eye head-on (the square spans about 78 pixels either side
+// of the centre at 480 x 360).
+constexpr int cx = 240, cy = 180, q = 39;
+
+void expectQuadrants(const Quadrants &seen, const char *what) {
+  SCOPED_TRACE(what);
+  EXPECT_EQ("", probe_pixel(lastFrame, cx - q, cy + q, seen.topLeft));
+  EXPECT_EQ("", probe_pixel(lastFrame, cx + q, cy + q, seen.topRight));
+  EXPECT_EQ("", probe_pixel(lastFrame, cx - q, cy - q, seen.bottomLeft));
+  EXPECT_EQ("", probe_pixel(lastFrame, cx + q, cy - q, seen.bottomRight));
+}
+
+Quadrants turnedHalfway(const Quadrants &p) {
+  return {p.bottomRight, p.bottomLeft, p.topRight, p.topLeft};
+}
+
+TEST_F(SceneTest, EachFaceShowsItsOwnPictureTheRightWayRound) {
+  write_face_pictures(".");
+  ASSERT_EQ(1, init());
+  reshape(480, 360);
+  const auto &c = kFaceColours;
+
+  drawAt(0, 0, 0);
+  expectQuadrants(c[0], "front, upright");
+  EXPECT_EQ("", probe_pixel(lastFrame, 5, 5, kBlack)) << "background";
+  EXPECT_EQ("", probe_pixel(lastFrame, 474, 354, kBlack)) << "background";
+  drawAt(0, 180, 0);
+  expectQuadrants(c[1], "back, upright when the cube is turned round");
+  drawAt(90, 0, 0);
+  expectQuadrants(c[2], "top, upright when tipped towards the eye");
+  drawAt(270, 0, 0);
+  expectQuadrants(turnedHalfway(c[3]),
+                  "bottom, upside down when tipped away from the eye");
+  drawAt(0, 270, 0);
+  expectQuadrants(c[4], "right, upright when the cube is turned left");
+  drawAt(0, 90, 0);
+  expectQuadrants(c[5], "left, upright when the cube is turned right");
+
+  // z turns the face in the screen's plane: a quarter turn counter-clockwise.
+  drawAt(0, 0, 90);
+  expectQuadrants(
+      {c[0].topRight, c[0].bottomRight, c[0].topLeft, c[0].bottomLeft},
+      "front, turned a quarter by z");
+}
+
+TEST_F(SceneTest, NearFacesHideFarOnes) {
+  write_face_pictures(".");
+  ASSERT_EQ(1, init());
+  reshape(480, 360);
+  // Head-on, the back face and the insides of top and bottom lie behind the
+  // front face, and are drawn after it.
+  drawAt(0, 0, 0);
+  EXPECT_EQ("",
+            probe_pixel(lastFrame, cx - 10, cy + 10, kFaceColours[0].topLeft));
+  EXPECT_EQ("",
+            probe_pixel(lastFrame, cx - 65, cy + 65, kFaceColours[0].topLeft));
+  EXPECT_EQ("", probe_pixel(lastFrame, cx + 65, cy - 65,
+                            kFaceColours[0].bottomRight));
+}
+
+TEST_F(SceneTest, MissingPictureShowsWhiteAndStillHidesTheFarFaces) {
+  write_face_pictures(".");
+  ASSERT_EQ(0, unlink("b1.jpg"));
+  EXPECT_EQ(0, init());
+  reshape(480, 360);
+
+  drawAt(0, 0, 0);
+  expectQuadrants({kWhite, kWhite, kWhite, kWhite}, "front, missing");
+  EXPECT_EQ("", probe_pixel(lastFrame, cx - 65, cy + 65, kWhite));
+  EXPECT_EQ("", probe_pixel(lastFrame, 5, 5, kBlack)) << "background";
+  drawAt(0, 180, 0);
+  expectQuadrants(kFaceColours[1], "back, still textured");
+  drawAt(90, 0, 0);
+  expectQuadrants(kFaceColours[2], "top, still textured");
+}
+
+TEST_F(SceneTest, ProjectionFollowsTheWindowSize) {
+  struct Size {
+    int w, h;
+    double aspect;
+    int viewportHeight;
+  };
+  for (Size s : {Size{480, 360, 480.0 / 360.0, 360}, Size{800, 200, 4.0, 200},
+                 Size{123, 457, 123.0 / 457.0, 457}, Size{300, 0, 300.0, 1}}) {
+    SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h));
+    glMatrixMode(GL_TEXTURE);
+    reshape(s.w, s.h);
+    GLint vp[4], mode;
+    glGetIntegerv(GL_VIEWPORT, vp);
+    EXPECT_EQ(0, vp[0]);
+    EXPECT_EQ(0, vp[1]);
+    EXPECT_EQ(s.w, vp[2]);
+    EXPECT_EQ(s.viewportHeight, vp[3]);
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    EXPECT_EQ(GL_MODELVIEW, mode);
+
+    // 60 degrees vertically, near 1, far 100.
+    double f = 1.0 / std::tan(30.0 * M_PI / 180.0), n = 1.0, fa = 100.0;
+    float p[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, p);
+    EXPECT_NEAR(f / s.aspect, p[0], 1e-5);
+    EXPECT_NEAR(f, p[5], 1e-5);
+    EXPECT_NEAR((fa + n) / (n - fa), p[10], 1e-5);
+    EXPECT_NEAR(-1.0, p[11], 1e-6);
+    EXPECT_NEAR(2 * fa * n / (n - fa), p[14], 1e-5);
+    EXPECT_NEAR(0.0, p[15], 1e-6);
+  }
+}
+
+TEST_F(SceneTest, CubeStaysSquareInAWideWindow) {
+  write_face_pictures(".");
+  ASSERT_EQ(1, init());
+  glutReshapeWindow(720, 360);
+  reshape(720, 360);
+  drawAt(0, 0, 0);
+  // The front face spans about 78 pixels either side of the centre, across
+  // as well as up and down.
+  const Rgb tl = kFaceColours[0].topLeft;
+  EXPECT_EQ("", probe_pixel(lastFrame, 360 - 74, 180 + 74, tl));
+  EXPECT_EQ("", probe_pixel(lastFrame, 360 - 84, 180 + 40, kBlack));
+  EXPECT_EQ("", probe_pixel(lastFrame, 360 - 40, 180 + 84, kBlack));
+}
+
+TEST_F(SceneTest, KeysTurnByExactlyOneDegree) {
+  keyboard('x', 10, 20);
+  EXPECT_EQ(41.0f, xRot);
+  keyboard('y', 0, 0);
+  keyboard('y', 0, 0);
+  EXPECT_EQ(2.0f, yRot);
+  keyboard('z', 0, 0);
+  EXPECT_EQ(1.0f, zRot);
+
+  // Case matters, and no other key turns anything.
+  for (unsigned char key : {'X', 'Y', 'Z', 'a', 'q', ' ', '\033', '\r', '0'})
+    keyboard(key, 0, 0);
+  EXPECT_EQ(41.0f, xRot);
+  EXPECT_EQ(2.0f, yRot);
+  EXPECT_EQ(1.0f, zRot);
+
+  // Keys do not wrap; the next frame does.
+  xRot = 360.0f;
+  keyboard('x', 0, 0);
+  EXPECT_EQ(361.0f, xRot);
+  display();
+  EXPECT_EQ(0.0f, xRot);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (!::testing::GTEST_FLAG(list_tests))
+    glutInit(&argc, argv);
+  return RUN_ALL_TESTS();
+}

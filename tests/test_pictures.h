@@ -1,0 +1,33 @@
+// Pictures and folders written by the tests.
+#pragma once
+
+#include <array>
+#include <string>
+
+struct Rgb {
+  unsigned char r, g, b;
+};
+
+// Quadrant colours of a picture as it is normally viewed.
+struct Quadrants {
+  Rgb topLeft, topRight, bottomLeft, bottomRight;
+};
+
+// Six pictures whose 24 quadrant colours all differ from each other, from
+// black and from white.
+extern const std::array<Quadrants, 6> kFaceColours;
+
+// A fresh empty folder under the system's temporary folder.
+std::string make_temp_dir();
+void remove_tree(const std::string &dir);
+
+// Writes an uncompressed TGA picture (SOIL judges the format by content, so
+// the name may end in .jpg): each quarter its own colour, no blur.
+void write_quadrant_picture(const std::string &path, int width, int height,
+                            const Quadrants &q);
+
+// b1.jpg ... b6.jpg with kFaceColours, 64 x 64.
+void write_face_pictures(const std::string &dir);
+
+void write_bytes(const std::string &path, const std::string &bytes);
+std::string read_file(const std::string &path);

@@ -1,0 +1,178 @@
+#include "viewer_process.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_pictures.h"
+
+long long ViewerProcess::now_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+std::string run_command(const std::string &cmd) {
+  std::string out;
+  if (FILE *p = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+      out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+ViewerProcess::ViewerProcess(const std::string &dir, bool capture_first,
+                             const std::string &binary)
+    : dir_(dir), work_(make_temp_dir()) {
+  std::string probe = work_ + "/probe";
+  int fd = open(probe.c_str(), O_RDWR | O_CREAT, 0600);
+  if (fd < 0 || ftruncate(fd, sizeof(ProbeState)) != 0)
+    std::abort();
+  void *p = mmap(nullptr, sizeof(ProbeState), PROT_READ | PROT_WRITE,
+                 MAP_SHARED, fd, 0);
+  close(fd);
+  if (p == MAP_FAILED)
+    std::abort();
+  state_ = static_cast<ProbeState *>(p);
+  if (capture_first)
+    state_->capture_request = 1;
+
+  std::string out = work_ + "/output";
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (chdir(dir.c_str()) != 0)
+      _exit(127);
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(o, STDOUT_FILENO);
+    dup2(o, STDERR_FILENO);
+    setenv("LD_PRELOAD", FRAME_PROBE, 1);
+    setenv("VORLIX_PROBE_FILE", probe.c_str(), 1);
+    // The probe is preloaded ahead of a sanitizer runtime, which is fine.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    std::string options =
+        std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+    setenv("ASAN_OPTIONS", options.c_str(), 1);
+    execl(binary.c_str(), binary.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+}
+
+ViewerProcess::~ViewerProcess() {
+  stop();
+  munmap(state_, sizeof(ProbeState));
+  remove_tree(work_);
+}
+
+bool ViewerProcess::alive() {
+  if (pid_ <= 0)
+    return false;
+  int status;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+FrameRecord ViewerProcess::record() const {
+  FrameRecord r;
+  for (;;) {
+    uint32_t before = __atomic_load_n(&state_->seq, __ATOMIC_ACQUIRE);
+    if (before % 2 == 0) {
+      r.frames = state_->frames;
+      r.window = state_->window;
+      r.first_swap_ns = state_->first_swap_ns;
+      std::memcpy(r.viewport, state_->viewport, sizeof r.viewport);
+      std::memcpy(r.projection, state_->projection, sizeof r.projection);
+      std::memcpy(r.modelview, state_->modelview, sizeof r.modelview);
+      if (__atomic_load_n(&state_->seq, __ATOMIC_ACQUIRE) == before)
+        return r;
+    }
+    usleep(100);
+  }
+}
+
+bool ViewerProcess::wait_frames(unsigned long long count, double timeout_s) {
+  long long end = now_ns() + (long long)(timeout_s * 1e9);
+  while (now_ns() < end) {
+    if (record().frames >= count)
+      return true;
+    if (!alive())
+      return false;
+    usleep(2000);
+  }
+  return false;
+}
+
+void ViewerProcess::copy_capture(Capture &out) const {
+  out.frame = state_->capture_frame;
+  std::memcpy(out.modelview, state_->capture_modelview, sizeof out.modelview);
+  out.image.width = state_->capture_width;
+  out.image.height = state_->capture_height;
+  out.image.rgba.assign(state_->pixels,
+                        state_->pixels +
+                            size_t(out.image.width) * out.image.height * 4);
+}
+
+bool ViewerProcess::first_capture(Capture &out) {
+  if (__atomic_load_n(&state_->capture_done, __ATOMIC_ACQUIRE) !=
+          state_->capture_request ||
+      state_->capture_frame != 1)
+    return false;
+  copy_capture(out);
+  return true;
+}
+
+bool ViewerProcess::capture(Capture &out, double timeout_s) {
+  uint32_t request = state_->capture_request + 1;
+  __atomic_store_n(&state_->capture_request, request, __ATOMIC_RELEASE);
+  long long end = now_ns() + (long long)(timeout_s * 1e9);
+  while (now_ns() < end) {
+    if (__atomic_load_n(&state_->capture_done, __ATOMIC_ACQUIRE) == request) {
+      copy_capture(out);
+      return true;
+    }
+    if (!alive())
+      return false;
+    usleep(1000);
+  }
+  return false;
+}
+
+std::string ViewerProcess::window_id() const {
+  return std::to_string(record().window);
+}
+
+long ViewerProcess::rss_kib() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0)
+      return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+std::string ViewerProcess::stop() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int status;
+    for (int i = 0; i < 200 && waitpid(pid_, &status, WNOHANG) == 0; i++)
+      usleep(10000);
+    if (waitpid(pid_, &status, WNOHANG) == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
+  }
+  return read_file(work_ + "/output");
+}

@@ -1,0 +1,68 @@
+// The real viewer binary, started in a folder under the X server named by
+// DISPLAY, with frame_probe.so preloaded to watch its frames.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "pixel_probe.h"
+#include "probe_state.h"
+
+// What the probe recorded for the latest frame shown.
+struct FrameRecord {
+  unsigned long long frames = 0;
+  unsigned long window = 0;
+  long long first_swap_ns = 0;
+  int viewport[4] = {0, 0, 0, 0};
+  float projection[16] = {};
+  float modelview[16] = {};
+};
+
+// One captured frame: its number (1 for the first shown), its model-view
+// matrix and its pixels.
+struct Capture {
+  unsigned long long frame = 0;
+  float modelview[16] = {};
+  Image image;
+};
+
+class ViewerProcess {
+public:
+  // Starts `binary` (the viewer by default) in `dir`. With `capture_first`
+  // the very first frame's pixels are captured (see first_capture()).
+  explicit ViewerProcess(const std::string &dir, bool capture_first = false,
+                         const std::string &binary = VORLIX_BINARY);
+  ~ViewerProcess();
+  ViewerProcess(const ViewerProcess &) = delete;
+  ViewerProcess &operator=(const ViewerProcess &) = delete;
+
+  pid_t pid() const {
+    return pid_;
+  }
+  bool alive();
+  FrameRecord record() const;
+  // Waits until at least `count` frames were shown; false on timeout or exit.
+  bool wait_frames(unsigned long long count, double timeout_s = 30);
+  // Captures the next frame shown; false on timeout.
+  bool capture(Capture &out, double timeout_s = 30);
+  // The first frame, when started with capture_first (after wait_frames(1)).
+  bool first_capture(Capture &out);
+  // The window's X id, as the probe saw it swapped.
+  std::string window_id() const;
+  // Resident memory in KiB, from /proc.
+  long rss_kib() const;
+  // Stops the process (SIGTERM, then SIGKILL) and returns what it wrote to
+  // stdout and stderr together.
+  std::string stop();
+  static long long now_ns();
+
+private:
+  void copy_capture(Capture &out) const;
+  std::string dir_, work_;
+  pid_t pid_ = -1;
+  ProbeState *state_ = nullptr;
+};
+
+// Runs a shell command and returns its standard output.
+std::string run_command(const std::string &cmd);

@@ -1,0 +1,183 @@
+// The real viewer in a real X window: its window, its first frame, keys sent
+// through the X server, resizing, and its silence.
+#include <cmath>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "viewer_process.h"
+
+namespace {
+
+const Rgb kWhite = {255, 255, 255};
+const Rgb kBlack = {0, 0, 0};
+
+// Where the first frame (x 40, y 0.5) shows the middles of the front face
+// and of the top face, and a background corner, in GL window coordinates.
+constexpr int kFrontX = 240, kFrontY = 133;
+constexpr int kTopX = 240, kTopY = 235;
+
+std::string xdotool(const std::string &args) {
+  return run_command("xdotool " + args + " 2>&1");
+}
+
+// A capture taken where the x and z angles can be read off the matrix.
+Angles readableAngles(ViewerProcess &viewer) {
+  for (int tries = 0; tries < 50; tries++) {
+    Capture c;
+    if (!viewer.capture(c))
+      break;
+    if (std::fabs(c.modelview[0]) > 0.3f)
+      return angles_of(c.modelview);
+  }
+  ADD_FAILURE() << "no frame with readable angles";
+  return {0, 0, 0};
+}
+
+// Picture folders that the viewer runs in, with one colour per face.
+class ViewerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir = make_temp_dir();
+    for (int i = 0; i < 6; i++) {
+      Rgb c = kFaceColours[i].topLeft;
+      write_quadrant_picture(dir + "/b" + std::to_string(i + 1) + ".jpg", 32,
+                             32, {c, c, c, c});
+    }
+  }
+  void TearDown() override {
+    remove_tree(dir);
+  }
+  std::string dir;
+};
+
+TEST_F(ViewerTest, OpensItsWindowAndDrawsTheTiltedCube) {
+  ViewerProcess viewer(dir, true);
+  ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+  std::string info = run_command("xwininfo -id " + viewer.window_id());
+  EXPECT_NE(std::string::npos, info.find("\"Vorlix\"")) << info;
+  EXPECT_NE(std::string::npos, info.find("Absolute upper-left X:  100"))
+      << info;
+  EXPECT_NE(std::string::npos, info.find("Absolute upper-left Y:  100"))
+      << info;
+  EXPECT_NE(std::string::npos, info.find("Width: 480")) << info;
+  EXPECT_NE(std::string::npos, info.find("Height: 360")) << info;
+  EXPECT_NE(std::string::npos, info.find("Depth: 24")) << info;
+
+  // The first frame: tilted 40 degrees, turned half a degree, top in view.
+  Capture first;
+  ASSERT_TRUE(viewer.first_capture(first));
+  float m[16];
+  expected_modelview(40, 0.5, 0, m);
+  for (int i = 0; i < 16; i++)
+    EXPECT_NEAR(m[i], first.modelview[i], 1e-5) << "model-view element " << i;
+  EXPECT_EQ("",
+            probe_pixel(first.image, kFrontX, kFrontY, kFaceColours[0].topLeft))
+      << "front face";
+  EXPECT_EQ("", probe_pixel(first.image, kTopX, kTopY, kFaceColours[2].topLeft))
+      << "top face";
+  EXPECT_EQ("", probe_pixel(first.image, 3, 3, kBlack)) << "background";
+
+  // It keeps spinning by itself, half a degree a frame.
+  ASSERT_TRUE(viewer.wait_frames(50));
+  Capture later;
+  ASSERT_TRUE(viewer.capture(later));
+  Angles a = angles_of(later.modelview);
+  EXPECT_NEAR(40.0, a.x, 1e-3);
+  EXPECT_NEAR(0.0, a.z, 1e-3);
+  double y = std::fmod(0.5 * double(later.frame), 360.5);
+  EXPECT_NEAR(std::remainder(y - a.y, 360.0), 0.0, 1e-3)
+      << "frame " << later.frame;
+  EXPECT_EQ("", viewer.stop()) << "the viewer prints nothing";
+}
+
+TEST_F(ViewerTest, KeysTurnTheCube) {
+  ViewerProcess viewer(dir);
+  ASSERT_TRUE(viewer.wait_frames(2)) << viewer.stop();
+  std::string wid = viewer.window_id();
+
+  xdotool("key --window " + wid + " x x x z z");
+  ASSERT_TRUE(viewer.wait_frames(viewer.record().frames + 5));
+  usleep(200000);
+  Angles a = readableAngles(viewer);
+  EXPECT_NEAR(43.0, a.x, 1e-3);
+  EXPECT_NEAR(2.0, a.z, 1e-3);
+
+  // Capitals and other keys change nothing.
+  xdotool("key --window " + wid + " X Z Y q space Escape");
+  usleep(300000);
+  a = readableAngles(viewer);
+  EXPECT_NEAR(43.0, a.x, 1e-3);
+  EXPECT_NEAR(2.0, a.z, 1e-3);
+
+  // "y" jumps the spin: ten presses turn it ten degrees beyond the frames'
+  // own half degrees (a wrap in between can drop up to one degree).
+  Capture before, after;
+  for (int tries = 0; tries < 20; tries++) {
+    ASSERT_TRUE(viewer.capture(before));
+    xdotool("key --window " + wid + " y y y y y y y y y y");
+    ASSERT_TRUE(viewer.capture(after));
+    if (after.frame - before.frame < 300)
+      break;
+  }
+  double spin = 0.5 * double(after.frame - before.frame);
+  double turned = angles_of(after.modelview).y - angles_of(before.modelview).y;
+  double extra = std::remainder(turned - spin, 360.0);
+  EXPECT_GE(extra, 9.0 - 1e-3);
+  EXPECT_LE(extra, 10.0 + 1e-3);
+  EXPECT_EQ("", viewer.stop());
+}
+
+TEST_F(ViewerTest, ResizedWindowKeepsDrawingUndistorted) {
+  ViewerProcess viewer(dir);
+  ASSERT_TRUE(viewer.wait_frames(2)) << viewer.stop();
+  std::string wid = viewer.window_id();
+  xdotool("windowsize " + wid + " 640 240");
+  for (int i = 0; i < 200 && viewer.record().viewport[2] != 640; i++)
+    usleep(10000);
+  FrameRecord r = viewer.record();
+  EXPECT_EQ(640, r.viewport[2]);
+  EXPECT_EQ(240, r.viewport[3]);
+  double f = 1.0 / std::tan(M_PI / 6);
+  EXPECT_NEAR(f / (640.0 / 240.0), r.projection[0], 1e-5);
+  EXPECT_NEAR(f, r.projection[5], 1e-5);
+  ASSERT_TRUE(viewer.wait_frames(r.frames + 100)) << "still drawing";
+
+  Capture c;
+  ASSERT_TRUE(viewer.capture(c));
+  EXPECT_EQ(640, c.image.width);
+  EXPECT_EQ(240, c.image.height);
+  EXPECT_EQ("", probe_pixel(c.image, 3, 3, kBlack));
+  EXPECT_EQ("", probe_pixel(c.image, 636, 236, kBlack));
+  EXPECT_EQ("", viewer.stop());
+}
+
+TEST_F(ViewerTest, MissingPictureShowsAWhiteFace) {
+  ASSERT_EQ(0, unlink((dir + "/b1.jpg").c_str()));
+  ViewerProcess viewer(dir, true);
+  ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+  Capture first;
+  ASSERT_TRUE(viewer.first_capture(first));
+  EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY, kWhite));
+  EXPECT_EQ("", probe_pixel(first.image, kTopX, kTopY, kFaceColours[2].topLeft))
+      << "top face";
+  EXPECT_EQ("", viewer.stop());
+}
+
+TEST(BundledPictures, ShowOnEveryFace) {
+  ViewerProcess viewer(PICTURES_DIR, true);
+  ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+  Capture first;
+  ASSERT_TRUE(viewer.first_capture(first));
+  // The red "1" face at the front; the green "3" face on top.
+  const unsigned char *front =
+      &first.image
+           .rgba[(size_t(kFrontY - 20) * first.image.width + kFrontX - 30) * 4];
+  EXPECT_GT(front[0], 150) << "red front";
+  EXPECT_LT(front[2], 100) << "red front";
+  const unsigned char *top =
+      &first.image.rgba[(size_t(kTopY) * first.image.width + kTopX - 30) * 4];
+  EXPECT_GT(top[1], top[0] + 40) << "green top";
+  EXPECT_EQ("", viewer.stop());
+}
+
+} // namespace
