@@ -68,3 +68,11 @@ void write_face_pictures(const std::string &dir) {
     write_quadrant_picture(dir + "/b" + std::to_string(i + 1) + ".jpg", 64, 64,
                            kFaceColours[i]);
 }
+
+void write_solid_face_pictures(const std::string &dir) {
+  for (int i = 0; i < 6; i++) {
+    Rgb c = kFaceColours[i].topLeft;
+    write_quadrant_picture(dir + "/b" + std::to_string(i + 1) + ".jpg", 32, 32,
+                           {c, c, c, c});
+  }
+}

@@ -29,5 +29,9 @@ void write_quadrant_picture(const std::string &path, int width, int height,
 // b1.jpg ... b6.jpg with kFaceColours, 64 x 64.
 void write_face_pictures(const std::string &dir);
 
+// b1.jpg ... b6.jpg, each one plain colour: the top-left colour of its
+// kFaceColours entry.
+void write_solid_face_pictures(const std::string &dir);
+
 void write_bytes(const std::string &path, const std::string &bytes);
 std::string read_file(const std::string &path);

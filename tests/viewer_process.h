@@ -9,6 +9,13 @@
 #include "pixel_probe.h"
 #include "probe_state.h"
 
+// Where the first frame (x 40, y 0.5) shows the middles of the front face
+// and of the top face, in GL window coordinates.
+constexpr int kFrontX = 240, kFrontY = 133;
+constexpr int kTopX = 240, kTopY = 235;
+const Rgb kWhite = {255, 255, 255};
+const Rgb kBlack = {0, 0, 0};
+
 // What the probe recorded for the latest frame shown.
 struct FrameRecord {
   unsigned long long frames = 0;

@@ -8,14 +8,6 @@
 
 namespace {
 
-const Rgb kWhite = {255, 255, 255};
-const Rgb kBlack = {0, 0, 0};
-
-// Where the first frame (x 40, y 0.5) shows the middles of the front face
-// and of the top face, and a background corner, in GL window coordinates.
-constexpr int kFrontX = 240, kFrontY = 133;
-constexpr int kTopX = 240, kTopY = 235;
-
 std::string xdotool(const std::string &args) {
   return run_command("xdotool " + args + " 2>&1");
 }
@@ -38,11 +30,7 @@ class ViewerTest : public ::testing::Test {
 protected:
   void SetUp() override {
     dir = make_temp_dir();
-    for (int i = 0; i < 6; i++) {
-      Rgb c = kFaceColours[i].topLeft;
-      write_quadrant_picture(dir + "/b" + std::to_string(i + 1) + ".jpg", 32,
-                             32, {c, c, c, c});
-    }
+    write_solid_face_pictures(dir);
   }
   void TearDown() override {
     remove_tree(dir);
