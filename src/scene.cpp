@@ -37,9 +37,9 @@ const Corner faces[6][4] = {
 
 // Tries all six pictures; a face whose picture fails keeps entry 0.
 int LoadGLTextures() {
+  LoadGuardedTextures(faceFiles, texture, 6);
   int status = 1;
   for (int i = 0; i < 6; i++) {
-    texture[i] = LoadGuardedTexture(faceFiles[i]);
     if (texture[i] == 0)
       status = 0;
     glBindTexture(GL_TEXTURE_2D, texture[i]);

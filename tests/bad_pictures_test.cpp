@@ -1,6 +1,7 @@
 // Broken and hostile pictures: whatever b1.jpg holds, the real viewer starts,
 // draws, shows that face white and the others with their pictures, and
 // prints nothing. Plus a very large picture, a long run and a burst of input.
+#include <cmath>
 #include <cstdlib>
 #include <dirent.h>
 #include <functional>
@@ -82,6 +83,10 @@ std::vector<BadPicture> badPictures() {
   return all;
 }
 
+void PrintTo(const BadPicture &picture, std::ostream *os) {
+  *os << picture.name;
+}
+
 class BadPictureTest : public ::testing::TestWithParam<BadPicture> {
 protected:
   void SetUp() override {
@@ -89,9 +94,7 @@ protected:
     write_solid_face_pictures(dir);
     unlink((dir + "/b1.jpg").c_str());
   }
-  void TearDown() override {
-    remove_tree(dir);
-  }
+  void TearDown() override { remove_tree(dir); }
   std::string dir;
 };
 
@@ -122,9 +125,7 @@ protected:
     dir = make_temp_dir();
     write_solid_face_pictures(dir);
   }
-  void TearDown() override {
-    remove_tree(dir);
-  }
+  void TearDown() override { remove_tree(dir); }
   std::string dir;
 };
 
@@ -138,6 +139,32 @@ TEST_F(SteadyTest, LargePhotoLoadsAndShows) {
   Capture first;
   ASSERT_TRUE(viewer.first_capture(first));
   EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY, {32, 160, 64}, 12));
+  EXPECT_EQ("", viewer.stop());
+}
+
+TEST_F(SteadyTest, DecoderStuckInTheMiddleCostsOnlyThatFace) {
+  // The top picture loops SOIL's decoder until its limit; the pictures
+  // after it are still decoded.
+  write_bytes(dir + "/b3.jpg", "\xff\xd8\xff\xe0");
+  ViewerProcess viewer(dir, true);
+  ASSERT_TRUE(viewer.wait_frames(1, 60)) << viewer.stop();
+  Capture first;
+  ASSERT_TRUE(viewer.first_capture(first));
+  EXPECT_EQ("", probe_pixel(first.image, kTopX, kTopY, kWhite)) << "top face";
+  EXPECT_EQ("",
+            probe_pixel(first.image, kFrontX, kFrontY, kFaceColours[0].topLeft))
+      << "front face";
+  // A quarter turn on (y near 270), the right face (b5) is in front.
+  Capture turned;
+  for (int i = 0; i < 5000; i++) {
+    ASSERT_TRUE(viewer.capture(turned));
+    double y = std::fmod(0.5 * double(turned.frame), 360.5);
+    if (y > 265 && y < 275)
+      break;
+  }
+  EXPECT_EQ(
+      "", probe_pixel(turned.image, kFrontX, kFrontY, kFaceColours[4].topLeft))
+      << "right face, frame " << turned.frame;
   EXPECT_EQ("", viewer.stop());
 }
 

@@ -48,6 +48,7 @@ ViewerProcess::ViewerProcess(const std::string &dir, bool capture_first,
     state_->capture_request = 1;
 
   std::string out = work_ + "/output";
+  started_ns_ = now_ns();
   pid_ = fork();
   if (pid_ == 0) {
     if (chdir(dir.c_str()) != 0)
@@ -92,6 +93,7 @@ FrameRecord ViewerProcess::record() const {
       r.frames = state_->frames;
       r.window = state_->window;
       r.first_swap_ns = state_->first_swap_ns;
+      r.last_swap_ns = state_->last_swap_ns;
       std::memcpy(r.viewport, state_->viewport, sizeof r.viewport);
       std::memcpy(r.projection, state_->projection, sizeof r.projection);
       std::memcpy(r.modelview, state_->modelview, sizeof r.modelview);
@@ -153,12 +155,13 @@ std::string ViewerProcess::window_id() const {
   return std::to_string(record().window);
 }
 
-long ViewerProcess::rss_kib() const {
+long ViewerProcess::rss_kib(const char *field) const {
   std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0)
-      return std::atol(line.c_str() + 6);
+    if (line.rfind(field, 0) == 0 && line.size() > std::strlen(field) &&
+        line[std::strlen(field)] == ':')
+      return std::atol(line.c_str() + std::strlen(field) + 1);
   return -1;
 }
 

@@ -21,6 +21,7 @@ struct FrameRecord {
   unsigned long long frames = 0;
   unsigned long window = 0;
   long long first_swap_ns = 0;
+  long long last_swap_ns = 0;
   int viewport[4] = {0, 0, 0, 0};
   float projection[16] = {};
   float modelview[16] = {};
@@ -44,9 +45,9 @@ public:
   ViewerProcess(const ViewerProcess &) = delete;
   ViewerProcess &operator=(const ViewerProcess &) = delete;
 
-  pid_t pid() const {
-    return pid_;
-  }
+  pid_t pid() const { return pid_; }
+  // CLOCK_MONOTONIC just before the process was started.
+  long long started_ns() const { return started_ns_; }
   bool alive();
   FrameRecord record() const;
   // Waits until at least `count` frames were shown; false on timeout or exit.
@@ -57,8 +58,8 @@ public:
   bool first_capture(Capture &out);
   // The window's X id, as the probe saw it swapped.
   std::string window_id() const;
-  // Resident memory in KiB, from /proc.
-  long rss_kib() const;
+  // Resident memory in KiB, from /proc: now (VmRSS) or at its peak (VmHWM).
+  long rss_kib(const char *field = "VmRSS") const;
   // Stops the process (SIGTERM, then SIGKILL) and returns what it wrote to
   // stdout and stderr together.
   std::string stop();
@@ -68,6 +69,7 @@ private:
   void copy_capture(Capture &out) const;
   std::string dir_, work_;
   pid_t pid_ = -1;
+  long long started_ns_ = 0;
   ProbeState *state_ = nullptr;
 };
 

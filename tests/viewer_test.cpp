@@ -32,9 +32,7 @@ protected:
     dir = make_temp_dir();
     write_solid_face_pictures(dir);
   }
-  void TearDown() override {
-    remove_tree(dir);
-  }
+  void TearDown() override { remove_tree(dir); }
   std::string dir;
 };
 
