@@ -39,7 +39,7 @@ dir=$(sed -n 's/^Path=//p' "$entry")
 
 # Start it as the desktop entry says, with the display given as an option.
 display=$DISPLAY
-(cd "$dir" && env -u DISPLAY vorlix -display "$display" >"$work/out" 2>&1) &
+(cd "$dir" && exec env -u DISPLAY vorlix -display "$display" >"$work/out" 2>&1) &
 pid=$!
 wid=""
 for _ in $(seq 100); do
@@ -47,7 +47,7 @@ for _ in $(seq 100); do
   [ -n "$wid" ] && break
   sleep 0.1
 done
-[ -n "$wid" ] || fail "no Vorlix window"
+[ -n "$wid" ] || fail "no Vorlix window; it printed: $(cat "$work/out")"
 info=$(xwininfo -id "$wid")
 grep -q "Width: 480" <<<"$info" || fail "window: $info"
 grep -q "Height: 360" <<<"$info" || fail "window: $info"
