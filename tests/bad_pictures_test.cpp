@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "picture_folder_test.h"
 #include "viewer_process.h"
 
 namespace {
@@ -87,15 +88,13 @@ void PrintTo(const BadPicture &picture, std::ostream *os) {
   *os << picture.name;
 }
 
-class BadPictureTest : public ::testing::TestWithParam<BadPicture> {
+class BadPictureTest : public PictureFolderTest,
+                       public ::testing::WithParamInterface<BadPicture> {
 protected:
   void SetUp() override {
-    dir = make_temp_dir();
-    write_solid_face_pictures(dir);
+    PictureFolderTest::SetUp();
     unlink((dir + "/b1.jpg").c_str());
   }
-  void TearDown() override { remove_tree(dir); }
-  std::string dir;
 };
 
 TEST_P(BadPictureTest, ViewerStartsWithThatFaceWhite) {
@@ -119,15 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, BadPictureTest,
                            return info.param.name;
                          });
 
-class SteadyTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    dir = make_temp_dir();
-    write_solid_face_pictures(dir);
-  }
-  void TearDown() override { remove_tree(dir); }
-  std::string dir;
-};
+using SteadyTest = PictureFolderTest;
 
 TEST_F(SteadyTest, LargePhotoLoadsAndShows) {
   // 24 megapixels, baseline JPEG, one colour.

@@ -46,7 +46,8 @@ Angles angles_of(const float *m) {
   return a;
 }
 
-void expected_modelview(double x, double y, double z, float out[16]) {
+std::string check_modelview(const float *found, double x, double y, double z) {
+  float out[16];
   double sa = std::sin(rad(x)), ca = std::cos(rad(x));
   double sb = std::sin(rad(y)), cb = std::cos(rad(y));
   double sc = std::sin(rad(z)), cc = std::cos(rad(z));
@@ -60,4 +61,15 @@ void expected_modelview(double x, double y, double z, float out[16]) {
       out[c * 4 + row] = c < 3 && row < 3 ? float(r[row][c]) : 0.0f;
   out[14] = -5.0f;
   out[15] = 1.0f;
+  for (int i = 0; i < 16; i++) {
+    if (std::fabs(out[i] - found[i]) > 1e-5) {
+      char msg[160];
+      std::snprintf(msg, sizeof msg,
+                    "model-view element %d for angles (%g, %g, %g): "
+                    "expected %f, found %f",
+                    i, x, y, z, out[i], found[i]);
+      return msg;
+    }
+  }
+  return "";
 }

@@ -27,5 +27,6 @@ struct Angles {
 };
 Angles angles_of(const float *modelview);
 
-// The model-view matrix a frame at these angles should have.
-void expected_modelview(double x, double y, double z, float out[16]);
+// Empty when a frame's model-view matrix is the one for these angles (each
+// element within 1e-5); otherwise a message naming the first element off.
+std::string check_modelview(const float *found, double x, double y, double z);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "picture_folder_test.h"
 #include "viewer_process.h"
 
 namespace {
@@ -25,16 +26,7 @@ Angles readableAngles(ViewerProcess &viewer) {
   return {0, 0, 0};
 }
 
-// Picture folders that the viewer runs in, with one colour per face.
-class ViewerTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    dir = make_temp_dir();
-    write_solid_face_pictures(dir);
-  }
-  void TearDown() override { remove_tree(dir); }
-  std::string dir;
-};
+using ViewerTest = PictureFolderTest;
 
 TEST_F(ViewerTest, OpensItsWindowAndDrawsTheTiltedCube) {
   ViewerProcess viewer(dir, true);
@@ -52,10 +44,7 @@ TEST_F(ViewerTest, OpensItsWindowAndDrawsTheTiltedCube) {
   // The first frame: tilted 40 degrees, turned half a degree, top in view.
   Capture first;
   ASSERT_TRUE(viewer.first_capture(first));
-  float m[16];
-  expected_modelview(40, 0.5, 0, m);
-  for (int i = 0; i < 16; i++)
-    EXPECT_NEAR(m[i], first.modelview[i], 1e-5) << "model-view element " << i;
+  EXPECT_EQ("", check_modelview(first.modelview, 40, 0.5, 0));
   EXPECT_EQ("",
             probe_pixel(first.image, kFrontX, kFrontY, kFaceColours[0].topLeft))
       << "front face";
