@@ -5,8 +5,8 @@
  *
  *   soil_mutate OUTDIR COUNT SEED FILE...
  *
- * tests/data/bad-pictures came from runs of 60,000 mutants each over small
- * JPEG, PNG, PSD, TGA and BMP files made with ImageMagick.
+ * tests/data/bad-pictures came from runs of 20,000 to 60,000 mutants each over
+ * small JPEG, PNG, PSD, TGA and BMP files made with ImageMagick.
  */
 #include <SOIL/SOIL.h>
 #include <fcntl.h>
