@@ -77,8 +77,6 @@ bool read_all(int fd, void *data, size_t size, long long deadline) {
 // budget, so the cap also holds where the process starts out large (as under
 // AddressSanitizer, which reserves terabytes up front).
 void limit_memory() {
-  rlimit core = {0, 0};
-  setrlimit(RLIMIT_CORE, &core);
   unsigned long long pages = 0;
   if (FILE *statm = fopen("/proc/self/statm", "r")) {
     if (fscanf(statm, "%llu", &pages) != 1)
@@ -117,6 +115,8 @@ void limit_cpu() {
     dup2(devnull, STDOUT_FILENO);
     dup2(devnull, STDERR_FILENO);
   }
+  rlimit core = {0, 0}; // a crashing decoder leaves no core file behind
+  setrlimit(RLIMIT_CORE, &core);
   limit_memory();
 
   for (int i = first; i < count; i++) {
