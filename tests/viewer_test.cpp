@@ -13,9 +13,11 @@ std::string xdotool(const std::string &args) {
   return run_command("xdotool " + args + " 2>&1");
 }
 
-// A capture taken where the x and z angles can be read off the matrix.
+// A capture taken where the x and z angles can be read off the matrix. The
+// spin crosses the unreadable band (|cos y| < 0.3, 35 degrees) in 70 frames;
+// each capture is at least one frame after the last.
 Angles readableAngles(ViewerProcess &viewer) {
-  for (int tries = 0; tries < 50; tries++) {
+  for (int tries = 0; tries < 400; tries++) {
     Capture c;
     if (!viewer.capture(c))
       break;
