@@ -17,4 +17,4 @@ need_packages() {
 
 # What building and running the viewer needs.
 BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglu1-mesa-dev libgl-dev
-                libsoil-dev libgl1-mesa-dri)
+                libsoil-dev libseccomp-dev libgl1-mesa-dri)

@@ -1,35 +1,59 @@
 #include "picture_guard.h"
 
 #include <SOIL/SOIL.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
+
+#include "picture_budget.h"
+#include "picture_decoder.h"
+#include "picture_limits.h"
+#include "picture_protocol.h"
 
 namespace {
 
-// Limits for decoding one picture. A 24-megapixel JPEG decodes in well under
-// a second and about 200 MiB; these leave room for slow machines and
-// sanitizer builds while keeping a hostile file from stalling the start.
-constexpr rlim_t kDecodeCpuSeconds = 10;
-constexpr int kDecodeWallMilliseconds = 15000;
-constexpr uint64_t kDecodeMemoryBytes = uint64_t{1536} << 20;
+constexpr int kMaxPictures = 16;
 
-// Sent by the decoder before each picture's pixels; a failed picture is sent
-// with width 0 and no pixels.
-struct PictureHeader {
-  int32_t index, width, height, channels;
+struct Picture {
+  int fd = -1;
+  int64_t bytes = 0;
+  int64_t budgetUs = 0;
 };
 
-bool write_all(int fd, const void *data, size_t size) {
+// One decoder process and what it is working on.
+struct Decoder {
+  pid_t pid = -1;
+  int commands = -1, results = -1; // the viewer's ends of its pipes
+  unsigned char *slots = nullptr;  // its two slots in the shared area
+  int picture = -1;                // the picture it decodes, or -1
+  int slot = 0;
+  int64_t deadlineUs = 0;
+};
+
+int64_t nowUs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
+}
+
+int usableCores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0)
+    return 1;
+  return CPU_COUNT(&set) > 0 ? CPU_COUNT(&set) : 1;
+}
+
+bool writeAll(int fd, const void *data, size_t size) {
   const char *p = static_cast<const char *>(data);
   while (size > 0) {
     ssize_t n = write(fd, p, size);
@@ -38,106 +62,74 @@ bool write_all(int fd, const void *data, size_t size) {
     if (n <= 0)
       return false;
     p += n;
-    size -= static_cast<size_t>(n);
+    size -= size_t(n);
   }
   return true;
 }
 
-long long now_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
-
-// Reads exactly size bytes unless the pipe closes or the deadline passes.
-bool read_all(int fd, void *data, size_t size, long long deadline) {
-  char *p = static_cast<char *>(data);
-  while (size > 0) {
-    long long left = deadline - now_ms();
-    if (left <= 0)
-      return false;
-    pollfd pfd = {fd, POLLIN, 0};
-    int ready = poll(&pfd, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR)
-      continue;
-    if (ready <= 0)
-      return false;
-    ssize_t n = read(fd, p, size);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    p += n;
-    size -= static_cast<size_t>(n);
+void stopDecoder(Decoder &d, bool kill_it) {
+  if (d.pid < 0)
+    return;
+  close(d.commands); // a decoder waiting for work ends on this
+  close(d.results);
+  if (kill_it)
+    kill(d.pid, SIGKILL);
+  while (waitpid(d.pid, nullptr, 0) < 0 && errno == EINTR) {
   }
-  return true;
+  d.pid = -1;
+  d.picture = -1;
 }
 
-// The address space is capped at what the process already has plus the
-// budget, so the cap also holds where the process starts out large (as under
-// AddressSanitizer, which reserves terabytes up front).
-void limit_memory() {
-  unsigned long long pages = 0;
-  if (FILE *statm = fopen("/proc/self/statm", "r")) {
-    if (fscanf(statm, "%llu", &pages) != 1)
-      pages = 0;
-    fclose(statm);
+bool startDecoder(Decoder &d, const Picture pictures[], int count) {
+  int commands[2], results[2];
+  if (pipe2(commands, O_CLOEXEC) != 0)
+    return false;
+  if (pipe2(results, O_CLOEXEC) != 0) {
+    close(commands[0]);
+    close(commands[1]);
+    return false;
   }
-  rlim_t cap =
-      pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + kDecodeMemoryBytes;
-  rlimit as = {cap, cap};
-  setrlimit(RLIMIT_AS, &as);
-}
-
-// Gives the next picture its own CPU allowance on top of what the process
-// has used so far.
-void limit_cpu() {
-  rusage used;
-  getrusage(RUSAGE_SELF, &used);
-  rlimit cpu;
-  getrlimit(RLIMIT_CPU, &cpu);
-  cpu.rlim_cur = static_cast<rlim_t>(used.ru_utime.tv_sec) +
-                 static_cast<rlim_t>(used.ru_stime.tv_sec) + 1 +
-                 kDecodeCpuSeconds;
-  if (cpu.rlim_max != RLIM_INFINITY && cpu.rlim_cur > cpu.rlim_max)
-    cpu.rlim_cur = cpu.rlim_max;
-  setrlimit(RLIMIT_CPU, &cpu);
-}
-
-// Runs in the child: decodes files[first] onwards with SOIL and sends each
-// one's header and pixels down the pipe. Never returns.
-[[noreturn]] void decode_in_child(const char *const files[], int first,
-                                  int count, int out) {
-  // A failing decoder may print (an assertion message, say); the viewer
-  // prints nothing.
-  int devnull = open("/dev/null", O_RDWR);
-  if (devnull >= 0) {
-    dup2(devnull, STDOUT_FILENO);
-    dup2(devnull, STDERR_FILENO);
-  }
-  rlimit core = {0, 0}; // a crashing decoder leaves no core file behind
-  setrlimit(RLIMIT_CORE, &core);
-  limit_memory();
-
-  for (int i = first; i < count; i++) {
-    limit_cpu();
-    PictureHeader header = {i, 0, 0, 0};
-    unsigned char *pixels = nullptr;
-    struct stat st;
-    if (stat(files[i], &st) == 0 && S_ISREG(st.st_mode))
-      pixels = SOIL_load_image(files[i], &header.width, &header.height,
-                               &header.channels, SOIL_LOAD_AUTO);
-    if (pixels == nullptr)
-      header.width = header.height = header.channels = 0;
-    size_t size = static_cast<size_t>(header.width) *
-                  static_cast<size_t>(header.height) *
-                  static_cast<size_t>(header.channels);
-    if (!write_all(out, &header, sizeof header) ||
-        !write_all(out, pixels, size))
+  pid_t viewer = getpid();
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Dies with the viewer, however the viewer ends.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != viewer)
       _exit(1);
-    SOIL_free_image_data(pixels);
+    int keep[kMaxPictures + 2], fds[kMaxPictures];
+    int n = 0;
+    for (int i = 0; i < count; i++) {
+      fds[i] = pictures[i].fd;
+      if (fds[i] >= 0)
+        keep[n++] = fds[i];
+    }
+    keep[n++] = commands[0];
+    keep[n++] = results[1];
+    if (!EnterDecoderSandbox(keep, n))
+      _exit(1);
+    RunDecoder(commands[0], results[1], fds, d.slots);
   }
-  _exit(0);
+  close(commands[0]);
+  close(results[1]);
+  if (pid < 0) {
+    close(commands[1]);
+    close(results[0]);
+    return false;
+  }
+  d.pid = pid;
+  d.commands = commands[1];
+  d.results = results[0];
+  return true;
+}
+
+// Hands the decoder its next picture, into the slot the viewer is not
+// reading from.
+bool assign(Decoder &d, int picture, const Picture &p) {
+  d.slot ^= 1;
+  DecodeCommand c = {picture, d.slot, p.bytes, p.budgetUs};
+  d.picture = picture;
+  d.deadlineUs = nowUs() + kWallFactor * p.budgetUs + kWallSlackUs;
+  return writeAll(d.commands, &c, sizeof c);
 }
 
 } // namespace
@@ -146,56 +138,119 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
                          int count) {
   for (int i = 0; i < count; i++)
     textures[i] = 0;
+  if (count > kMaxPictures)
+    return;
 
-  // One decoder child takes the pictures in turn. When it dies or stalls on
-  // one, that picture has failed and a new child goes on with the next.
-  std::vector<unsigned char> pixels;
-  int next = 0;
-  while (next < count) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-      return;
-    pid_t child = fork();
-    if (child < 0) {
-      close(fds[0]);
-      close(fds[1]);
-      return;
+  // Open each picture once, here: only regular files are decoded (a FIFO
+  // would block), and the budget comes from the file's size and header.
+  Picture pictures[kMaxPictures];
+  int queue[kMaxPictures], queued = 0, next = 0;
+  for (int i = 0; i < count; i++) {
+    Picture &p = pictures[i];
+    p.fd = open(files[i], O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st;
+    if (p.fd >= 0 && fstat(p.fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size > 0) {
+      p.bytes = st.st_size;
+      p.budgetUs = PictureBudgetUs(p.fd, p.bytes);
+      if (p.budgetUs > 0) {
+        queue[queued++] = i;
+        continue;
+      }
     }
-    if (child == 0) {
-      close(fds[0]);
-      decode_in_child(files, next, count, fds[1]);
-    }
-    close(fds[1]);
+    if (p.fd >= 0)
+      close(p.fd);
+    p.fd = -1;
+  }
 
-    for (; next < count; next++) {
-      long long deadline = now_ms() + kDecodeWallMilliseconds;
-      PictureHeader h;
-      if (!read_all(fds[0], &h, sizeof h, deadline) || h.index != next)
-        break;
-      if (h.width == 0)
-        continue; // the decoder could not read it
-      uint64_t size =
-          uint64_t(h.width > 0 ? h.width : 0) *
-          uint64_t(h.height > 0 ? h.height : 0) *
-          uint64_t(h.channels >= 1 && h.channels <= 4 ? h.channels : 0);
-      if (size == 0 || size > kDecodeMemoryBytes)
-        break;
-      pixels.resize(size);
-      if (!read_all(fds[0], pixels.data(), size, deadline))
-        break;
-      textures[next] =
-          SOIL_create_OGL_texture(pixels.data(), h.width, h.height, h.channels,
-                                  SOIL_CREATE_NEW_ID, SOIL_FLAG_INVERT_Y);
-    }
-    close(fds[0]);
+  // A decoder that dies makes writing to it fail instead of ending the
+  // viewer.
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
 
-    // A child that sent every picture is exiting; any other is stopped, and
-    // the picture it was on stays at 0.
-    if (next < count) {
-      kill(child, SIGKILL);
-      next++;
+  // As many decoders as cores, each with two slots of shared memory.
+  int workers = usableCores() < queued ? usableCores() : queued;
+  Decoder decoders[kMaxPictures];
+  size_t area = size_t(workers) * 2 * kMaxPictureBytes;
+  void *shared = workers == 0
+                     ? MAP_FAILED
+                     : mmap(nullptr, area, PROT_READ | PROT_WRITE,
+                            MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (shared == MAP_FAILED)
+    workers = 0;
+  for (int w = 0; w < workers; w++) {
+    Decoder &d = decoders[w];
+    d.slots =
+        static_cast<unsigned char *>(shared) + size_t(w) * 2 * kMaxPictureBytes;
+    if (startDecoder(d, pictures, count) &&
+        !assign(d, queue[next], pictures[queue[next]]))
+      stopDecoder(d, true);
+    next++;
+  }
+
+  for (;;) {
+    pollfd fds[kMaxPictures];
+    int busy[kMaxPictures], n = 0;
+    int64_t now = nowUs(), wait = INT64_MAX;
+    for (int w = 0; w < workers; w++) {
+      if (decoders[w].pid < 0 || decoders[w].picture < 0)
+        continue;
+      fds[n] = {decoders[w].results, POLLIN, 0};
+      busy[n++] = w;
+      wait = std::min(wait, decoders[w].deadlineUs - now);
     }
-    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    if (n == 0)
+      break;
+    int ready = poll(fds, nfds_t(n), int(std::max<int64_t>(wait, 0) / 1000));
+    if (ready < 0 && errno != EINTR)
+      break;
+    now = nowUs();
+
+    for (int k = 0; k < n; k++) {
+      Decoder &d = decoders[busy[k]];
+      bool answered = fds[k].revents != 0;
+      if (!answered && now < d.deadlineUs)
+        continue;
+      // The answer is one small write, so it arrives whole or not at all.
+      DecodeResult r = {};
+      bool ok = answered && read(d.results, &r, sizeof r) == sizeof r &&
+                r.index == d.picture;
+      bool decoded = ok && r.width > 0;
+      if (decoded)
+        ok = r.height > 0 && r.channels >= 1 && r.channels <= 4 &&
+             uint64_t(r.width) * uint64_t(r.height) * uint64_t(r.channels) <=
+                 kMaxPictureBytes;
+      if (!ok) {
+        // Crashed, killed by its budget or the sandbox, or stuck: that
+        // picture stays 0, and a new decoder goes on with the rest.
+        stopDecoder(d, true);
+        if (next < queued && startDecoder(d, pictures, count) &&
+            !assign(d, queue[next], pictures[queue[next]]))
+          stopDecoder(d, true);
+        next += next < queued;
+        continue;
+      }
+      // Give it the next picture before making this texture, so decoding
+      // goes on meanwhile.
+      int done = d.picture, slot = d.slot;
+      d.picture = -1;
+      if (next < queued && !assign(d, queue[next], pictures[queue[next]]))
+        stopDecoder(d, true);
+      next += next < queued;
+      if (decoded)
+        textures[done] = SOIL_create_OGL_texture(
+            d.slots + size_t(slot) * kMaxPictureBytes, r.width, r.height,
+            r.channels, SOIL_CREATE_NEW_ID, 0);
     }
   }
+
+  for (int w = 0; w < workers; w++)
+    stopDecoder(decoders[w], false);
+  if (shared != MAP_FAILED)
+    munmap(shared, area);
+  sigaction(SIGPIPE, &previous, nullptr);
+  for (int i = 0; i < count; i++)
+    if (pictures[i].fd >= 0)
+      close(pictures[i].fd);
 }

@@ -1,12 +1,13 @@
-// Loads picture files into new OpenGL textures without letting a broken file
-// hurt the viewer: the bytes are decoded in a short-lived child process with
-// limits on CPU time, wall time and memory for each picture, and only the
-// decoded pixels come back.
+// Loads picture files into new OpenGL textures without letting a broken or
+// hostile file hurt the viewer: the files are decoded side by side in
+// sandboxed child processes (picture_decoder.h), each picture within a CPU
+// budget that fits the file (picture_budget.h), and only the pixels come
+// back; the textures are made here, as each picture arrives.
 #pragma once
 
 // Fills textures[i] with a new texture made from files[i] (flipped so that
 // t = 0 is the picture's bottom edge), or with 0 when that file is not a
 // regular file, cannot be decoded, or its decoder crashes or runs past a
-// limit. Every file is tried. Needs a current GL context.
+// limit. Every file is tried; at most 16. Needs a current GL context.
 void LoadGuardedTextures(const char *const files[], unsigned int textures[],
                          int count);

@@ -1,0 +1,161 @@
+#include "picture_decoder.h"
+
+#include <SOIL/SOIL.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <seccomp.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "picture_limits.h"
+#include "picture_protocol.h"
+
+namespace {
+
+bool transfer(int fd, void *data, size_t size, bool reading) {
+  char *p = static_cast<char *>(data);
+  while (size > 0) {
+    ssize_t n = reading ? read(fd, p, size) : write(fd, p, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    p += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+// The address space is capped at what the process already has plus the
+// budget, so the cap also holds where the process starts out large (as under
+// AddressSanitizer, which reserves terabytes up front).
+void limitMemory() {
+  unsigned long long pages = 0;
+  if (FILE *statm = fopen("/proc/self/statm", "r")) {
+    if (fscanf(statm, "%llu", &pages) != 1)
+      pages = 0;
+    fclose(statm);
+  }
+  rlim_t cap = pages * rlim_t(sysconf(_SC_PAGESIZE)) + kDecoderMemoryBytes;
+  rlimit as = {cap, cap};
+  setrlimit(RLIMIT_AS, &as);
+  rlimit core = {0, 0}; // a crashing decoder leaves no core file behind
+  setrlimit(RLIMIT_CORE, &core);
+}
+
+bool installFilter() {
+  scmp_filter_ctx ctx = seccomp_init(SCMP_ACT_KILL_PROCESS);
+  if (ctx == nullptr)
+    return false;
+  bool ok = true;
+  for (int call :
+       {SCMP_SYS(read), SCMP_SYS(write), SCMP_SYS(munmap), SCMP_SYS(mremap),
+        SCMP_SYS(brk), SCMP_SYS(madvise), SCMP_SYS(exit), SCMP_SYS(exit_group),
+        SCMP_SYS(rt_sigreturn)})
+    ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 0) == 0;
+  // Memory, but never executable memory.
+  ok = ok &&
+       seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 1,
+                        SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) == 0 &&
+       seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1,
+                        SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) == 0;
+  // The CPU timer that ends a picture's budget.
+  ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(setitimer), 1,
+                              SCMP_A0(SCMP_CMP_EQ, ITIMER_PROF)) == 0;
+  ok = ok && seccomp_load(ctx) == 0;
+  seccomp_release(ctx);
+  return ok;
+}
+
+void setCpuTimer(int64_t us) {
+  itimerval t = {};
+  t.it_value.tv_sec = us / 1000000;
+  t.it_value.tv_usec = us % 1000000;
+  setitimer(ITIMER_PROF, &t, nullptr);
+}
+
+// Decodes one picture into the slot, flipped; fills in its size.
+void decode(const DecodeCommand &c, int fd, unsigned char *slot,
+            DecodeResult &r) {
+  if (c.fileBytes <= 0 || c.fileBytes > INT_MAX)
+    return;
+  size_t bytes = size_t(c.fileBytes);
+  void *file = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (file == MAP_FAILED)
+    return;
+  int w = 0, h = 0, ch = 0;
+  unsigned char *pixels =
+      SOIL_load_image_from_memory(static_cast<unsigned char *>(file),
+                                  int(bytes), &w, &h, &ch, SOIL_LOAD_AUTO);
+  if (pixels != nullptr && w > 0 && h > 0 && ch >= 1 && ch <= 4 &&
+      uint64_t(w) * uint64_t(h) * uint64_t(ch) <= kMaxPictureBytes) {
+    size_t row = size_t(w) * size_t(ch);
+    for (int y = 0; y < h; y++)
+      std::memcpy(slot + size_t(h - 1 - y) * row, pixels + size_t(y) * row,
+                  row);
+    r.width = w;
+    r.height = h;
+    r.channels = ch;
+  }
+  SOIL_free_image_data(pixels);
+  munmap(file, bytes);
+}
+
+} // namespace
+
+bool EnterDecoderSandbox(const int keep[], int count) {
+  // A failing decoder may print (an assertion message, say); the viewer
+  // prints nothing.
+  int devnull = open("/dev/null", O_RDWR);
+  if (devnull < 0)
+    return false;
+  for (int fd = 0; fd <= 2; fd++)
+    if (devnull != fd && dup2(devnull, fd) != fd)
+      return false;
+
+  // Close every descriptor from 3 up that is not kept: the viewer's X
+  // connection above all.
+  int sorted[16];
+  if (count > 16)
+    return false;
+  std::copy(keep, keep + count, sorted);
+  std::sort(sorted, sorted + count);
+  unsigned next = 3;
+  for (int i = 0; i < count; i++) {
+    if (sorted[i] < int(next))
+      continue;
+    if (unsigned(sorted[i]) > next)
+      close_range(next, unsigned(sorted[i]) - 1, 0);
+    next = unsigned(sorted[i]) + 1;
+  }
+  close_range(next, ~0U, 0);
+
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+    return false;
+  limitMemory();
+  return installFilter();
+}
+
+void RunDecoder(int commands, int results, const int pictures[],
+                unsigned char *slots) {
+  DecodeCommand c;
+  while (transfer(commands, &c, sizeof c, true) && c.index >= 0) {
+    DecodeResult r = {c.index, 0, 0, 0};
+    // Past its budget the timer's signal ends this process.
+    setCpuTimer(c.cpuBudgetUs);
+    decode(c, pictures[c.index], slots + size_t(c.slot & 1) * kMaxPictureBytes,
+           r);
+    setCpuTimer(0);
+    if (!transfer(results, &r, sizeof r, false))
+      break;
+  }
+  _exit(0);
+}

@@ -1,0 +1,17 @@
+// The decoder's side: a child process of the viewer that decodes pictures
+// from descriptors it was handed, inside a sandbox, and hands the pixels
+// back as picture_protocol.h describes.
+#pragma once
+
+// Gives up everything a decoder does not need: standard input and output go
+// to /dev/null, every descriptor but the `count` in `keep` is closed, no new
+// privileges can be gained, core files and address space are limited, and a
+// seccomp filter then allows only reading and writing the open descriptors,
+// managing memory, a CPU timer and exit. Any other system call kills the
+// process with SIGSYS. False when the sandbox could not be set up.
+bool EnterDecoderSandbox(const int keep[], int count);
+
+// Serves commands until told to stop, then exits; never returns. pictures[i]
+// is the open file of picture i; slots is the shared area of two slots.
+[[noreturn]] void RunDecoder(int commands, int results, const int pictures[],
+                             unsigned char *slots);

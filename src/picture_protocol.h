@@ -1,0 +1,27 @@
+// What the viewer and its picture decoders say to each other.
+//
+// The viewer starts a decoder with two pipes and a shared memory area of two
+// slots, each kMaxPictureBytes long. For every picture it writes one
+// DecodeCommand down the command pipe; the decoder answers on the result
+// pipe with one DecodeResult and, when it decoded the picture, leaves the
+// pixels in the slot the command named, already flipped so that the first
+// row is the picture's bottom row. The viewer names each slot in turn, so a
+// decoder fills one slot while the viewer makes a texture from the other.
+// A command with index -1, or the command pipe closing, ends the decoder.
+#pragma once
+
+#include <cstdint>
+
+struct DecodeCommand {
+  int32_t index;       // which picture (its descriptor in the decoder's list)
+  int32_t slot;        // 0 or 1
+  int64_t fileBytes;   // the file's size, as the viewer found it
+  int64_t cpuBudgetUs; // CPU time the decoder may spend on it
+};
+
+struct DecodeResult {
+  int32_t index; // as in the command
+  int32_t width; // 0 when the picture could not be decoded
+  int32_t height;
+  int32_t channels; // 1 to 4: grey, grey + alpha, RGB, RGBA
+};
