@@ -1,12 +1,16 @@
-// Measures the viewer against a floor program that opens the same window and
-// only clears and swaps: frame rate, time from exec to the first frame shown,
-// and resident memory. Everything is read from outside the programs, through
-// the preloaded frame probe and /proc. Runs are interleaved and medians taken.
+// Measures the viewer against floor programs that open the same window: one
+// that only clears and swaps, one that draws a textured quad, and one that
+// first loads the six pictures with SOIL one after the other in the process
+// itself. Frame rate, time from exec to the first frame shown (with good,
+// large and broken pictures), and resident memory. Everything is read from
+// outside the programs, through the preloaded frame probe and /proc. Runs are
+// interleaved and medians taken.
 //
 //   bench [RUNS] [MARKDOWN_FILE]
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sched.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -47,35 +51,86 @@ bool measure(const std::string &binary, const std::string &dir, double seconds,
   return !p.stop().size();
 }
 
+// The same, with this process and so the program pinned to the first core.
+bool measureOnOneCore(const std::string &binary, const std::string &dir,
+                      Run &out) {
+  cpu_set_t all, one;
+  sched_getaffinity(0, sizeof all, &all);
+  CPU_ZERO(&one);
+  CPU_SET(0, &one);
+  sched_setaffinity(0, sizeof one, &one);
+  bool ok = measure(binary, dir, 0, out);
+  sched_setaffinity(0, sizeof all, &all);
+  return ok;
+}
+
+// A folder holding the bundled pictures, with some of them replaced.
+std::string folderWith(const std::vector<std::string> &replacements) {
+  std::string dir = make_temp_dir();
+  run_command("cp " + std::string(PICTURES_DIR) + "/b?.jpg " + dir);
+  for (size_t i = 0; i < replacements.size(); i++)
+    if (!replacements[i].empty())
+      write_bytes(dir + "/b" + std::to_string(i + 1) + ".jpg", replacements[i]);
+  return dir;
+}
+
+// A 200-byte PSD whose header declares a picture 4,000,000 x 30 pixels.
+std::string tinyWidePsd() {
+  std::string psd = "8BPS";
+  psd += std::string("\x00\x01", 2) + std::string(6, '\0');
+  psd += std::string("\x00\x03\x00\x00\x00\x1e\x00\x3d\x09\x00", 10);
+  psd += std::string("\x00\x08\x00\x03", 4) + std::string(12, '\0');
+  psd += std::string("\x00\x01", 2);
+  psd.resize(200, '\x01');
+  return psd;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   int runs = argc > 1 ? std::atoi(argv[1]) : 5;
   const char *markdown = argc > 2 ? argv[2] : nullptr;
   const std::string viewer = VORLIX_BINARY, floor = FLOOR_BINARY,
-                    floorQuad = FLOOR_QUAD_BINARY;
+                    floorQuad = FLOOR_QUAD_BINARY,
+                    floorSoil = FLOOR_SOIL_BINARY;
 
-  // Six large pictures: 2048 x 2048 baseline JPEGs of a fractal.
-  std::string large = make_temp_dir();
-  std::string made = run_command(
-      "convert -size 2048x2048 -seed 7 plasma:fractal -interlace none "
-      "-quality 90 " +
-      large + "/b1.jpg 2>&1");
+  // Six 12-megapixel photos: 4000 x 3000 baseline JPEGs of a fractal, each
+  // in its own colours.
+  std::string photos = make_temp_dir();
+  std::string made =
+      run_command("convert -size 4000x3000 -seed 7 plasma:fractal -blur 0x1 "
+                  "-interlace none -quality 90 " +
+                  photos + "/b1.jpg 2>&1");
   for (int i = 2; i <= 6; i++)
-    run_command("cp " + large + "/b1.jpg " + large + "/b" + std::to_string(i) +
-                ".jpg");
+    made += run_command("convert " + photos + "/b1.jpg -modulate 100,100," +
+                        std::to_string(30 * i) + " -interlace none " +
+                        "-quality 90 " + photos + "/b" + std::to_string(i) +
+                        ".jpg 2>&1");
   if (!made.empty()) {
-    std::fprintf(stderr, "bench: could not make large pictures: %s\n",
-                 made.c_str());
+    std::fprintf(stderr, "bench: could not make photos: %s\n", made.c_str());
     return 1;
   }
+  std::string cutShort = folderWith({std::string("\xff\xd8\xff\xe0", 4)});
+  std::string widePsd = folderWith({tinyWidePsd()});
+  std::vector<std::string> corpus;
+  for (const char *name :
+       {"bmp-huge-declared-size.bmp", "jpeg-cut-short-loops.jpg",
+        "png-inflate-assertion.png", "png-loops.png"})
+    corpus.push_back(read_file(std::string(BAD_PICTURES_DIR) + "/" + name));
+  std::string broken = folderWith(corpus);
 
-  std::vector<double> vFps, fFps, vStart, fStart, lStart, qStart;
+  std::vector<double> vFps, fFps, vStart, fStart, qStart, pv, pf, pv1, pf1, cut,
+      psd, bad;
   for (int i = 0; i < runs; i++) {
-    Run v, f, l, q;
+    Run v, f, q, a, b, a1, b1, c, d, e;
     if (!measure(viewer, PICTURES_DIR, 2.0, v) ||
         !measure(floor, PICTURES_DIR, 2.0, f) ||
-        !measure(viewer, large, 0, l) || !measure(floorQuad, large, 0, q)) {
+        !measure(floorQuad, PICTURES_DIR, 0, q) ||
+        !measure(viewer, photos, 0, a) || !measure(floorSoil, photos, 0, b) ||
+        !measureOnOneCore(viewer, photos, a1) ||
+        !measureOnOneCore(floorSoil, photos, b1) ||
+        !measure(viewer, cutShort, 0, c) || !measure(viewer, widePsd, 0, d) ||
+        !measure(viewer, broken, 0, e)) {
       std::fprintf(stderr, "bench: a run failed\n");
       return 1;
     }
@@ -83,15 +138,24 @@ int main(int argc, char **argv) {
     fFps.push_back(f.fps);
     vStart.push_back(v.startup_ms);
     fStart.push_back(f.startup_ms);
-    lStart.push_back(l.startup_ms);
     qStart.push_back(q.startup_ms);
+    pv.push_back(a.startup_ms);
+    pf.push_back(b.startup_ms);
+    pv1.push_back(a1.startup_ms);
+    pf1.push_back(b1.startup_ms);
+    cut.push_back(c.startup_ms);
+    psd.push_back(d.startup_ms);
+    bad.push_back(e.startup_ms);
     std::fprintf(stderr,
-                 "run %d: viewer %.0f fps %.1f ms, floor %.0f fps %.1f "
-                 "ms, large pictures %.1f ms, floor with one quad %.1f ms\n",
-                 i + 1, v.fps, v.startup_ms, f.fps, f.startup_ms, l.startup_ms,
-                 q.startup_ms);
+                 "run %d: bundled %.0f fps %.1f ms, floor %.0f fps %.1f ms; "
+                 "photos %.0f / SOIL floor %.0f ms, one core %.0f / %.0f ms; "
+                 "cut-short JPEG %.0f ms, wide PSD %.0f ms, corpus %.0f ms\n",
+                 i + 1, v.fps, v.startup_ms, f.fps, f.startup_ms, a.startup_ms,
+                 b.startup_ms, a1.startup_ms, b1.startup_ms, c.startup_ms,
+                 d.startup_ms, e.startup_ms);
   }
-  remove_tree(large);
+  for (const std::string &dir : {photos, cutShort, widePsd, broken})
+    remove_tree(dir);
 
   // Memory over a 40 s run on the bundled pictures: the first seconds warm
   // up the allocator and the X connection; after that it should stay put.
@@ -109,10 +173,9 @@ int main(int argc, char **argv) {
     peak = p.rss_kib("VmHWM");
   }
 
-  double vf = median(vFps), ff = median(fFps);
-  double vs = median(vStart), fs = median(fStart), ls = median(lStart);
-  double qs = median(qStart);
-  char table[2048];
+  double vf = median(vFps), ff = median(fFps), vs = median(vStart),
+         fs = median(fStart), qs = median(qStart), bundled = vs;
+  char table[4096];
   std::snprintf(
       table, sizeof table,
       "| measure (median of %d interleaved runs) | viewer | floor | viewer / "
@@ -121,14 +184,24 @@ int main(int argc, char **argv) {
       "| frames per second, bundled pictures | %.0f | %.0f | %.2f |\n"
       "| exec to first frame shown, bundled pictures | %.1f ms | %.1f ms | "
       "+%.1f ms |\n"
-      "| exec to first frame shown, six 2048 x 2048 JPEGs | %.1f ms | | "
-      "+%.1f ms |\n"
       "| exec to first frame shown, floor drawing one textured quad | | "
       "%.1f ms | +%.1f ms |\n"
+      "| six 12-megapixel JPEGs, against SOIL loading them one after the "
+      "other | %.0f ms | %.0f ms | %.2f |\n"
+      "| the same on one core (`taskset -c 0`) | %.0f ms | %.0f ms | %.2f |\n"
+      "| b1.jpg a JPEG cut short after 4 bytes | %.1f ms | | %+.1f ms over "
+      "bundled |\n"
+      "| b1.jpg a 200-byte PSD declaring 4,000,000 x 30 pixels | %.1f ms | | "
+      "%+.1f ms over bundled |\n"
+      "| b1-b4 the four files of tests/data/bad-pictures | %.1f ms | | "
+      "%+.1f ms over bundled |\n"
       "| resident memory after 1 s / 20 s / 40 s, peak | %ld / %ld / %ld KiB, "
       "%ld KiB | | %+ld KiB from 1 to 20 s, %+ld KiB from 20 to 40 s |\n",
-      runs, vf, ff, vf / ff, vs, fs, vs - fs, ls, ls - fs, qs, qs - fs, rss1,
-      rss20, rss40, peak, rss20 - rss1, rss40 - rss20);
+      runs, vf, ff, vf / ff, vs, fs, vs - fs, qs, qs - fs, median(pv),
+      median(pf), median(pv) / median(pf), median(pv1), median(pf1),
+      median(pv1) / median(pf1), median(cut), median(cut) - bundled,
+      median(psd), median(psd) - bundled, median(bad), median(bad) - bundled,
+      rss1, rss20, rss40, peak, rss20 - rss1, rss40 - rss20);
   std::fputs(table, stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

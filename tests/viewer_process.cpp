@@ -165,6 +165,15 @@ long ViewerProcess::rss_kib(const char *field) const {
   return -1;
 }
 
+std::vector<pid_t> ViewerProcess::children() const {
+  std::string p = std::to_string(pid_);
+  std::ifstream list("/proc/" + p + "/task/" + p + "/children");
+  std::vector<pid_t> pids;
+  for (pid_t child; list >> child;)
+    pids.push_back(child);
+  return pids;
+}
+
 std::string ViewerProcess::stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);

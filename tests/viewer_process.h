@@ -60,6 +60,8 @@ public:
   std::string window_id() const;
   // Resident memory in KiB, from /proc: now (VmRSS) or at its peak (VmHWM).
   long rss_kib(const char *field = "VmRSS") const;
+  // The processes it started that are still there (its picture decoders).
+  std::vector<pid_t> children() const;
   // Stops the process (SIGTERM, then SIGKILL) and returns what it wrote to
   // stdout and stderr together.
   std::string stop();
