@@ -67,6 +67,9 @@ bool installFilter() {
                         SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) == 0 &&
        seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1,
                         SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) == 0;
+  // Asking for the signal stack (the sanitizer runtime does, on exit).
+  ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(sigaltstack), 1,
+                              SCMP_A0(SCMP_CMP_EQ, 0)) == 0;
   // The CPU timer that ends a picture's budget.
   ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(setitimer), 1,
                               SCMP_A0(SCMP_CMP_EQ, ITIMER_PROF)) == 0;
