@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # cmake --install into a fresh prefix puts every file where a desktop expects
-# it; the desktop entry validates and points at the installed pictures; the
-# manual page renders without warnings.
+# it; the desktop entry and the AppStream metainfo validate, and the entry
+# points at the installed pictures and opens folders; the manual page renders
+# without warnings.
 #   install_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -11,7 +12,10 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/vorlix share/applications/vorlix.desktop share/man/man6/vorlix.6 \
-  share/vorlix/pictures/b{1,2,3,4,5,6}.jpg; do
+  share/vorlix/pictures/b{1,2,3,4,5,6}.jpg libexec/vorlix/open-folder \
+  share/metainfo/org.vorlix.vorlix.metainfo.xml \
+  share/icons/hicolor/scalable/apps/vorlix.svg \
+  share/icons/hicolor/{48x48,64x64,128x128,256x256}/apps/vorlix.png; do
   [ -f "$prefix/$f" ] || fail "missing $f"
 done
 [ -x "$prefix/bin/vorlix" ] || fail "bin/vorlix is not executable"
@@ -27,7 +31,17 @@ path=$(sed -n 's/^Path=//p' "$entry")
 exec=$(sed -n 's/^Exec=//p' "$entry")
 [ "$path" = "$(grep -o '^CMAKE_INSTALL_PREFIX:PATH=.*' "$build/CMakeCache.txt" |
   cut -d= -f2)/share/vorlix/pictures" ] || fail "Path=$path is not the pictures folder"
-case "$exec" in */bin/vorlix) ;; *) fail "Exec=$exec" ;; esac
+case "$exec" in */libexec/vorlix/open-folder\ %f) ;; *) fail "Exec=$exec" ;; esac
+grep -qx 'Icon=vorlix' "$entry" || fail "no Icon=vorlix"
+grep -qx 'MimeType=inode/directory;' "$entry" || fail "does not open folders"
+for size in 48 64 128 256; do
+  [ "$(identify -format %wx%h \
+    "$prefix/share/icons/hicolor/${size}x$size/apps/vorlix.png")" = \
+    "${size}x$size" ] || fail "icon ${size}x$size has another size"
+done
+out=$(appstreamcli validate --no-net \
+  "$prefix/share/metainfo/org.vorlix.vorlix.metainfo.xml" 2>&1) ||
+  fail "appstreamcli validate: $out"
 
 page=$build/vorlix.6
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
