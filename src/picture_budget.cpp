@@ -5,8 +5,12 @@
 #include <unistd.h>
 
 #include "picture_limits.h"
+#include "picture_protocol.h"
 
 namespace {
+
+static_assert(sizeof kFormatLimits / sizeof kFormatLimits[0] == kKinds,
+              "a limit for every kind of picture");
 
 uint32_t be16(const unsigned char *p) {
   return uint32_t(p[0]) << 8 | p[1];
@@ -19,13 +23,6 @@ uint32_t be32(const unsigned char *p) {
 }
 uint32_t le32(const unsigned char *p) {
   return le16(p + 2) << 16 | le16(p);
-}
-
-const FormatLimits &limits(const char *name) {
-  for (const FormatLimits &f : kFormatLimits)
-    if (std::strcmp(f.name, name) == 0)
-      return f;
-  return kFormatLimits[sizeof kFormatLimits / sizeof kFormatLimits[0] - 1];
 }
 
 // A JPEG's size is in its frame header, which may follow large metadata
@@ -52,54 +49,89 @@ uint64_t jpegPixels(int fd) {
   return 0;
 }
 
+// HEIF and AVIF give each picture's size in an "ispe" box near the start.
+uint64_t ispePixels(int fd) {
+  unsigned char b[4096];
+  ssize_t n = pread(fd, b, sizeof b, 0);
+  uint64_t most = 0;
+  for (ssize_t i = 0; i + 16 <= n; i++)
+    if (!std::memcmp(b + i, "ispe", 4))
+      most = std::max(most, uint64_t(be32(b + i + 8)) * be32(b + i + 12));
+  return most;
+}
+
 // Width times height as the header declares it, 0 where it can't be told.
-uint64_t declaredPixels(int fd, const unsigned char *h, const char *kind) {
-  if (!std::strcmp(kind, "png"))
+uint64_t declaredPixels(int fd, const unsigned char *h, int kind) {
+  switch (kind) {
+  case kPng:
     return uint64_t(be32(h + 16)) * be32(h + 20);
-  if (!std::strcmp(kind, "jpeg"))
+  case kJpeg:
     return jpegPixels(fd);
-  if (!std::strcmp(kind, "gif"))
+  case kGif:
     return uint64_t(le16(h + 6)) * le16(h + 8);
-  if (!std::strcmp(kind, "bmp")) {
+  case kBmp: {
     if (le32(h + 14) == 12) // the old OS/2 header: 16-bit sizes
       return uint64_t(le16(h + 18)) * le16(h + 20);
     int32_t height = int32_t(le32(h + 22));
     return uint64_t(le32(h + 18)) *
            uint64_t(height < 0 ? -int64_t(height) : int64_t(height));
   }
-  if (!std::strcmp(kind, "psd"))
+  case kPsd:
     return uint64_t(be32(h + 14)) * be32(h + 18);
-  if (!std::strcmp(kind, "dds"))
+  case kDds:
     return uint64_t(le32(h + 12)) * le32(h + 16);
-  return 0;
+  case kWebp:
+    if (!std::memcmp(h + 12, "VP8X", 4))
+      return uint64_t((le32(h + 24) & 0xffffff) + 1) *
+             ((le32(h + 27) & 0xffffff) + 1);
+    if (!std::memcmp(h + 12, "VP8L", 4)) {
+      uint32_t bits = le32(h + 21);
+      return uint64_t((bits & 0x3fff) + 1) * (((bits >> 14) & 0x3fff) + 1);
+    }
+    if (!std::memcmp(h + 12, "VP8 ", 4))
+      return uint64_t(le16(h + 26) & 0x3fff) * (le16(h + 28) & 0x3fff);
+    return 0;
+  case kHeif:
+  case kAvif:
+    return ispePixels(fd);
+  default:
+    return 0;
+  }
 }
 
-const char *kindOf(const unsigned char *h) {
+int32_t kindOf(const unsigned char *h) {
   if (!std::memcmp(h, "\x89PNG", 4))
-    return "png";
+    return kPng;
   if (h[0] == 0xff && h[1] == 0xd8)
-    return "jpeg";
+    return kJpeg;
   if (!std::memcmp(h, "GIF8", 4))
-    return "gif";
+    return kGif;
   if (!std::memcmp(h, "BM", 2))
-    return "bmp";
+    return kBmp;
   if (!std::memcmp(h, "8BPS", 4))
-    return "psd";
+    return kPsd;
   if (!std::memcmp(h, "DDS ", 4))
-    return "dds";
+    return kDds;
   if (!std::memcmp(h, "#?", 2))
-    return "hdr";
-  return "other";
+    return kHdr;
+  if (!std::memcmp(h, "II*\0", 4) || !std::memcmp(h, "MM\0*", 4))
+    return kTiff;
+  if (!std::memcmp(h, "RIFF", 4) && !std::memcmp(h + 8, "WEBP", 4))
+    return kWebp;
+  if (!std::memcmp(h + 4, "ftyp", 4))
+    return !std::memcmp(h + 8, "avi", 3) ? kAvif : kHeif;
+  return kOtherKind;
 }
 
 } // namespace
 
-int64_t PictureBudgetUs(int fd, int64_t bytes) {
+int64_t PictureBudgetUs(int fd, int64_t bytes, int32_t &kind) {
   unsigned char h[32] = {};
+  kind = kOtherKind;
   if (pread(fd, h, sizeof h, 0) < 0)
     return kBaseBudgetUs;
-  const char *kind = kindOf(h);
-  const FormatLimits &f = limits(kind);
+  kind = kindOf(h);
+  const FormatLimits &f = kFormatLimits[kind];
 
   uint64_t declared = declaredPixels(fd, h, kind);
   if (declared > kMaxPictureBytes)

@@ -4,7 +4,8 @@
 #include <cstdint>
 
 // The budget in microseconds for the regular file open on fd, `bytes` long,
-// from its kind (by content), the size its header declares and what its
-// bytes can expand to. -1 when its header declares a picture too large to
-// come back (more than kMaxPictureBytes even at one byte a pixel).
-int64_t PictureBudgetUs(int fd, int64_t bytes);
+// from its kind (by content, stored in `kind`: a PictureKind), the size its
+// header declares and what its bytes can expand to. -1 when its header
+// declares a picture too large to come back (more than kMaxPictureBytes even
+// at one byte a pixel).
+int64_t PictureBudgetUs(int fd, int64_t bytes, int32_t &kind);

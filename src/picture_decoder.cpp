@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
 #include <seccomp.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include "picture_limits.h"
+#include "picture_pixbuf.h"
 #include "picture_protocol.h"
 
 namespace {
@@ -59,7 +61,7 @@ bool installFilter() {
   for (int call :
        {SCMP_SYS(read), SCMP_SYS(write), SCMP_SYS(munmap), SCMP_SYS(mremap),
         SCMP_SYS(brk), SCMP_SYS(madvise), SCMP_SYS(exit), SCMP_SYS(exit_group),
-        SCMP_SYS(rt_sigreturn)})
+        SCMP_SYS(rt_sigreturn), SCMP_SYS(rt_sigprocmask), SCMP_SYS(futex)})
     ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 0) == 0;
   // Memory, but never executable memory.
   ok = ok &&
@@ -70,6 +72,18 @@ bool installFilter() {
   // Asking for the signal stack (the sanitizer runtime does, on exit).
   ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(sigaltstack), 1,
                               SCMP_A0(SCMP_CMP_EQ, 0)) == 0;
+  // Threads, which some decoders start (libheif's), but no new processes:
+  // clone3's flags can't be looked at, so it is refused as unknown and the C
+  // library falls back to clone, allowed only for a thread.
+  ok =
+      ok &&
+      seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0 &&
+      seccomp_rule_add(
+          ctx, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
+          SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) == 0;
+  for (int call : {SCMP_SYS(set_robust_list), SCMP_SYS(rseq),
+                   SCMP_SYS(sched_yield), SCMP_SYS(gettid)})
+    ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 0) == 0;
   // The CPU timer that ends a picture's budget.
   ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(setitimer), 1,
                               SCMP_A0(SCMP_CMP_EQ, ITIMER_PROF)) == 0;
@@ -91,13 +105,20 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
   if (c.fileBytes <= 0 || c.fileBytes > INT_MAX)
     return;
   size_t bytes = size_t(c.fileBytes);
-  void *file = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, 0);
-  if (file == MAP_FAILED)
+  void *mapped = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (mapped == MAP_FAILED)
     return;
+  const unsigned char *file = static_cast<unsigned char *>(mapped);
   int w = 0, h = 0, ch = 0;
+  // SOIL's PSD reader always returns four channels but may report fewer,
+  // which would scramble the picture: ask it for the four it returns.
+  int force = c.kind == kPsd ? SOIL_LOAD_RGBA : SOIL_LOAD_AUTO;
   unsigned char *pixels =
-      SOIL_load_image_from_memory(static_cast<unsigned char *>(file),
-                                  int(bytes), &w, &h, &ch, SOIL_LOAD_AUTO);
+      c.decoders & kUseSoil
+          ? SOIL_load_image_from_memory(file, int(bytes), &w, &h, &ch, force)
+          : nullptr;
+  if (force != SOIL_LOAD_AUTO)
+    ch = force;
   if (pixels != nullptr && w > 0 && h > 0 && ch >= 1 && ch <= 4 &&
       uint64_t(w) * uint64_t(h) * uint64_t(ch) <= kMaxPictureBytes) {
     size_t row = size_t(w) * size_t(ch);
@@ -107,27 +128,41 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
     r.width = w;
     r.height = h;
     r.channels = ch;
+  } else if (pixels == nullptr && (c.decoders & kUseSecond) &&
+             PixbufDecode(file, bytes, c.kind, slot, kMaxPictureBytes, w, h,
+                          ch)) {
+    r.width = w;
+    r.height = h;
+    r.channels = ch;
   }
   SOIL_free_image_data(pixels);
-  munmap(file, bytes);
+  munmap(mapped, bytes);
 }
 
 } // namespace
 
-bool EnterDecoderSandbox(const int keep[], int count) {
-  // A failing decoder may print (an assertion message, say); the viewer
-  // prints nothing.
-  int devnull = open("/dev/null", O_RDWR);
+// A failing decoder may print (an assertion message, a library's warning);
+// the viewer prints nothing.
+bool silence() {
+  int devnull = open("/dev/null", O_RDWR | O_CLOEXEC);
   if (devnull < 0)
     return false;
+  bool ok = true;
   for (int fd = 0; fd <= 2; fd++)
-    if (devnull != fd && dup2(devnull, fd) != fd)
-      return false;
+    ok = ok && (devnull == fd || dup2(devnull, fd) == fd);
+  if (devnull > 2)
+    close(devnull);
+  return ok;
+}
+
+bool EnterDecoderSandbox(const int keep[], int count) {
+  if (!silence())
+    return false;
 
   // Close every descriptor from 3 up that is not kept: the viewer's X
   // connection above all.
-  int sorted[16];
-  if (count > 16)
+  int sorted[kMaxDecoderPictures + 2];
+  if (count > kMaxDecoderPictures + 2)
     return false;
   std::copy(keep, keep + count, sorted);
   std::sort(sorted, sorted + count);
@@ -147,17 +182,32 @@ bool EnterDecoderSandbox(const int keep[], int count) {
   return installFilter();
 }
 
-void RunDecoder(int commands, int results, const int pictures[],
-                unsigned char *slots) {
+void DecoderMain(const DecoderSetup &setup) {
+  if (setup.count > kMaxDecoderPictures)
+    _exit(1);
+  if (!silence())
+    _exit(1);
+  if (setup.secondKinds != 0)
+    LoadPixbuf(setup.secondKinds);
+  int keep[kMaxDecoderPictures + 2], n = 0;
+  for (int i = 0; i < setup.count; i++)
+    if (setup.pictures[i] >= 0)
+      keep[n++] = setup.pictures[i];
+  keep[n++] = setup.commands;
+  keep[n++] = setup.results;
+  if (!EnterDecoderSandbox(keep, n))
+    _exit(1);
+
   DecodeCommand c;
-  while (transfer(commands, &c, sizeof c, true) && c.index >= 0) {
+  while (transfer(setup.commands, &c, sizeof c, true) && c.index >= 0 &&
+         c.index < setup.count) {
     DecodeResult r = {c.index, 0, 0, 0};
     // Past its budget the timer's signal ends this process.
     setCpuTimer(c.cpuBudgetUs);
-    decode(c, pictures[c.index], slots + size_t(c.slot & 1) * kMaxPictureBytes,
-           r);
+    decode(c, setup.pictures[c.index],
+           setup.slots + size_t(c.slot & 1) * kMaxPictureBytes, r);
     setCpuTimer(0);
-    if (!transfer(results, &r, sizeof r, false))
+    if (!transfer(setup.results, &r, sizeof r, false))
       break;
   }
   _exit(0);

@@ -11,7 +11,16 @@
 // process with SIGSYS. False when the sandbox could not be set up.
 bool EnterDecoderSandbox(const int keep[], int count);
 
-// Serves commands until told to stop, then exits; never returns. pictures[i]
-// is the open file of picture i; slots is the shared area of two slots.
-[[noreturn]] void RunDecoder(int commands, int results, const int pictures[],
-                             unsigned char *slots);
+// What a decoder process is started with.
+struct DecoderSetup {
+  int commands, results; // its ends of the two pipes
+  const int *pictures;   // the open file of picture i, or -1
+  int count;
+  unsigned char *slots; // the shared area of two slots
+  unsigned secondKinds; // kinds (1 << PictureKind) to ready GdkPixbuf for
+};
+
+// The decoder process, right after the fork: readies the second decoder if
+// asked, enters the sandbox and serves commands until told to stop, then
+// exits. Never returns.
+[[noreturn]] void DecoderMain(const DecoderSetup &setup);

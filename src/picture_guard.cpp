@@ -22,12 +22,20 @@
 
 namespace {
 
-constexpr int kMaxPictures = 16;
+constexpr int kMaxPictures = kMaxDecoderPictures;
+
+// Kinds that SOIL never reads, and kinds the second decoder reads.
+constexpr unsigned kNotSoil =
+    1u << kTiff | 1u << kWebp | 1u << kHeif | 1u << kAvif | 1u << kGif;
+constexpr unsigned kSecondReads =
+    kNotSoil | 1u << kJpeg | 1u << kPng | 1u << kBmp;
 
 struct Picture {
   int fd = -1;
   int64_t bytes = 0;
   int64_t budgetUs = 0;
+  int32_t kind = kOtherKind;
+  bool settled = false;
 };
 
 // One decoder process and what it is working on.
@@ -35,9 +43,27 @@ struct Decoder {
   pid_t pid = -1;
   int commands = -1, results = -1; // the viewer's ends of its pipes
   unsigned char *slots = nullptr;  // its two slots in the shared area
+  unsigned secondKinds = 0;        // what its second decoder is ready for
   int picture = -1;                // the picture it decodes, or -1
+  int32_t decoders = 0;            // and with which decoders
   int slot = 0;
   int64_t deadlineUs = 0;
+};
+
+// Pictures waiting for a decoder: first those for SOIL, then those that only
+// the second decoder can read.
+struct Queue {
+  int items[kMaxPictures];
+  int head = 0, tail = 0;
+  bool empty() const { return head == tail; }
+  void push(int i) { items[tail++] = i; }
+  int pop() { return items[head++]; }
+};
+
+struct Load {
+  Picture pictures[kMaxPictures];
+  int count = 0;
+  Queue soil, second;
 };
 
 int64_t nowUs() {
@@ -80,7 +106,7 @@ void stopDecoder(Decoder &d, bool kill_it) {
   d.picture = -1;
 }
 
-bool startDecoder(Decoder &d, const Picture pictures[], int count) {
+bool startDecoder(Decoder &d, const Load &load, unsigned secondKinds) {
   int commands[2], results[2];
   if (pipe2(commands, O_CLOEXEC) != 0)
     return false;
@@ -96,18 +122,11 @@ bool startDecoder(Decoder &d, const Picture pictures[], int count) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != viewer)
       _exit(1);
-    int keep[kMaxPictures + 2], fds[kMaxPictures];
-    int n = 0;
-    for (int i = 0; i < count; i++) {
-      fds[i] = pictures[i].fd;
-      if (fds[i] >= 0)
-        keep[n++] = fds[i];
-    }
-    keep[n++] = commands[0];
-    keep[n++] = results[1];
-    if (!EnterDecoderSandbox(keep, n))
-      _exit(1);
-    RunDecoder(commands[0], results[1], fds, d.slots);
+    int fds[kMaxPictures];
+    for (int i = 0; i < load.count; i++)
+      fds[i] = load.pictures[i].fd;
+    DecoderMain(
+        {commands[0], results[1], fds, load.count, d.slots, secondKinds});
   }
   close(commands[0]);
   close(results[1]);
@@ -119,17 +138,82 @@ bool startDecoder(Decoder &d, const Picture pictures[], int count) {
   d.pid = pid;
   d.commands = commands[1];
   d.results = results[0];
+  d.secondKinds = secondKinds;
   return true;
 }
 
+// Kinds the second decoder may still be wanted for: those of the pictures
+// not settled yet that it reads.
+unsigned secondKindsWanted(const Load &load) {
+  unsigned kinds = 0;
+  for (int i = 0; i < load.count; i++)
+    if (!load.pictures[i].settled && load.pictures[i].fd >= 0)
+      kinds |= 1u << load.pictures[i].kind;
+  return kinds & kSecondReads;
+}
+
 // Hands the decoder its next picture, into the slot the viewer is not
-// reading from.
-bool assign(Decoder &d, int picture, const Picture &p) {
+// reading from, restarting it with the second decoder where that picture
+// needs it. False when there is nothing left for it or it can't be used.
+bool feed(Decoder &d, Load &load) {
+  int picture;
+  int32_t decoders;
+  if (!load.soil.empty()) {
+    picture = load.soil.pop();
+    decoders = kUseSoil;
+  } else if (!load.second.empty()) {
+    picture = load.second.pop();
+    decoders = kUseSecond;
+  } else {
+    return false;
+  }
+  Picture &p = load.pictures[picture];
+  unsigned kind = 1u << p.kind;
+  if ((decoders & kUseSecond) && !(d.secondKinds & kind)) {
+    stopDecoder(d, false);
+    if (!startDecoder(d, load, secondKindsWanted(load) | kind)) {
+      p.settled = true;
+      return false;
+    }
+  }
+  if (d.secondKinds & kind)
+    decoders |= kUseSecond;
   d.slot ^= 1;
-  DecodeCommand c = {picture, d.slot, p.bytes, p.budgetUs};
+  DecodeCommand c = {picture, d.slot, p.kind, decoders, p.bytes, p.budgetUs};
   d.picture = picture;
+  d.decoders = decoders;
   d.deadlineUs = nowUs() + kWallFactor * p.budgetUs + kWallSlackUs;
-  return writeAll(d.commands, &c, sizeof c);
+  if (writeAll(d.commands, &c, sizeof c))
+    return true;
+  p.settled = true;
+  stopDecoder(d, true);
+  return false;
+}
+
+// Opens each picture once, here: only regular files are decoded (a FIFO
+// would block), and the budget comes from the file's size and header.
+void openPictures(const char *const files[], Load &load) {
+  for (int i = 0; i < load.count; i++) {
+    Picture &p = load.pictures[i];
+    p.fd = open(files[i], O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st;
+    if (p.fd >= 0 && fstat(p.fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size > 0) {
+      p.bytes = st.st_size;
+      p.budgetUs = PictureBudgetUs(p.fd, p.bytes, p.kind);
+      if (p.budgetUs > 0) {
+        if ((1u << p.kind) & kNotSoil)
+          load.second.push(i);
+        else
+          load.soil.push(i);
+        continue;
+      }
+    }
+    if (p.fd >= 0)
+      close(p.fd);
+    p.fd = -1;
+    p.settled = true;
+  }
 }
 
 } // namespace
@@ -140,28 +224,9 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
     textures[i] = 0;
   if (count > kMaxPictures)
     return;
-
-  // Open each picture once, here: only regular files are decoded (a FIFO
-  // would block), and the budget comes from the file's size and header.
-  Picture pictures[kMaxPictures];
-  int queue[kMaxPictures], queued = 0, next = 0;
-  for (int i = 0; i < count; i++) {
-    Picture &p = pictures[i];
-    p.fd = open(files[i], O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat st;
-    if (p.fd >= 0 && fstat(p.fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_size > 0) {
-      p.bytes = st.st_size;
-      p.budgetUs = PictureBudgetUs(p.fd, p.bytes);
-      if (p.budgetUs > 0) {
-        queue[queued++] = i;
-        continue;
-      }
-    }
-    if (p.fd >= 0)
-      close(p.fd);
-    p.fd = -1;
-  }
+  Load load;
+  load.count = count;
+  openPictures(files, load);
 
   // A decoder that dies makes writing to it fail instead of ending the
   // viewer.
@@ -169,8 +234,11 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &previous);
 
-  // As many decoders as cores, each with two slots of shared memory.
-  int workers = usableCores() < queued ? usableCores() : queued;
+  // As many decoders as cores, each with two slots of shared memory. The
+  // second decoder is readied from the start only for pictures SOIL never
+  // reads.
+  int queued = load.soil.tail + load.second.tail;
+  int workers = std::min(usableCores(), queued);
   Decoder decoders[kMaxPictures];
   size_t area = size_t(workers) * 2 * kMaxPictureBytes;
   void *shared = workers == 0
@@ -179,17 +247,26 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
                             MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (shared == MAP_FAILED)
     workers = 0;
+  unsigned firstKinds = 0;
+  for (int i = load.second.head; i < load.second.tail; i++)
+    firstKinds |= 1u << load.pictures[load.second.items[i]].kind;
   for (int w = 0; w < workers; w++) {
-    Decoder &d = decoders[w];
-    d.slots =
+    decoders[w].slots =
         static_cast<unsigned char *>(shared) + size_t(w) * 2 * kMaxPictureBytes;
-    if (startDecoder(d, pictures, count) &&
-        !assign(d, queue[next], pictures[queue[next]]))
-      stopDecoder(d, true);
-    next++;
+    decoders[w].secondKinds = firstKinds;
   }
 
   for (;;) {
+    // Every decoder without work gets some while there is some, and one
+    // that died is started again.
+    for (int w = 0; w < workers; w++) {
+      Decoder &d = decoders[w];
+      bool work = !load.soil.empty() || !load.second.empty();
+      if (d.picture < 0 && work &&
+          (d.pid >= 0 || startDecoder(d, load, d.secondKinds)))
+        feed(d, load);
+    }
+
     pollfd fds[kMaxPictures];
     int busy[kMaxPictures], n = 0;
     int64_t now = nowUs(), wait = INT64_MAX;
@@ -212,6 +289,7 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
       bool answered = fds[k].revents != 0;
       if (!answered && now < d.deadlineUs)
         continue;
+      Picture &p = load.pictures[d.picture];
       // The answer is one small write, so it arrives whole or not at all.
       DecodeResult r = {};
       bool ok = answered && read(d.results, &r, sizeof r) == sizeof r &&
@@ -224,20 +302,21 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
       if (!ok) {
         // Crashed, killed by its budget or the sandbox, or stuck: that
         // picture stays 0, and a new decoder goes on with the rest.
+        p.settled = true;
         stopDecoder(d, true);
-        if (next < queued && startDecoder(d, pictures, count) &&
-            !assign(d, queue[next], pictures[queue[next]]))
-          stopDecoder(d, true);
-        next += next < queued;
         continue;
       }
+      // SOIL could not read it: the second decoder may.
+      if (!decoded && !(d.decoders & kUseSecond) &&
+          ((1u << p.kind) & kSecondReads))
+        load.second.push(d.picture);
+      else
+        p.settled = true;
       // Give it the next picture before making this texture, so decoding
       // goes on meanwhile.
       int done = d.picture, slot = d.slot;
       d.picture = -1;
-      if (next < queued && !assign(d, queue[next], pictures[queue[next]]))
-        stopDecoder(d, true);
-      next += next < queued;
+      feed(d, load);
       if (decoded)
         textures[done] = SOIL_create_OGL_texture(
             d.slots + size_t(slot) * kMaxPictureBytes, r.width, r.height,
@@ -251,6 +330,6 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
     munmap(shared, area);
   sigaction(SIGPIPE, &previous, nullptr);
   for (int i = 0; i < count; i++)
-    if (pictures[i].fd >= 0)
-      close(pictures[i].fd);
+    if (load.pictures[i].fd >= 0)
+      close(load.pictures[i].fd);
 }

@@ -25,26 +25,31 @@ constexpr uint64_t kDecoderMemoryBytes = uint64_t{1536} << 20;
 // 64 megapixels with alpha. A picture that declares more is not decoded.
 constexpr uint64_t kMaxPictureBytes = uint64_t{256} << 20;
 
-// How many pictures' worth of pixels one byte of a file can expand to, and
-// how fast the decoder turns out pixels, for each kind of file. Pixels per
-// byte are upper bounds from the formats' best possible compression; the
-// speeds were measured with SOIL on 2000 x 1500 to 6000 x 4000 pictures,
-// the slowest kind of content for each (noise for JPEG: 43 ns a pixel).
+// How many pixels one byte of a file can expand to, and how fast the
+// decoders turn out pixels, for each kind of picture (picture_protocol.h), in
+// that order. Pixels per byte are upper bounds from the formats' best
+// possible compression; the speeds were measured on 2000 x 1500 to
+// 6000 x 4000 pictures with the slowest kind of content for each (noise for
+// JPEG: 43 ns a pixel with SOIL), with SOIL where it reads the kind and with
+// the second decoder (GdkPixbuf) where only it does.
 struct FormatLimits {
-  const char *name;
   double maxPixelsPerByte;
   double nsPerPixel;
 };
 // clang-format off
 constexpr FormatLimits kFormatLimits[] = {
-    //  name     pixels/byte   ns/pixel
-    {"jpeg",     4096,         45},  // one 1-bit code a block, runs in progressive
-    {"png",      8300,         30},  // deflate's 1032:1 at 1 bit a pixel
-    {"gif",      4096,         30},  // LZW's longest strings
-    {"bmp",       128,         15},  // RLE8: 255 pixels in 2 bytes
-    {"psd",        64,         15},  // PackBits: 128 bytes in 2, per channel
-    {"dds",         2,         15},  // DXT1: 16 pixels in 8 bytes
-    {"hdr",        64,        100},  // run-length per channel
-    {"other",      64,        100},  // TGA (RLE) and anything not recognised
+    // pixels/byte  ns/pixel
+    {4096,          45},   // JPEG: a 1-bit code a block, runs in progressive
+    {8300,          30},   // PNG: deflate's 1032:1 at 1 bit a pixel
+    {4096,          30},   // GIF: LZW's longest strings
+    {128,           15},   // BMP: RLE8, 255 pixels in 2 bytes
+    {64,            15},   // PSD: PackBits, 128 bytes in 2, per channel
+    {2,             15},   // DDS: DXT1, 16 pixels in 8 bytes
+    {64,           100},   // HDR: run-length per channel
+    {8300,          60},   // TIFF: deflate at 1 bit a pixel
+    {1e6,           60},   // WebP: lossless can hold huge plain areas
+    {1e6,          150},   // HEIF: so can HEVC
+    {1e6,          150},   // AVIF: and AV1
+    {64,           100},   // TGA (RLE) and anything not recognised
 };
 // clang-format on

@@ -12,9 +12,36 @@
 
 #include <cstdint>
 
+// The most pictures one load hands to its decoders.
+constexpr int kMaxDecoderPictures = 16;
+
+// What a picture file holds, as the viewer tells from its first bytes.
+enum PictureKind : int32_t {
+  kJpeg,
+  kPng,
+  kGif,
+  kBmp,
+  kPsd,
+  kDds,
+  kHdr,
+  kTiff,
+  kWebp,
+  kHeif,
+  kAvif,
+  kOtherKind, // TGA (which has no signature) and anything not recognised
+  kKinds
+};
+
+// Which decoders a command asks for: SOIL first, then the second decoder
+// (GdkPixbuf) when SOIL can't read the picture. A decoder process has the
+// second decoder for the kinds it was started with (picture_pixbuf.h).
+enum : int32_t { kUseSoil = 1, kUseSecond = 2 };
+
 struct DecodeCommand {
   int32_t index;       // which picture (its descriptor in the decoder's list)
   int32_t slot;        // 0 or 1
+  int32_t kind;        // a PictureKind
+  int32_t decoders;    // kUseSoil, kUseSecond or both
   int64_t fileBytes;   // the file's size, as the viewer found it
   int64_t cpuBudgetUs; // CPU time the decoder may spend on it
 };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "picture_decoder.h"
@@ -61,41 +62,44 @@ void passed(int out) {
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, DecoderSandboxTest,
-    ::testing::Values(Attempt{"WriteToItsPipeAndAllocate",
-                              [](int out) {
-                                void *big = std::malloc(size_t{200} << 20);
-                                if (big == nullptr)
-                                  _exit(5);
-                                static_cast<char *>(big)[12345] = 1;
-                                std::free(big);
-                                passed(out);
-                              },
-                              0},
-                      Attempt{"OpenAFile",
-                              [](int out) {
-                                if (open("/etc/passwd", O_RDONLY) >= 0)
-                                  passed(out);
-                              },
-                              SIGSYS},
-                      Attempt{"CreateASocket",
-                              [](int out) {
-                                if (socket(AF_UNIX, SOCK_STREAM, 0) >= 0)
-                                  passed(out);
-                              },
-                              SIGSYS},
-                      Attempt{"Exec",
-                              [](int out) {
-                                execl("/bin/true", "true",
-                                      static_cast<char *>(nullptr));
-                                passed(out);
-                              },
-                              SIGSYS},
-                      Attempt{"Fork",
-                              [](int out) {
-                                if (fork() >= 0)
-                                  passed(out);
-                              },
-                              SIGSYS}),
+    ::testing::Values(
+        Attempt{"WriteToItsPipeAndAllocate",
+                [](int out) {
+                  void *big = std::malloc(size_t{200} << 20);
+                  if (big == nullptr)
+                    _exit(5);
+                  static_cast<char *>(big)[12345] = 1;
+                  std::free(big);
+                  passed(out);
+                },
+                0},
+        // Some decoders decode in threads (libheif does).
+        Attempt{"StartAThread",
+                [](int out) { std::thread([out] { passed(out); }).join(); }, 0},
+        Attempt{"OpenAFile",
+                [](int out) {
+                  if (open("/etc/passwd", O_RDONLY) >= 0)
+                    passed(out);
+                },
+                SIGSYS},
+        Attempt{"CreateASocket",
+                [](int out) {
+                  if (socket(AF_UNIX, SOCK_STREAM, 0) >= 0)
+                    passed(out);
+                },
+                SIGSYS},
+        Attempt{"Exec",
+                [](int out) {
+                  execl("/bin/true", "true", static_cast<char *>(nullptr));
+                  passed(out);
+                },
+                SIGSYS},
+        Attempt{"Fork",
+                [](int out) {
+                  if (fork() >= 0)
+                    passed(out);
+                },
+                SIGSYS}),
     [](const ::testing::TestParamInfo<Attempt> &info) {
       return info.param.name;
     });

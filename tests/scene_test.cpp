@@ -12,6 +12,7 @@
 #include "pixel_probe.h"
 #include "scene.h"
 #include "test_pictures.h"
+#include "viewer_process.h"
 
 // From the viewer's main.cpp, built into this test with its main renamed.
 void reshape(int width, int height);
@@ -40,9 +41,6 @@ extern "C" void glutSwapBuffers() {
 }
 
 namespace {
-
-const Rgb kWhite = {255, 255, 255};
-const Rgb kBlack = {0, 0, 0};
 
 // Each test gets a new window, so a new GL context with default state, and a
 // folder of its own as working directory.
@@ -207,12 +205,17 @@ TEST_F(SceneTest, SpinAndWrapOfTheAngles) {
 // of the centre at 480 x 360).
 constexpr int cx = 240, cy = 180, q = 39;
 
-void expectQuadrants(const Quadrants &seen, const char *what) {
+void expectQuadrants(const Quadrants &seen, const char *what,
+                     int tolerance = 8) {
   SCOPED_TRACE(what);
-  EXPECT_EQ("", probe_pixel(lastFrame, cx - q, cy + q, seen.topLeft));
-  EXPECT_EQ("", probe_pixel(lastFrame, cx + q, cy + q, seen.topRight));
-  EXPECT_EQ("", probe_pixel(lastFrame, cx - q, cy - q, seen.bottomLeft));
-  EXPECT_EQ("", probe_pixel(lastFrame, cx + q, cy - q, seen.bottomRight));
+  EXPECT_EQ("",
+            probe_pixel(lastFrame, cx - q, cy + q, seen.topLeft, tolerance));
+  EXPECT_EQ("",
+            probe_pixel(lastFrame, cx + q, cy + q, seen.topRight, tolerance));
+  EXPECT_EQ("",
+            probe_pixel(lastFrame, cx - q, cy - q, seen.bottomLeft, tolerance));
+  EXPECT_EQ(
+      "", probe_pixel(lastFrame, cx + q, cy - q, seen.bottomRight, tolerance));
 }
 
 Quadrants turnedHalfway(const Quadrants &p) {
@@ -348,6 +351,131 @@ TEST_F(SceneTest, KeysTurnByExactlyOneDegree) {
   EXPECT_EQ(361.0f, xRot);
   display();
   EXPECT_EQ(0.0f, xRot);
+}
+
+// Every kind of picture a user is likely to have, made by ImageMagick from a
+// four-colour picture: whether it shows on the front face, upright, and
+// which decoder reads it. The README's table of pictures lists these rows.
+struct Format {
+  const char *name;
+  const char *decoder; // "SOIL", "GdkPixbuf", or "none": the face is white
+  const char *convert; // ImageMagick options and output prefix
+  Quadrants colours;   // as made, and as they should show
+  int tolerance;
+};
+
+void PrintTo(const Format &f, std::ostream *os) {
+  *os << f.name;
+}
+
+const Quadrants kFour = kFaceColours[0]; // red, green, blue, yellow
+const Quadrants kTwo = {kFour.topLeft, kFour.bottomLeft, kFour.bottomLeft,
+                        kFour.topLeft};
+const Quadrants kGreys = {
+    {40, 40, 40}, {100, 100, 100}, {160, 160, 160}, {220, 220, 220}};
+
+// ImageMagick does not write SVG here; the same four colours by hand.
+const char *const kSvg =
+    "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='64'>"
+    "<rect width='32' height='32' fill='#f00'/>"
+    "<rect x='32' width='32' height='32' fill='#0f0'/>"
+    "<rect y='32' width='32' height='32' fill='#00f'/>"
+    "<rect x='32' y='32' width='32' height='32' fill='#ff0'/></svg>";
+
+// A BMP with the version 4 header, from ImageMagick's version 5 one: the
+// same but for the last four fields.
+void makeBmpV4(const std::string &path) {
+  std::string bmp = read_file(path);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++)
+      bmp[at + i] = char(v >> (8 * i));
+  };
+  auto get32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; i--)
+      v = v << 8 | static_cast<unsigned char>(bmp[at + i]);
+    return v;
+  };
+  bmp.erase(14 + 108, 16);
+  put32(2, get32(2) - 16);
+  put32(10, get32(10) - 16);
+  put32(14, 108);
+  write_bytes(path, bmp);
+}
+
+class PictureFormatTest : public SceneTest,
+                          public ::testing::WithParamInterface<Format> {};
+
+TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
+  const Format &f = GetParam();
+  write_face_pictures(".");
+  ASSERT_EQ(0, unlink("b1.jpg"));
+  write_quadrant_picture("four.tga", 64, 64, f.colours);
+  if (std::string(f.name) == "Svg")
+    write_bytes("b1.jpg", kSvg);
+  else
+    ASSERT_EQ("", run_command(std::string("convert tga:four.tga ") + f.convert +
+                              "b1.jpg 2>&1"));
+  if (std::string(f.name) == "BmpVersion4")
+    makeBmpV4("b1.jpg");
+  init();
+  reshape(480, 360);
+  drawAt(0, 0, 0);
+  bool shows = std::string(f.decoder) != "none";
+  expectQuadrants(shows ? f.colours : Quadrants{kWhite, kWhite, kWhite, kWhite},
+                  f.decoder, f.tolerance);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
+    Format{"BaselineJpeg", "SOIL", "-interlace none -quality 95 jpg:", kFour, 24},
+    Format{"BaselineJpegGrey", "SOIL", "-colorspace Gray -interlace none jpg:", kGreys, 12},
+    Format{"ProgressiveJpeg", "GdkPixbuf", "-interlace JPEG -quality 95 jpg:", kFour, 24},
+    Format{"CmykJpeg", "GdkPixbuf", "-colorspace CMYK -quality 95 jpg:", kFour, 40},
+    Format{"Png8BitRgb", "SOIL", "-define png:color-type=2 png24:", kFour, 0},
+    Format{"Png8BitRgba", "SOIL", "-alpha on png32:", kFour, 0},
+    Format{"Png8BitPalette", "SOIL", "png8:", kFour, 0},
+    Format{"Png16Bit", "GdkPixbuf", "-define png:bit-depth=16 png48:", kFour, 0},
+    Format{"PngInterlaced", "GdkPixbuf", "-interlace PNG png24:", kFour, 0},
+    Format{"Png4BitPalette", "GdkPixbuf", "-define png:bit-depth=4 png8:", kFour, 0},
+    Format{"Png2BitPalette", "GdkPixbuf", "-define png:bit-depth=2 png8:", kFour, 0},
+    Format{"Png1BitPalette", "GdkPixbuf", "-define png:bit-depth=1 png8:", kTwo, 0},
+    Format{"Gif", "GdkPixbuf", "gif:", kFour, 0},
+    Format{"GifAnimatedShowsFirstFrame", "GdkPixbuf", "\\( +clone -fill white -colorize 100 \\) -loop 0 gif:", kFour, 0},
+    Format{"Bmp3", "SOIL", "bmp3:", kFour, 0},
+    Format{"BmpVersion4", "GdkPixbuf", "bmp:", kFour, 0},
+    Format{"BmpVersion5", "GdkPixbuf", "bmp:", kFour, 0},
+    Format{"Tga", "SOIL", "tga:", kFour, 0},
+    Format{"Psd8Bit", "SOIL", "psd:", kFour, 0},
+    Format{"Psd16Bit", "none", "-depth 16 psd:", kFour, 0},
+    Format{"Hdr", "SOIL", "hdr:", kFour, 8},
+    Format{"Dds", "SOIL", "dds:", kFour, 8},
+    Format{"Tiff", "GdkPixbuf", "-compress None tiff:", kFour, 0},
+    Format{"TiffLzw", "GdkPixbuf", "-compress LZW tiff:", kFour, 0},
+    Format{"TiffJpeg", "GdkPixbuf", "-compress JPEG -quality 95 tiff:", kFour, 24},
+    Format{"WebpLossy", "GdkPixbuf", "-quality 95 webp:", kFour, 24},
+    Format{"WebpLossless", "GdkPixbuf", "-define webp:lossless=true webp:", kFour, 0},
+    Format{"Heic", "GdkPixbuf", "-quality 95 heic:", kFour, 40},
+    Format{"Avif", "GdkPixbuf", "-quality 95 avif:", kFour, 40},
+    Format{"Svg", "none", "", kFour, 0}),
+    [](const ::testing::TestParamInfo<Format> &info) { return info.param.name; });
+// clang-format on
+
+TEST_F(SceneTest, PictureThatSoilReadsStillGoesThroughSoil) {
+  // A grey baseline JPEG: SOIL keeps its one channel and makes a luminance
+  // texture; the second decoder would have made it RGB.
+  write_face_pictures(".");
+  write_quadrant_picture("four.tga", 64, 64, kGreys);
+  ASSERT_EQ("", run_command("convert tga:four.tga -colorspace Gray "
+                            "-interlace none jpg:b1.jpg 2>&1"));
+  ASSERT_EQ(1, init());
+  glBindTexture(GL_TEXTURE_2D, texture[0]);
+  GLint luminance = 0, red = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_LUMINANCE_SIZE,
+                           &luminance);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_RED_SIZE, &red);
+  EXPECT_EQ(8, luminance);
+  EXPECT_EQ(0, red);
 }
 
 } // namespace

@@ -1,0 +1,152 @@
+#include "picture_pixbuf.h"
+
+#include <cstring>
+#include <dlfcn.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include "picture_protocol.h"
+
+namespace {
+
+// GdkPixbuf's loader module for each picture kind it decodes for us. Only
+// these formats are ever handed to it: never SVG, XPM, ICO or the others
+// its loaders know.
+const char *moduleFor(int kind) {
+  switch (kind) {
+  case kJpeg:
+    return "jpeg";
+  case kPng:
+    return "png";
+  case kGif:
+    return "gif";
+  case kBmp:
+    return "bmp";
+  case kTiff:
+    return "tiff";
+  case kWebp:
+    return "webp";
+  case kHeif:
+    return "heif/avif"; // libheif's loader
+  case kAvif:
+    return "avif"; // libavif's
+  default:
+    return nullptr;
+  }
+}
+
+// The library is opened here rather than linked, so that a viewer whose
+// pictures SOIL reads never loads it.
+struct Pixbuf {
+  decltype(&gdk_pixbuf_loader_new_with_type) newLoader;
+  decltype(&gdk_pixbuf_loader_write) write;
+  decltype(&gdk_pixbuf_loader_close) close;
+  decltype(&gdk_pixbuf_loader_get_pixbuf) pixbuf;
+  decltype(&gdk_pixbuf_get_width) width;
+  decltype(&gdk_pixbuf_get_height) height;
+  decltype(&gdk_pixbuf_get_n_channels) channels;
+  decltype(&gdk_pixbuf_get_rowstride) rowstride;
+  decltype(&gdk_pixbuf_get_bits_per_sample) bits;
+  decltype(&gdk_pixbuf_read_pixels) pixels;
+  decltype(&g_object_unref) unref;
+  decltype(&g_clear_error) clearError;
+} gp;
+unsigned readyKinds = 0;
+
+template <typename F> bool find(void *lib, const char *name, F &f) {
+  f = reinterpret_cast<F>(dlsym(lib, name));
+  return f != nullptr;
+}
+
+// Feeds all of `data` to a loader for `kind`; the loader if it made a
+// picture, else null.
+GdkPixbufLoader *load(int kind, const unsigned char *data, size_t size) {
+  GError *error = nullptr;
+  GdkPixbufLoader *loader = gp.newLoader(moduleFor(kind), &error);
+  if (loader == nullptr) {
+    gp.clearError(&error);
+    return nullptr;
+  }
+  bool ok = gp.write(loader, data, size, &error);
+  ok = gp.close(loader, ok ? &error : nullptr) && ok;
+  gp.clearError(&error);
+  if (ok && gp.pixbuf(loader) != nullptr)
+    return loader;
+  gp.unref(loader);
+  return nullptr;
+}
+
+} // namespace
+
+unsigned LoadPixbuf(unsigned kinds) {
+  void *lib = dlopen("libgdk_pixbuf-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (lib == nullptr)
+    return 0;
+  if (!find(lib, "gdk_pixbuf_loader_new_with_type", gp.newLoader) ||
+      !find(lib, "gdk_pixbuf_loader_write", gp.write) ||
+      !find(lib, "gdk_pixbuf_loader_close", gp.close) ||
+      !find(lib, "gdk_pixbuf_loader_get_pixbuf", gp.pixbuf) ||
+      !find(lib, "gdk_pixbuf_get_width", gp.width) ||
+      !find(lib, "gdk_pixbuf_get_height", gp.height) ||
+      !find(lib, "gdk_pixbuf_get_n_channels", gp.channels) ||
+      !find(lib, "gdk_pixbuf_get_rowstride", gp.rowstride) ||
+      !find(lib, "gdk_pixbuf_get_bits_per_sample", gp.bits) ||
+      !find(lib, "gdk_pixbuf_read_pixels", gp.pixels) ||
+      !find(lib, "g_object_unref", gp.unref) ||
+      !find(lib, "g_clear_error", gp.clearError))
+    return 0;
+  // Creating a loader opens its module; a loader fed a few bytes of nothing
+  // also gets past any set-up the module does on its first picture.
+  for (int kind = 0; kind < kKinds; kind++) {
+    if (!(kinds & (1u << kind)) || moduleFor(kind) == nullptr)
+      continue;
+    GError *error = nullptr;
+    GdkPixbufLoader *loader = gp.newLoader(moduleFor(kind), &error);
+    gp.clearError(&error);
+    if (loader == nullptr)
+      continue;
+    gp.close(loader, nullptr);
+    gp.unref(loader);
+    readyKinds |= 1u << kind;
+  }
+  // libheif sets itself up (looking through its plugin folder) whenever its
+  // use count rises from zero, and GdkPixbuf's loader takes it back to zero
+  // after every picture: hold one use, so that this happens here, once.
+  if (void *heif = dlopen("libheif.so.1", RTLD_NOW | RTLD_NOLOAD)) {
+    struct HeifError {
+      int code, subcode;
+      const char *message;
+    };
+    using Init = HeifError (*)(void *);
+    if (Init init = reinterpret_cast<Init>(dlsym(heif, "heif_init")))
+      init(nullptr);
+  }
+  return readyKinds;
+}
+
+bool PixbufDecode(const unsigned char *data, size_t size, int kind,
+                  unsigned char *slot, size_t slotBytes, int &width,
+                  int &height, int &channels) {
+  if (kind < 0 || kind >= kKinds || !(readyKinds & (1u << kind)))
+    return false;
+  GdkPixbufLoader *loader = load(kind, data, size);
+  if (loader == nullptr)
+    return false;
+  GdkPixbuf *picture = gp.pixbuf(loader);
+  int w = gp.width(picture), h = gp.height(picture);
+  int ch = gp.channels(picture), stride = gp.rowstride(picture);
+  bool ok = w > 0 && h > 0 && (ch == 3 || ch == 4) && gp.bits(picture) == 8 &&
+            stride >= w * ch &&
+            uint64_t(w) * uint64_t(h) * uint64_t(ch) <= slotBytes;
+  if (ok) {
+    const unsigned char *pixels = gp.pixels(picture);
+    size_t row = size_t(w) * size_t(ch);
+    for (int y = 0; y < h; y++)
+      std::memcpy(slot + size_t(h - 1 - y) * row,
+                  pixels + size_t(y) * size_t(stride), row);
+    width = w;
+    height = h;
+    channels = ch;
+  }
+  gp.unref(loader);
+  return ok;
+}
