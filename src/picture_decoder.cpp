@@ -14,6 +14,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <thread>
 #include <unistd.h>
 
 #include "picture_limits.h"
@@ -175,6 +176,10 @@ bool EnterDecoderSandbox(const int keep[], int count) {
     next = unsigned(sorted[i]) + 1;
   }
   close_range(next, ~0U, 0);
+
+  // The C library sets up signal handling for threads when a process
+  // starts its first one; have that done here, before the filter.
+  std::thread([] {}).join();
 
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
     return false;
