@@ -82,9 +82,17 @@ bool installFilter() {
       seccomp_rule_add(
           ctx, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
           SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) == 0;
-  for (int call : {SCMP_SYS(set_robust_list), SCMP_SYS(rseq),
-                   SCMP_SYS(sched_yield), SCMP_SYS(gettid)})
+  for (int call :
+       {SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(sched_yield),
+        SCMP_SYS(sched_getaffinity), SCMP_SYS(gettid)})
     ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 0) == 0;
+  // Naming a thread (dav1d names its workers).
+  ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
+                              SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)) == 0;
+  // The amount of memory (libtiff asks before large reads); and no terminal
+  // for a library that would print a warning.
+  ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(sysinfo), 0) == 0 &&
+       seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOTTY), SCMP_SYS(ioctl), 0) == 0;
   // The CPU timer that ends a picture's budget.
   ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(setitimer), 1,
                               SCMP_A0(SCMP_CMP_EQ, ITIMER_PROF)) == 0;

@@ -94,6 +94,13 @@ unsigned LoadPixbuf(unsigned kinds) {
       !find(lib, "g_object_unref", gp.unref) ||
       !find(lib, "g_clear_error", gp.clearError))
     return 0;
+  // Its libraries' warnings about broken files go nowhere, without the
+  // look at the terminal and the process that printing them takes.
+  using Handler = decltype(&g_log_set_default_handler);
+  if (Handler handler =
+          reinterpret_cast<Handler>(dlsym(lib, "g_log_set_default_handler")))
+    handler([](const gchar *, GLogLevelFlags, const gchar *, gpointer) {},
+            nullptr);
   // Creating a loader opens its module; a loader fed a few bytes of nothing
   // also gets past any set-up the module does on its first picture.
   for (int kind = 0; kind < kKinds; kind++) {
