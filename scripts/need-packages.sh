@@ -15,6 +15,9 @@ need_packages() {
     --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# What building and running the viewer needs.
-BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglu1-mesa-dev libgl-dev
-                libsoil-dev libseccomp-dev libgl1-mesa-dri)
+# What building and running the viewer needs: the second picture decoder is
+# GdkPixbuf with the loaders for WebP, HEIF and AVIF.
+BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
+                libgl-dev libsoil-dev libseccomp-dev libgdk-pixbuf-2.0-dev
+                libgl1-mesa-dri libgdk-pixbuf-2.0-0 webp-pixbuf-loader
+                heif-gdk-pixbuf libavif-gdk-pixbuf)

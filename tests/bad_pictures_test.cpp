@@ -63,24 +63,9 @@ std::vector<BadPicture> badPictures() {
        }},
       {"Directory", [](const std::string &p) { mkdir(p.c_str(), 0700); }},
       {"Fifo", [](const std::string &p) { mkfifo(p.c_str(), 0600); }},
-      {"Gif",
-       [](const std::string &p) { convert("-size 8x8 xc:blue gif:" + p); }},
-      {"PsdOf200BytesDeclaring4000000x30",
-       [](const std::string &p) {
-         std::string psd("8BPS\0\1\0\0\0\0\0\0\0\3\0\0\0\x1e\0\x3d\x09\0"
-                         "\0\x08\0\3",
-                         26);
-         psd += std::string(12, '\0') + std::string("\0\1", 2);
-         psd.resize(200, '\1');
-         write_bytes(p, psd);
-       }},
-      {"ProgressiveJpeg",
-       [](const std::string &p) {
-         convert("-size 64x64 plasma:fractal -interlace JPEG jpg:" + p);
-       }},
   };
   // Files that crash, abort or hang SOIL's decoder, found by a mutation run
-  // over valid pictures (tests/fuzz/soil_mutate.c).
+  // over valid pictures (tests/fuzz/picture_mutate.cpp).
   if (DIR *d = opendir(BAD_PICTURES_DIR)) {
     std::vector<std::string> names;
     while (dirent *e = readdir(d))

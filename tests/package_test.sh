@@ -30,7 +30,8 @@ case "$(basename "$deb")" in vorlix_*_"$(dpkg --print-architecture)".deb) ;;
 [ "$(dpkg-deb -f "$deb" Maintainer)" = "Ada Example <ada@example.com>" ] ||
   fail "Maintainer: $(dpkg-deb -f "$deb" Maintainer)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libglut libsoil libglu libgl1 libc6 libseccomp; do
+for lib in libglut libsoil libglu libgl1 libc6 libseccomp libgdk-pixbuf-2.0-0 \
+  webp-pixbuf-loader heif-gdk-pixbuf libavif-gdk-pixbuf; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 tags=$(lintian --pedantic --fail-on error,warning "$work"/build/*.changes 2>&1) ||
@@ -87,11 +88,14 @@ pixel() { # x y: "r g b" of the screenshot
     "%[fx:int(255*p{$1,$2}.r)] %[fx:int(255*p{$1,$2}.g)] %[fx:int(255*p{$1,$2}.b)]" info:
 }
 
-# A folder opened from a file manager: its pictures show. All six are pure
+# A folder opened from a file manager: its pictures show, read by SOIL and
+# by the second decoder from what the package depends on. All six are pure
 # red, so the cube's middle is red whichever way it has turned by then.
 mkdir "$work/folder with spaces"
-for i in 1 2 3 4 5 6; do
-  convert -size 32x32 xc:red "$work/folder with spaces/b$i.jpg"
+i=1
+for format in jpg webp heic avif tiff gif; do
+  convert -size 32x32 xc:red "$format:$work/folder with spaces/b$i.jpg"
+  i=$((i + 1))
 done
 start_entry "'$work/folder with spaces'"
 read -r r g b <<<"$(pixel 240 180)"

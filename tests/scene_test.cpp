@@ -139,7 +139,7 @@ TEST_F(SceneTest, AllPicturesMissingOrUnreadable) {
     EXPECT_EQ(0u, texture[i]) << "face " << i;
   expectRenderStateSet();
 
-  // Not pictures at all, or formats SOIL does not read.
+  // Not pictures at all, or cut short.
   write_bytes("b1.jpg", "");
   write_bytes("b2.jpg", "just some text, not a picture\n");
   write_bytes("b3.jpg", "GIF89a\x01\x00\x01\x00\x00\x00\x00;");
