@@ -6,6 +6,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
@@ -185,9 +186,17 @@ bool EnterDecoderSandbox(const int keep[], int count) {
   }
   close_range(next, ~0U, 0);
 
-  // The C library sets up signal handling for threads when a process
-  // starts its first one; have that done here, before the filter.
-  std::thread([] {}).join();
+  // Two things the C library does once, the first time they are needed,
+  // done here before the filter: setting up signals for threads, when a
+  // process starts its first one; and reading /proc/sys/vm/overcommit_memory,
+  // when it first gives back memory of a thread's own arena.
+  std::thread([] {
+    void *blocks[8];
+    for (void *&b : blocks)
+      b = malloc(100 << 10);
+    for (void *b : blocks)
+      free(b);
+  }).join();
 
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
     return false;

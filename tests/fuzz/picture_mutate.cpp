@@ -5,6 +5,7 @@
  *   picture_mutate soil OUTDIR COUNT SEED FILE...
  *   picture_mutate second OUTDIR COUNT SEED FILE...
  *
+ * A COUNT of 0 decodes each FILE once as it is, to check one found before.
  * "soil": bare SOIL in a child with a 2 s CPU limit (crash, abort, CPU
  * limit). "second": the viewer's own decoder process with the second decoder
  * (GdkPixbuf) readied for the seeds' kinds, in its sandbox, with the budget
@@ -187,13 +188,17 @@ int main(int argc, char **argv) {
   }
 
   int kept = 0;
+  bool replay = count == 0;
+  if (replay)
+    count = argc - 5;
   for (long n = 0; n < count; n++) {
     const char *seed = argv[5 + n % (argc - 5)];
     size_t size;
     unsigned char *data = slurp(seed, &size);
     if (!data || size == 0)
       return 1;
-    size = mutate(data, size);
+    if (!replay)
+      size = mutate(data, size);
     if (ftruncate(second.picture, 0) != 0 ||
         pwrite(second.picture, data, size, 0) != ssize_t(size))
       return 1;
