@@ -49,6 +49,7 @@ struct Pixbuf {
   decltype(&gdk_pixbuf_read_pixels) pixels;
   decltype(&g_object_unref) unref;
   decltype(&g_clear_error) clearError;
+  decltype(&g_signal_connect_data) connect;
 } gp;
 unsigned readyKinds = 0;
 
@@ -57,8 +58,17 @@ template <typename F> bool find(void *lib, const char *name, F &f) {
   return f != nullptr;
 }
 
-// Feeds all of `data` to a loader for `kind`; the loader if it made a
-// picture, else null.
+// Rows down to which a loader has said the picture is decoded.
+void noteRows(GdkPixbufLoader *, int, int y, int, int height, void *rows) {
+  int &done = *static_cast<int *>(rows);
+  done = y + height > done ? y + height : done;
+}
+
+// Feeds all of `data` to a loader for `kind`; the loader if it made a whole
+// picture, else null. Some loaders take a file cut short without a word and
+// leave the rows they never got as the memory held before: a picture whose
+// loader reported rows, but not all, is refused like any other broken one.
+// (Loaders that decode a file in one go report none.)
 GdkPixbufLoader *load(int kind, const unsigned char *data, size_t size) {
   GError *error = nullptr;
   GdkPixbufLoader *loader = gp.newLoader(moduleFor(kind), &error);
@@ -66,10 +76,14 @@ GdkPixbufLoader *load(int kind, const unsigned char *data, size_t size) {
     gp.clearError(&error);
     return nullptr;
   }
+  int rows = 0;
+  gp.connect(loader, "area-updated", reinterpret_cast<GCallback>(noteRows),
+             &rows, nullptr, GConnectFlags(0));
   bool ok = gp.write(loader, data, size, &error);
   ok = gp.close(loader, ok ? &error : nullptr) && ok;
   gp.clearError(&error);
-  if (ok && gp.pixbuf(loader) != nullptr)
+  GdkPixbuf *picture = ok ? gp.pixbuf(loader) : nullptr;
+  if (picture != nullptr && (rows == 0 || rows >= gp.height(picture)))
     return loader;
   gp.unref(loader);
   return nullptr;
@@ -92,7 +106,8 @@ unsigned LoadPixbuf(unsigned kinds) {
       !find(lib, "gdk_pixbuf_get_bits_per_sample", gp.bits) ||
       !find(lib, "gdk_pixbuf_read_pixels", gp.pixels) ||
       !find(lib, "g_object_unref", gp.unref) ||
-      !find(lib, "g_clear_error", gp.clearError))
+      !find(lib, "g_clear_error", gp.clearError) ||
+      !find(lib, "g_signal_connect_data", gp.connect))
     return 0;
   // Its libraries' warnings about broken files go nowhere, without the
   // look at the terminal and the process that printing them takes.
