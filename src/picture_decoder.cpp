@@ -24,20 +24,6 @@
 
 namespace {
 
-bool transfer(int fd, void *data, size_t size, bool reading) {
-  char *p = static_cast<char *>(data);
-  while (size > 0) {
-    ssize_t n = reading ? read(fd, p, size) : write(fd, p, size);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    p += n;
-    size -= size_t(n);
-  }
-  return true;
-}
-
 // The address space is capped at what the process already has plus the
 // budget, so the cap also holds where the process starts out large (as under
 // AddressSanitizer, which reserves terabytes up front).
@@ -228,7 +214,7 @@ void DecoderMain(const DecoderSetup &setup) {
     _exit(1);
 
   DecodeCommand c;
-  while (transfer(setup.commands, &c, sizeof c, true) && c.index >= 0 &&
+  while (TransferAll(setup.commands, &c, sizeof c, true) && c.index >= 0 &&
          c.index < setup.count) {
     DecodeResult r = {c.index, 0, 0, 0};
     // Past its budget the timer's signal ends this process.
@@ -236,7 +222,7 @@ void DecoderMain(const DecoderSetup &setup) {
     decode(c, setup.pictures[c.index],
            setup.slots + size_t(c.slot & 1) * kMaxPictureBytes, r);
     setCpuTimer(0);
-    if (!transfer(setup.results, &r, sizeof r, false))
+    if (!TransferAll(setup.results, &r, sizeof r, false))
       break;
   }
   _exit(0);

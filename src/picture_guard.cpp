@@ -79,20 +79,6 @@ int usableCores() {
   return CPU_COUNT(&set) > 0 ? CPU_COUNT(&set) : 1;
 }
 
-bool writeAll(int fd, const void *data, size_t size) {
-  const char *p = static_cast<const char *>(data);
-  while (size > 0) {
-    ssize_t n = write(fd, p, size);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    p += n;
-    size -= size_t(n);
-  }
-  return true;
-}
-
 void stopDecoder(Decoder &d, bool kill_it) {
   if (d.pid < 0)
     return;
@@ -183,7 +169,7 @@ bool feed(Decoder &d, Load &load) {
   d.picture = picture;
   d.decoders = decoders;
   d.deadlineUs = nowUs() + kWallFactor * p.budgetUs + kWallSlackUs;
-  if (writeAll(d.commands, &c, sizeof c))
+  if (TransferAll(d.commands, &c, sizeof c, false))
     return true;
   p.settled = true;
   stopDecoder(d, true);

@@ -10,7 +10,10 @@
 // A command with index -1, or the command pipe closing, ends the decoder.
 #pragma once
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
+#include <unistd.h>
 
 // The most pictures one load hands to its decoders.
 constexpr int kMaxDecoderPictures = 16;
@@ -52,3 +55,18 @@ struct DecodeResult {
   int32_t height;
   int32_t channels; // 1 to 4: grey, grey + alpha, RGB, RGBA
 };
+
+// Moves a whole message through a pipe: false when the pipe closed or broke.
+inline bool TransferAll(int fd, void *message, size_t size, bool reading) {
+  char *p = static_cast<char *>(message);
+  while (size > 0) {
+    ssize_t n = reading ? read(fd, p, size) : write(fd, p, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    p += n;
+    size -= size_t(n);
+  }
+  return true;
+}
