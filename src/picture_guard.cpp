@@ -176,6 +176,20 @@ bool feed(Decoder &d, Load &load) {
   return false;
 }
 
+// Starting a decoder costs a few milliseconds (a fork of the viewer): only
+// worth it for about this much expected decoding.
+constexpr int64_t kWorkPerDecoderUs = 50 * 1000;
+
+// How many decoders the pictures' expected decoding time pays for, from
+// their budgets (which are that time times a safety factor, plus a base).
+int decodersWorthStarting(const Load &load) {
+  int64_t expected = 0;
+  for (int i = 0; i < load.count; i++)
+    if (load.pictures[i].fd >= 0)
+      expected += (load.pictures[i].budgetUs - kBaseBudgetUs) / kBudgetSafety;
+  return int(1 + expected / kWorkPerDecoderUs);
+}
+
 // Opens each picture once, here: only regular files are decoded (a FIFO
 // would block), and the budget comes from the file's size and header.
 void openPictures(const char *const files[], Load &load) {
@@ -220,11 +234,12 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &previous);
 
-  // As many decoders as cores, each with two slots of shared memory. The
+  // As many decoders as cores, unless the pictures are small, each with two
+  // slots of shared memory. The
   // second decoder is readied from the start only for pictures SOIL never
   // reads.
   int queued = load.soil.tail + load.second.tail;
-  int workers = std::min(usableCores(), queued);
+  int workers = std::min({usableCores(), queued, decodersWorthStarting(load)});
   Decoder decoders[kMaxPictures];
   size_t area = size_t(workers) * 2 * kMaxPictureBytes;
   void *shared = workers == 0
