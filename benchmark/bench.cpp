@@ -193,7 +193,8 @@ int main(int argc, char **argv) {
       "bundled |\n"
       "| b1.jpg a 200-byte PSD declaring 4,000,000 x 30 pixels | %.1f ms | | "
       "%+.1f ms over bundled |\n"
-      "| b1-b4 the four files of tests/data/bad-pictures | %.1f ms | | "
+      "| b1-b4 four files of tests/data/bad-pictures that crash or hang SOIL "
+      "| %.1f ms | | "
       "%+.1f ms over bundled |\n"
       "| resident memory after 1 s / 20 s / 40 s, peak | %ld / %ld / %ld KiB, "
       "%ld KiB | | %+ld KiB from 1 to 20 s, %+ld KiB from 20 to 40 s |\n",
