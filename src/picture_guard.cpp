@@ -235,9 +235,8 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
   sigaction(SIGPIPE, &ignore, &previous);
 
   // As many decoders as cores, unless the pictures are small, each with two
-  // slots of shared memory. The
-  // second decoder is readied from the start only for pictures SOIL never
-  // reads.
+  // slots of shared memory. The second decoder is readied from the start
+  // only for pictures SOIL never reads.
   int queued = load.soil.tail + load.second.tail;
   int workers = std::min({usableCores(), queued, decodersWorthStarting(load)});
   Decoder decoders[kMaxPictures];
