@@ -98,8 +98,11 @@ for format in jpg webp heic avif tiff gif; do
   i=$((i + 1))
 done
 start_entry "'$work/folder with spaces'"
+# Faces darken towards their edges (SOIL leaves the textures clamped to a
+# black border), and the middle may fall on one; the samples' own red has
+# green and blue near 40.
 read -r r g b <<<"$(pixel 240 180)"
-[ "$r" -gt 200 ] && [ "$g" -lt 60 ] && [ "$b" -lt 60 ] ||
+[ "$r" -gt 120 ] && [ "$g" -lt 20 ] && [ "$b" -lt 20 ] ||
   fail "the cube's middle is ($r, $g, $b), not the folder's red pictures"
 stop_entry
 
