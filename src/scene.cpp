@@ -2,7 +2,7 @@
 
 #include <GL/glut.h>
 
-#include "picture_guard.h"
+#include "picture/viewer/guard.h"
 
 float xRot = 40.0f;
 float yRot = 0.0f;

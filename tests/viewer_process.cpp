@@ -32,7 +32,8 @@ std::string run_command(const std::string &cmd) {
 }
 
 ViewerProcess::ViewerProcess(const std::string &dir, bool capture_first,
-                             const std::string &binary)
+                             const std::string &binary,
+                             const std::string &preload)
     : dir_(dir), work_(make_temp_dir()) {
   std::string probe = work_ + "/probe";
   int fd = open(probe.c_str(), O_RDWR | O_CREAT, 0600);
@@ -56,7 +57,10 @@ ViewerProcess::ViewerProcess(const std::string &dir, bool capture_first,
     int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(o, STDOUT_FILENO);
     dup2(o, STDERR_FILENO);
-    setenv("LD_PRELOAD", FRAME_PROBE, 1);
+    std::string preloads = FRAME_PROBE;
+    if (!preload.empty())
+      preloads += ":" + preload;
+    setenv("LD_PRELOAD", preloads.c_str(), 1);
     setenv("VORLIX_PROBE_FILE", probe.c_str(), 1);
     // The probe is preloaded ahead of a sanitizer runtime, which is fine.
     const char *asan = std::getenv("ASAN_OPTIONS");

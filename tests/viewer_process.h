@@ -39,8 +39,10 @@ class ViewerProcess {
 public:
   // Starts `binary` (the viewer by default) in `dir`. With `capture_first`
   // the very first frame's pixels are captured (see first_capture()).
+  // `preload` names a library to preload besides the frame probe.
   explicit ViewerProcess(const std::string &dir, bool capture_first = false,
-                         const std::string &binary = VORLIX_BINARY);
+                         const std::string &binary = VORLIX_BINARY,
+                         const std::string &preload = "");
   ~ViewerProcess();
   ViewerProcess(const ViewerProcess &) = delete;
   ViewerProcess &operator=(const ViewerProcess &) = delete;

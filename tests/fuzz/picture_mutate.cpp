@@ -3,19 +3,19 @@
  * folder, named after the signal.
  *
  *   picture_mutate soil OUTDIR COUNT SEED FILE...
- *   picture_mutate second OUTDIR COUNT SEED FILE...
+ *   picture_mutate pixbuf OUTDIR COUNT SEED FILE...
  *
  * A COUNT of 0 decodes each FILE once as it is, to check one found before.
  * "soil": bare SOIL in a child with a 2 s CPU limit (crash, abort, CPU
- * limit). "second": the viewer's own decoder process with the second decoder
- * (GdkPixbuf) readied for the seeds' kinds, in its sandbox, with the budget
+ * limit). "pixbuf": the viewer's own decoder process with GdkPixbuf readied
+ * for the seeds' kinds, reading with GdkPixbuf in its sandbox, with the budget
  * the viewer would give each mutant (crash, abort, budget, and SIGSYS for a
  * system call the sandbox refused); one decoder serves mutants until one
  * kills it.
  *
  * tests/data/bad-pictures came from runs of 20,000 to 60,000 mutants each over
  * small JPEG, PNG, PSD, TGA and BMP files made with ImageMagick, and from
- * runs through the second decoder (see the README).
+ * runs through GdkPixbuf (see the README).
  */
 #include <SOIL/SOIL.h>
 #include <csignal>
@@ -31,10 +31,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "picture_budget.h"
-#include "picture_decoder.h"
-#include "picture_limits.h"
-#include "picture_protocol.h"
+#include "picture/decoder/decoder.h"
+#include "picture/decoding_limits.h"
+#include "picture/protocol.h"
+#include "picture/viewer/budget.h"
 
 unsigned char *slurp(const char *path, size_t *size) {
   FILE *f = fopen(path, "rb");
@@ -135,19 +135,18 @@ void start(Decoder &d) {
   d.results = results[0];
 }
 
-// Decodes the mutant with the second decoder; a wait status, as from waitpid
-// (0 when the decoder answered).
-int decodeWithSecond(Decoder &d, size_t size) {
+// Decodes the mutant with GdkPixbuf; a wait status, as from waitpid (0 when
+// the decoder answered).
+int decodeWithPixbuf(Decoder &d, size_t size) {
   if (d.pid < 0)
     start(d);
   int32_t kind;
   int64_t budget = PictureBudgetUs(d.picture, int64_t(size), kind);
   if (budget < 0)
     return 0;
-  DecodeCommand c = {0, 0, kind, kUseSecond, int64_t(size), budget};
+  DecodeCommand c = {0, 0, kind, kReadWithPixbuf, int64_t(size), budget};
   DecodeResult r;
-  if (write(d.commands, &c, sizeof c) == ssize_t(sizeof c) &&
-      read(d.results, &r, sizeof r) == ssize_t(sizeof r))
+  if (WriteMessage(d.commands, c) && ReadMessage(d.results, r))
     return 0;
   close(d.commands);
   close(d.results);
@@ -158,8 +157,8 @@ int decodeWithSecond(Decoder &d, size_t size) {
 }
 
 int main(int argc, char **argv) {
-  if (argc < 6 || (strcmp(argv[1], "soil") && strcmp(argv[1], "second"))) {
-    fprintf(stderr, "usage: %s soil|second OUTDIR COUNT SEED FILE...\n",
+  if (argc < 6 || (strcmp(argv[1], "soil") && strcmp(argv[1], "pixbuf"))) {
+    fprintf(stderr, "usage: %s soil|pixbuf OUTDIR COUNT SEED FILE...\n",
             argv[0]);
     return 2;
   }
@@ -171,19 +170,19 @@ int main(int argc, char **argv) {
   snprintf(path, sizeof path, "%s/candidate.bin", outdir);
   signal(SIGPIPE, SIG_IGN);
 
-  Decoder second;
-  second.slots = static_cast<unsigned char *>(
+  Decoder pixbuf;
+  pixbuf.slots = static_cast<unsigned char *>(
       mmap(nullptr, 2 * kMaxPictureBytes, PROT_READ | PROT_WRITE,
            MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
-  second.picture = open(path, O_RDWR | O_CREAT | O_TRUNC, 0600);
+  pixbuf.picture = open(path, O_RDWR | O_CREAT | O_TRUNC, 0600);
   for (int i = 5; i < argc; i++) {
     size_t size;
     unsigned char *data = slurp(argv[i], &size);
-    if (data == nullptr || pwrite(second.picture, data, size, 0) < 0)
+    if (data == nullptr || pwrite(pixbuf.picture, data, size, 0) < 0)
       return 1;
     int32_t kind;
-    PictureBudgetUs(second.picture, int64_t(size), kind);
-    second.kinds |= 1u << kind;
+    PictureBudgetUs(pixbuf.picture, int64_t(size), kind);
+    pixbuf.kinds |= 1u << kind;
     free(data);
   }
 
@@ -199,12 +198,12 @@ int main(int argc, char **argv) {
       return 1;
     if (!replay)
       size = mutate(data, size);
-    if (ftruncate(second.picture, 0) != 0 ||
-        pwrite(second.picture, data, size, 0) != ssize_t(size))
+    if (ftruncate(pixbuf.picture, 0) != 0 ||
+        pwrite(pixbuf.picture, data, size, 0) != ssize_t(size))
       return 1;
     free(data);
 
-    int status = soil ? decodeWithSoil(path) : decodeWithSecond(second, size);
+    int status = soil ? decodeWithSoil(path) : decodeWithPixbuf(pixbuf, size);
     if (WIFSIGNALED(status)) {
       const char *ext = strrchr(seed, '.');
       char keep[512];

@@ -1,0 +1,11 @@
+// The one way decoded pixels reach the viewer.
+#pragma once
+
+#include "picture/decoder/readers.h"
+#include "picture/protocol.h"
+
+// Checks that `picture` fits in a slot and copies it there bottom row first,
+// as the protocol wants; fills in the result's size. False when it does not
+// fit (the result then says the picture could not be read).
+bool HandOver(const DecodedPicture &picture, unsigned char *slot,
+              DecodeResult &result);

@@ -1,0 +1,162 @@
+#include "picture/decoder/pixbuf_reader.h"
+
+#include <dlfcn.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include "picture/decoder/readers.h"
+#include "picture/kinds.h"
+
+namespace {
+
+// The library is opened here rather than linked, so that a viewer whose
+// pictures SOIL reads never loads it.
+struct Pixbuf {
+  decltype(&gdk_pixbuf_loader_new_with_type) newLoader;
+  decltype(&gdk_pixbuf_loader_write) write;
+  decltype(&gdk_pixbuf_loader_close) close;
+  decltype(&gdk_pixbuf_loader_get_pixbuf) pixbuf;
+  decltype(&gdk_pixbuf_get_width) width;
+  decltype(&gdk_pixbuf_get_height) height;
+  decltype(&gdk_pixbuf_get_n_channels) channels;
+  decltype(&gdk_pixbuf_get_rowstride) rowstride;
+  decltype(&gdk_pixbuf_get_bits_per_sample) bits;
+  decltype(&gdk_pixbuf_read_pixels) pixels;
+  decltype(&g_object_unref) unref;
+  decltype(&g_clear_error) clearError;
+  decltype(&g_signal_connect_data) connect;
+} gp;
+unsigned readyKinds = 0;
+
+template <typename F> bool find(void *lib, const char *name, F &f) {
+  f = reinterpret_cast<F>(dlsym(lib, name));
+  return f != nullptr;
+}
+
+bool findAll(void *lib) {
+  return find(lib, "gdk_pixbuf_loader_new_with_type", gp.newLoader) &&
+         find(lib, "gdk_pixbuf_loader_write", gp.write) &&
+         find(lib, "gdk_pixbuf_loader_close", gp.close) &&
+         find(lib, "gdk_pixbuf_loader_get_pixbuf", gp.pixbuf) &&
+         find(lib, "gdk_pixbuf_get_width", gp.width) &&
+         find(lib, "gdk_pixbuf_get_height", gp.height) &&
+         find(lib, "gdk_pixbuf_get_n_channels", gp.channels) &&
+         find(lib, "gdk_pixbuf_get_rowstride", gp.rowstride) &&
+         find(lib, "gdk_pixbuf_get_bits_per_sample", gp.bits) &&
+         find(lib, "gdk_pixbuf_read_pixels", gp.pixels) &&
+         find(lib, "g_object_unref", gp.unref) &&
+         find(lib, "g_clear_error", gp.clearError) &&
+         find(lib, "g_signal_connect_data", gp.connect);
+}
+
+// Creating a loader opens its module; a loader fed a few bytes of nothing
+// also gets past any set-up the module does on its first picture.
+bool readyModule(const char *module) {
+  GError *error = nullptr;
+  GdkPixbufLoader *loader = gp.newLoader(module, &error);
+  gp.clearError(&error);
+  if (loader == nullptr)
+    return false;
+  gp.close(loader, nullptr);
+  gp.unref(loader);
+  return true;
+}
+
+// libheif sets itself up (looking through its plugin folder) whenever its
+// use count rises from zero, and GdkPixbuf's loader takes it back to zero
+// after every picture: hold one use, so that this happens here, once.
+void holdLibheif() {
+  void *heif = dlopen("libheif.so.1", RTLD_NOW | RTLD_NOLOAD);
+  if (heif == nullptr)
+    return;
+  struct HeifError {
+    int code, subcode;
+    const char *message;
+  };
+  using Init = HeifError (*)(void *);
+  if (Init init = reinterpret_cast<Init>(dlsym(heif, "heif_init")))
+    init(nullptr);
+}
+
+// Rows down to which a loader has said the picture is decoded.
+void noteRows(GdkPixbufLoader *, int, int y, int, int height, void *rows) {
+  int &done = *static_cast<int *>(rows);
+  done = y + height > done ? y + height : done;
+}
+
+// Feeds all of `data` to a loader for `module`; the loader if it made a
+// whole picture, else null. Some loaders take a file cut short without a
+// word and leave the rows they never got as the memory held before: a
+// picture whose loader reported rows, but not all, is refused like any other
+// broken one. (Loaders that decode a file in one go report none.)
+GdkPixbufLoader *load(const char *module, const unsigned char *data,
+                      size_t size) {
+  GError *error = nullptr;
+  GdkPixbufLoader *loader = gp.newLoader(module, &error);
+  if (loader == nullptr) {
+    gp.clearError(&error);
+    return nullptr;
+  }
+  int rows = 0;
+  gp.connect(loader, "area-updated", reinterpret_cast<GCallback>(noteRows),
+             &rows, nullptr, GConnectFlags(0));
+  bool ok = gp.write(loader, data, size, &error);
+  ok = gp.close(loader, ok ? &error : nullptr) && ok;
+  gp.clearError(&error);
+  GdkPixbuf *picture = ok ? gp.pixbuf(loader) : nullptr;
+  if (picture != nullptr && (rows == 0 || rows >= gp.height(picture)))
+    return loader;
+  gp.unref(loader);
+  return nullptr;
+}
+
+} // namespace
+
+unsigned LoadPixbuf(unsigned kinds) {
+  void *lib = dlopen("libgdk_pixbuf-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (lib == nullptr || !findAll(lib))
+    return 0;
+  // Its libraries' warnings about broken files go nowhere, without the
+  // look at the terminal and the process that printing them takes.
+  using Handler = decltype(&g_log_set_default_handler);
+  if (Handler handler =
+          reinterpret_cast<Handler>(dlsym(lib, "g_log_set_default_handler")))
+    handler([](const gchar *, GLogLevelFlags, const gchar *, gpointer) {},
+            nullptr);
+  for (int kind = 0; kind < kPictureKindCount; kind++) {
+    const char *module = kPictureKinds[kind].pixbufModule;
+    if ((kinds & (1u << kind)) && module != nullptr && readyModule(module))
+      readyKinds |= 1u << kind;
+  }
+  holdLibheif();
+  return readyKinds;
+}
+
+// The first frame of an animation, as stored (no rotation from metadata),
+// 8 bits a channel, RGB or RGBA.
+bool PixbufRead(const unsigned char *file, size_t size, int kind,
+                DecodedPicture &out) {
+  if (!(readyKinds & (1u << kind)))
+    return false;
+  GdkPixbufLoader *loader = load(kPictureKinds[kind].pixbufModule, file, size);
+  if (loader == nullptr)
+    return false;
+  GdkPixbuf *picture = gp.pixbuf(loader);
+  out.width = gp.width(picture);
+  out.height = gp.height(picture);
+  out.channels = gp.channels(picture);
+  int stride = gp.rowstride(picture);
+  out.owner = loader;
+  if (gp.bits(picture) != 8 ||
+      int64_t(stride) < int64_t(out.width) * out.channels) {
+    PixbufRelease(out);
+    return false;
+  }
+  out.stride = size_t(stride);
+  out.pixels = gp.pixels(picture);
+  return true;
+}
+
+void PixbufRelease(DecodedPicture &picture) {
+  gp.unref(picture.owner);
+  picture = {};
+}

@@ -1,0 +1,31 @@
+// Every limit on decoding a picture, in one place. A decoder gets a CPU-time
+// budget for each picture, worked out from what the picture can need (see
+// viewer/budget.cpp and the pixels per byte and nanoseconds per pixel of
+// each kind in kinds.cpp), and a fixed memory cap.
+#pragma once
+
+#include <cstdint>
+
+// CPU budget = kBaseBudgetUs + pixels * kind's ns per pixel * kBudgetSafety,
+// at most kMaxBudgetUs. The base covers starting on a file and failing on
+// it; the factor leaves room for slow machines and sanitizer builds.
+constexpr int64_t kBaseBudgetUs = 200 * 1000;
+constexpr int64_t kBudgetSafety = 8;
+constexpr int64_t kMaxBudgetUs = 30 * 1000 * 1000;
+
+// The viewer waits at most kWallFactor times a picture's CPU budget plus
+// kWallSlackUs of wall time for it (decoders share the cores; a decoder that
+// stops using CPU without answering is caught here).
+constexpr int64_t kWallFactor = 4;
+constexpr int64_t kWallSlackUs = 2 * 1000 * 1000;
+
+// Starting a decoder costs a few milliseconds (a fork of the viewer): one is
+// started for each this much expected decoding, up to one a core.
+constexpr int64_t kWorkPerDecoderUs = 50 * 1000;
+
+// Address space a decoder may take on top of what it inherits.
+constexpr uint64_t kDecoderMemoryBytes = uint64_t{1536} << 20;
+
+// Largest decoded picture that comes back (width * height * channels):
+// 64 megapixels with alpha. A picture that declares more is not decoded.
+constexpr uint64_t kMaxPictureBytes = uint64_t{256} << 20;

@@ -1,0 +1,85 @@
+// What the viewer and its picture decoders say to each other.
+//
+// The viewer starts a decoder process with two pipes, the picture files it
+// opened, and a shared memory area of two slots, each kMaxPictureBytes long.
+// For every picture it writes one DecodeCommand down the command pipe; the
+// decoder answers on the result pipe with one DecodeResult and, when it
+// decoded the picture, leaves the pixels in the slot the command named,
+// bottom row first (ready for glTexImage2D). The viewer names each slot in
+// turn, so a decoder fills one slot while the viewer makes a texture from
+// the other. A command with index -1, or the command pipe closing, ends the
+// decoder. Every answer is checked by the viewer before a byte of its slot
+// is read (AcceptResult in viewer/guard.cpp).
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <unistd.h>
+
+#include "picture/decoding_limits.h"
+
+// The most pictures one load hands to its decoders.
+constexpr int kMaxDecoderPictures = 16;
+
+// The image libraries a decoder reads pictures with, tried in this order.
+// A command names them as a mask of 1 << reader. GdkPixbuf is ready in a
+// decoder process only for the kinds it was started with (DecoderSetup).
+enum PictureReader : int32_t {
+  kNoReader = -1, // in a result: the picture could not be read
+  kSoil = 0,
+  kPixbuf = 1, // GdkPixbuf with its loaders
+  kReaders
+};
+constexpr uint32_t kReadWithSoil = 1u << kSoil;
+constexpr uint32_t kReadWithPixbuf = 1u << kPixbuf;
+
+struct DecodeCommand {
+  int32_t index;       // which picture (its descriptor in the decoder's list)
+  int32_t slot;        // 0 or 1
+  int32_t kind;        // a row of the picture kind table (kinds.h)
+  uint32_t readers;    // which readers to try, 1 << PictureReader each
+  int64_t fileBytes;   // the file's size, as the viewer found it
+  int64_t cpuBudgetUs; // CPU time the decoder may spend on it
+};
+
+struct DecodeResult {
+  int32_t index;  // as in the command
+  int32_t reader; // the PictureReader that read it, or kNoReader
+  int32_t width;  // 0 when the picture could not be read
+  int32_t height;
+  int32_t channels; // 1 to 4: grey, grey + alpha, RGB, RGBA
+};
+
+// Whether a picture of this size fits in one slot.
+inline bool FitsInSlot(int64_t width, int64_t height, int64_t channels) {
+  return width > 0 && height > 0 && channels >= 1 && channels <= 4 &&
+         uint64_t(width) * uint64_t(height) * uint64_t(channels) <=
+             kMaxPictureBytes;
+}
+
+// Moving whole messages through a pipe: false when the pipe closed or broke.
+namespace protocol_detail {
+inline bool transfer(int fd, char *p, size_t size, bool reading) {
+  while (size > 0) {
+    ssize_t n = reading ? read(fd, p, size) : write(fd, p, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    p += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+} // namespace protocol_detail
+
+template <typename Message> bool ReadMessage(int fd, Message &m) {
+  return protocol_detail::transfer(fd, reinterpret_cast<char *>(&m), sizeof m,
+                                   true);
+}
+
+template <typename Message> bool WriteMessage(int fd, Message m) {
+  return protocol_detail::transfer(fd, reinterpret_cast<char *>(&m), sizeof m,
+                                   false);
+}
