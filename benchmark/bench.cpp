@@ -106,6 +106,22 @@ int main(int argc, char **argv) {
                         std::to_string(30 * i) + " -interlace none " +
                         "-quality 90 " + photos + "/b" + std::to_string(i) +
                         ".jpg 2>&1");
+  // The same six as progressive JPEGs, as most pictures saved from the web
+  // are; and the first one alone with an EXIF Orientation of 1 and of 6 (a
+  // portrait photo from a phone), among the bundled pictures.
+  std::string progressive = make_temp_dir();
+  for (int i = 1; i <= 6; i++) {
+    std::string name = "/b" + std::to_string(i) + ".jpg";
+    made += run_command("convert " + photos + name +
+                        " -interlace JPEG -quality 90 " + progressive + name +
+                        " 2>&1");
+  }
+  std::string upright = folderWith({read_file(photos + "/b1.jpg")});
+  std::string sideways = folderWith({read_file(photos + "/b1.jpg")});
+  made += run_command("exiftool -q -q -overwrite_original -Orientation=1 -n " +
+                      upright + "/b1.jpg 2>&1");
+  made += run_command("exiftool -q -q -overwrite_original -Orientation=6 -n " +
+                      sideways + "/b1.jpg 2>&1");
   if (!made.empty()) {
     std::fprintf(stderr, "bench: could not make photos: %s\n", made.c_str());
     return 1;
@@ -119,16 +135,18 @@ int main(int argc, char **argv) {
     corpus.push_back(read_file(std::string(BAD_PICTURES_DIR) + "/" + name));
   std::string broken = folderWith(corpus);
 
-  std::vector<double> vFps, fFps, vStart, fStart, qStart, pv, pf, pv1, pf1, cut,
-      psd, bad;
+  std::vector<double> vFps, fFps, vStart, fStart, qStart, pv, pf, pv1, pf1, pp,
+      o1, o6, cut, psd, bad;
   for (int i = 0; i < runs; i++) {
-    Run v, f, q, a, b, a1, b1, c, d, e;
+    Run v, f, q, a, b, a1, b1, p, u, s, c, d, e;
     if (!measure(viewer, PICTURES_DIR, 2.0, v) ||
         !measure(floor, PICTURES_DIR, 2.0, f) ||
         !measure(floorQuad, PICTURES_DIR, 0, q) ||
         !measure(viewer, photos, 0, a) || !measure(floorSoil, photos, 0, b) ||
         !measureOnOneCore(viewer, photos, a1) ||
         !measureOnOneCore(floorSoil, photos, b1) ||
+        !measure(viewer, progressive, 0, p) ||
+        !measure(viewer, upright, 0, u) || !measure(viewer, sideways, 0, s) ||
         !measure(viewer, cutShort, 0, c) || !measure(viewer, widePsd, 0, d) ||
         !measure(viewer, broken, 0, e)) {
       std::fprintf(stderr, "bench: a run failed\n");
@@ -143,18 +161,24 @@ int main(int argc, char **argv) {
     pf.push_back(b.startup_ms);
     pv1.push_back(a1.startup_ms);
     pf1.push_back(b1.startup_ms);
+    pp.push_back(p.startup_ms);
+    o1.push_back(u.startup_ms);
+    o6.push_back(s.startup_ms);
     cut.push_back(c.startup_ms);
     psd.push_back(d.startup_ms);
     bad.push_back(e.startup_ms);
     std::fprintf(stderr,
                  "run %d: bundled %.0f fps %.1f ms, floor %.0f fps %.1f ms; "
                  "photos %.0f / SOIL floor %.0f ms, one core %.0f / %.0f ms; "
+                 "progressive %.0f ms, orientation 1 / 6 %.0f / %.0f ms; "
                  "cut-short JPEG %.0f ms, wide PSD %.0f ms, corpus %.0f ms\n",
                  i + 1, v.fps, v.startup_ms, f.fps, f.startup_ms, a.startup_ms,
-                 b.startup_ms, a1.startup_ms, b1.startup_ms, c.startup_ms,
-                 d.startup_ms, e.startup_ms);
+                 b.startup_ms, a1.startup_ms, b1.startup_ms, p.startup_ms,
+                 u.startup_ms, s.startup_ms, c.startup_ms, d.startup_ms,
+                 e.startup_ms);
   }
-  for (const std::string &dir : {photos, cutShort, widePsd, broken})
+  for (const std::string &dir :
+       {photos, progressive, upright, sideways, cutShort, widePsd, broken})
     remove_tree(dir);
 
   // Memory over a 40 s run on the bundled pictures: the first seconds warm
@@ -189,6 +213,10 @@ int main(int argc, char **argv) {
       "| six 12-megapixel JPEGs, against SOIL loading them one after the "
       "other | %.0f ms | %.0f ms | %.2f |\n"
       "| the same on one core (`taskset -c 0`) | %.0f ms | %.0f ms | %.2f |\n"
+      "| the same six as progressive JPEGs, against the six baseline ones | "
+      "%.0f ms | %.0f ms | %.2f |\n"
+      "| b1.jpg the first of them with EXIF Orientation 6, against "
+      "Orientation 1 | %.0f ms | %.0f ms | %.2f |\n"
       "| b1.jpg a JPEG cut short after 4 bytes | %.1f ms | | %+.1f ms over "
       "bundled |\n"
       "| b1.jpg a 200-byte PSD declaring 4,000,000 x 30 pixels | %.1f ms | | "
@@ -200,9 +228,11 @@ int main(int argc, char **argv) {
       "%ld KiB | | %+ld KiB from 1 to 20 s, %+ld KiB from 20 to 40 s |\n",
       runs, vf, ff, vf / ff, vs, fs, vs - fs, qs, qs - fs, median(pv),
       median(pf), median(pv) / median(pf), median(pv1), median(pf1),
-      median(pv1) / median(pf1), median(cut), median(cut) - bundled,
-      median(psd), median(psd) - bundled, median(bad), median(bad) - bundled,
-      rss1, rss20, rss40, peak, rss20 - rss1, rss40 - rss20);
+      median(pv1) / median(pf1), median(pp), median(pv),
+      median(pp) / median(pv), median(o6), median(o1), median(o6) / median(o1),
+      median(cut), median(cut) - bundled, median(psd), median(psd) - bundled,
+      median(bad), median(bad) - bundled, rss1, rss20, rss40, peak,
+      rss20 - rss1, rss40 - rss20);
   std::fputs(table, stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

@@ -15,9 +15,11 @@ need_packages() {
     --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# What building and running the viewer needs: the second picture decoder is
-# GdkPixbuf with the loaders for WebP, HEIF and AVIF.
+# What building and running the viewer needs: besides SOIL, pictures are read
+# with libjpeg-turbo and with GdkPixbuf and its loaders for WebP, HEIF and
+# AVIF.
 BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
-                libgl-dev libsoil-dev libseccomp-dev libgdk-pixbuf-2.0-dev
+                libgl-dev libsoil-dev libseccomp-dev libjpeg-dev
+                libgdk-pixbuf-2.0-dev
                 libgl1-mesa-dri libgdk-pixbuf-2.0-0 webp-pixbuf-loader
                 heif-gdk-pixbuf libavif-gdk-pixbuf)

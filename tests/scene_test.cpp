@@ -358,12 +358,18 @@ TEST_F(SceneTest, KeysTurnByExactlyOneDegree) {
 // Every kind of picture a user is likely to have, made by ImageMagick from a
 // four-colour picture: whether it shows on the front face, upright, and
 // which reader reads it. The README's table of pictures lists these rows.
+// Then pictures stored turned, with metadata that says how to show them:
+// turned by ImageMagick (a portrait picture, so that the sides swap), the
+// EXIF Orientation set by exiftool.
 struct Format {
   const char *name;
-  const char *reader;  // "SOIL", "GdkPixbuf", or "none": the face is white
+  const char *reader;  // "SOIL", "libjpeg-turbo", "GdkPixbuf", or "none": the
+                       // face is white
   const char *convert; // ImageMagick options and output prefix
   Quadrants colours;   // as made, and as they should show
   int tolerance;
+  const char *exiftool = "";                       // tags set afterwards
+  void (*edit)(const std::string &path) = nullptr; // a change afterwards
 };
 
 void PrintTo(const Format &f, std::ostream *os) {
@@ -371,13 +377,16 @@ void PrintTo(const Format &f, std::ostream *os) {
 }
 
 const Quadrants kFour = kFaceColours[0]; // red, green, blue, yellow
+// The bottom half mid-grey, as libjpeg fills in a picture cut short.
+const Quadrants kTopHalf = {
+    kFour.topLeft, kFour.topRight, {128, 128, 128}, {128, 128, 128}};
 const Quadrants kTwo = {kFour.topLeft, kFour.bottomLeft, kFour.bottomLeft,
                         kFour.topLeft};
 const Quadrants kGreys = {
     {40, 40, 40}, {100, 100, 100}, {160, 160, 160}, {220, 220, 220}};
 
 // ImageMagick does not write SVG here; the same four colours by hand.
-const char *const kSvg =
+const char *const kSvgPicture =
     "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='64'>"
     "<rect width='32' height='32' fill='#f00'/>"
     "<rect x='32' width='32' height='32' fill='#0f0'/>"
@@ -386,6 +395,10 @@ const char *const kSvg =
 
 // A BMP with the version 4 header, from ImageMagick's version 5 one: the
 // same but for the last four fields.
+void writeSvg(const std::string &path) {
+  write_bytes(path, kSvgPicture);
+}
+
 void makeBmpV4(const std::string &path) {
   std::string bmp = read_file(path);
   auto put32 = [&](size_t at, uint32_t v) {
@@ -405,6 +418,44 @@ void makeBmpV4(const std::string &path) {
   write_bytes(path, bmp);
 }
 
+// A HEIC whose pixel-layout property box, overwritten in place, becomes a
+// rotation by a quarter turn anticlockwise (HEIF's irot).
+void pixiToIrot(const std::string &path) {
+  std::string heic = read_file(path);
+  size_t at = heic.find("pixi");
+  ASSERT_NE(std::string::npos, at);
+  size_t size = static_cast<unsigned char>(heic[at - 1]);
+  heic.replace(at, 4, "irot");
+  heic[at + 4] = 1;
+  for (size_t i = at + 5; i < at - 4 + size; i++)
+    heic[i] = 0;
+  write_bytes(path, heic);
+}
+
+// A JPEG whose EXIF segment is cut short after the start of its first
+// directory: the directory claims more entries than there are bytes.
+void cutExifShort(const std::string &path) {
+  std::string jpeg = read_file(path);
+  size_t exif = jpeg.find(std::string("Exif\0\0", 6));
+  ASSERT_NE(std::string::npos, exif);
+  size_t length = exif - 2, kept = 2 + 6 + 8 + 2 + 6;
+  size_t old = size_t(static_cast<unsigned char>(jpeg[length])) << 8 |
+               static_cast<unsigned char>(jpeg[length + 1]);
+  jpeg.erase(length + kept, old - kept);
+  jpeg[length] = 0;
+  jpeg[length + 1] = char(kept);
+  write_bytes(path, jpeg);
+}
+
+// A JPEG cut short 60 % into its picture data, as a download stopped
+// early: the top half has arrived.
+void cutScanShort(const std::string &path) {
+  std::string jpeg = read_file(path);
+  size_t scan = jpeg.find("\xff\xda");
+  ASSERT_NE(std::string::npos, scan);
+  write_bytes(path, jpeg.substr(0, scan + (jpeg.size() - scan) * 6 / 10));
+}
+
 class PictureFormatTest : public SceneTest,
                           public ::testing::WithParamInterface<Format> {};
 
@@ -413,13 +464,19 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
   write_face_pictures(".");
   ASSERT_EQ(0, unlink("b1.jpg"));
   write_quadrant_picture("four.tga", 64, 64, f.colours);
-  if (std::string(f.name) == "Svg")
-    write_bytes("b1.jpg", kSvg);
-  else
+  // Made under a name without an extension, where exiftool goes by content.
+  if (*f.convert) {
     ASSERT_EQ("", run_command(std::string("convert tga:four.tga ") + f.convert +
-                              "b1.jpg 2>&1"));
-  if (std::string(f.name) == "BmpVersion4")
-    makeBmpV4("b1.jpg");
+                              "made 2>&1"));
+  }
+  if (*f.exiftool) {
+    ASSERT_EQ("",
+              run_command(std::string("exiftool -q -q -overwrite_original ") +
+                          f.exiftool + " made 2>&1"));
+  }
+  rename("made", "b1.jpg");
+  if (f.edit)
+    f.edit("b1.jpg");
   init();
   reshape(480, 360);
   drawAt(0, 0, 0);
@@ -433,7 +490,7 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
   int reader = kNoReader;
   LoadGuardedTextures(files, &name, 1, &reader);
   glDeleteTextures(1, &name);
-  const char *names[] = {"SOIL", "GdkPixbuf"};
+  const char *names[] = {"SOIL", "libjpeg-turbo", "GdkPixbuf"};
   EXPECT_STREQ(f.reader, reader == kNoReader ? "none" : names[reader]);
 }
 
@@ -441,8 +498,9 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
 INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"BaselineJpeg", "SOIL", "-interlace none -quality 95 jpg:", kFour, 24},
     Format{"BaselineJpegGrey", "SOIL", "-colorspace Gray -interlace none jpg:", kGreys, 12},
-    Format{"ProgressiveJpeg", "GdkPixbuf", "-interlace JPEG -quality 95 jpg:", kFour, 24},
-    Format{"CmykJpeg", "GdkPixbuf", "-colorspace CMYK -quality 95 jpg:", kFour, 40},
+    Format{"ProgressiveJpeg", "libjpeg-turbo", "-interlace JPEG -quality 95 jpg:", kFour, 24},
+    Format{"BaselineJpegCutShort", "libjpeg-turbo", "-interlace none -quality 95 jpg:", kTopHalf, 24, "", cutScanShort},
+    Format{"CmykJpeg", "libjpeg-turbo", "-colorspace CMYK -quality 95 jpg:", kFour, 40},
     Format{"Png8BitRgb", "SOIL", "-define png:color-type=2 png24:", kFour, 0},
     Format{"Png8BitRgba", "SOIL", "-alpha on png32:", kFour, 0},
     Format{"Png8BitPalette", "SOIL", "png8:", kFour, 0},
@@ -454,7 +512,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"Gif", "GdkPixbuf", "gif:", kFour, 0},
     Format{"GifAnimatedShowsFirstFrame", "GdkPixbuf", "\\( +clone -fill white -colorize 100 \\) -loop 0 gif:", kFour, 0},
     Format{"Bmp3", "SOIL", "bmp3:", kFour, 0},
-    Format{"BmpVersion4", "SOIL", "bmp:", kFour, 0},
+    Format{"BmpVersion4", "SOIL", "bmp:", kFour, 0, "", makeBmpV4},
     Format{"BmpVersion5", "GdkPixbuf", "bmp:", kFour, 0},
     Format{"Tga", "SOIL", "tga:", kFour, 0},
     Format{"Psd8Bit", "SOIL", "psd:", kFour, 0},
@@ -468,7 +526,22 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"WebpLossless", "GdkPixbuf", "-define webp:lossless=true webp:", kFour, 0},
     Format{"Heic", "GdkPixbuf", "-quality 95 heic:", kFour, 40},
     Format{"Avif", "GdkPixbuf", "-quality 95 avif:", kFour, 40},
-    Format{"Svg", "none", "", kFour, 0}),
+    Format{"Svg", "none", "", kFour, 0, "", writeSvg},
+    Format{"JpegOrientation1", "SOIL", "-resize 48x64! -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=1 -n"},
+    Format{"JpegOrientation2", "SOIL", "-resize 48x64! -flop -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=2 -n"},
+    Format{"JpegOrientation3", "SOIL", "-resize 48x64! -rotate 180 -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=3 -n"},
+    Format{"JpegOrientation4", "SOIL", "-resize 48x64! -flip -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=4 -n"},
+    Format{"JpegOrientation5", "SOIL", "-resize 48x64! -transpose -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=5 -n"},
+    Format{"JpegOrientation6", "SOIL", "-resize 48x64! -rotate 270 -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=6 -n"},
+    Format{"JpegOrientation7", "SOIL", "-resize 48x64! -transverse -interlace none -quality 95 jpg:", kFour, 24, "-ExifByteOrder=II -Orientation=7 -n"},
+    Format{"JpegOrientation8", "SOIL", "-resize 48x64! -rotate 90 -interlace none -quality 95 jpg:", kFour, 24, "-ExifByteOrder=II -Orientation=8 -n"},
+    Format{"ProgressiveJpegOrientation6", "libjpeg-turbo", "-resize 48x64! -rotate 270 -interlace JPEG -quality 95 jpg:", kFour, 24, "-Orientation=6 -n"},
+    Format{"TiffOrientation6", "GdkPixbuf", "-resize 48x64! -rotate 270 -compress None tiff:", kFour, 0, "-Orientation=6 -n"},
+    Format{"PngOrientation6", "SOIL", "-resize 48x64! -rotate 270 -define png:color-type=2 png24:", kFour, 0, "-Orientation=6 -n"},
+    Format{"WebpOrientation6", "GdkPixbuf", "-resize 48x64! -rotate 270 -define webp:lossless=true webp:", kFour, 0, "-Orientation=6 -n"},
+    Format{"HeicTurnedByIrot", "GdkPixbuf", "-resize 48x64! -rotate 90 -quality 95 heic:", kFour, 40, "", pixiToIrot},
+    Format{"HeicExifOrientationIgnored", "GdkPixbuf", "-resize 48x64! -quality 95 heic:", kFour, 40, "-Orientation=6 -n"},
+    Format{"JpegExifCutShortShowsAsStored", "SOIL", "-resize 48x64! -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=6 -n", cutExifShort}),
     [](const ::testing::TestParamInfo<Format> &info) { return info.param.name; });
 // clang-format on
 

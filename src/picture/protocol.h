@@ -4,8 +4,9 @@
 // opened, and a shared memory area of two slots, each kMaxPictureBytes long.
 // For every picture it writes one DecodeCommand down the command pipe; the
 // decoder answers on the result pipe with one DecodeResult and, when it
-// decoded the picture, leaves the pixels in the slot the command named,
-// bottom row first (ready for glTexImage2D). The viewer names each slot in
+// decoded the picture, leaves the pixels in the slot the command named, as
+// the picture is to be shown (turned as its metadata says), bottom row first
+// (ready for glTexImage2D). The viewer names each slot in
 // turn, so a decoder fills one slot while the viewer makes a texture from
 // the other. A command with index -1, or the command pipe closing, ends the
 // decoder. Every answer is checked by the viewer before a byte of its slot
@@ -28,10 +29,12 @@ constexpr int kMaxDecoderPictures = 16;
 enum PictureReader : int32_t {
   kNoReader = -1, // in a result: the picture could not be read
   kSoil = 0,
-  kPixbuf = 1, // GdkPixbuf with its loaders
+  kLibjpeg = 1, // libjpeg-turbo
+  kPixbuf = 2,  // GdkPixbuf with its loaders
   kReaders
 };
 constexpr uint32_t kReadWithSoil = 1u << kSoil;
+constexpr uint32_t kReadWithLibjpeg = 1u << kLibjpeg;
 constexpr uint32_t kReadWithPixbuf = 1u << kPixbuf;
 
 struct DecodeCommand {

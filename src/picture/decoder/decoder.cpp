@@ -22,6 +22,7 @@ struct Reader {
 };
 const Reader kReaderTable[kReaders] = {
     {SoilRead, SoilRelease},
+    {LibjpegRead, LibjpegRelease},
     {PixbufRead, PixbufRelease},
 };
 
@@ -45,8 +46,11 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
   if (mapped == MAP_FAILED)
     return;
   const unsigned char *file = static_cast<unsigned char *>(mapped);
+  int (*orientation)(const unsigned char *, size_t) =
+      kPictureKinds[c.kind].orientation;
   for (int reader = 0; reader < kReaders; reader++) {
     DecodedPicture picture;
+    picture.orientation = orientation ? orientation(file, bytes) : 1;
     if (!(c.readers & (1u << reader)) ||
         !kReaderTable[reader].read(file, bytes, c.kind, picture))
       continue;

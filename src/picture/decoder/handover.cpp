@@ -1,6 +1,66 @@
 #include "picture/decoder/handover.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
+
+namespace {
+
+// How the stored pixels are walked to fill the slot: the slot's pixel x of
+// row y (row 0 the bottom row of the picture as it is shown) is stored at
+// byte first + x * across + y * up.
+struct Walk {
+  ptrdiff_t first, across, up;
+};
+
+// For each EXIF orientation: how the stored picture, w x h, is to be turned
+// to be shown.
+Walk walkFor(int orientation, int w, int h, ptrdiff_t stride, int channels) {
+  ptrdiff_t pixel = channels, right = ptrdiff_t(w - 1) * channels,
+            bottom = ptrdiff_t(h - 1) * stride;
+  switch (orientation) {
+  case 2: // mirrored left to right
+    return {bottom + right, -pixel, -stride};
+  case 3: // turned half round
+    return {right, -pixel, stride};
+  case 4: // mirrored top to bottom
+    return {0, pixel, stride};
+  case 5: // mirrored along the diagonal from the top left
+    return {right, stride, -pixel};
+  case 6: // to be turned a quarter clockwise
+    return {bottom + right, -stride, -pixel};
+  case 7: // mirrored along the other diagonal
+    return {bottom, -stride, pixel};
+  case 8: // to be turned a quarter anticlockwise
+    return {0, stride, pixel};
+  default: // as stored: only the rows flipped
+    return {bottom, pixel, -stride};
+  }
+}
+
+// Copies pixel by pixel, in tiles that stay in the cache while the walk
+// goes across the stored rows.
+template <int channels>
+void copyTurned(const unsigned char *stored, Walk walk, unsigned char *slot,
+                int width, int height) {
+  constexpr int kTile = 64;
+  size_t row = size_t(width) * channels;
+  for (int y0 = 0; y0 < height; y0 += kTile) {
+    int y1 = std::min(height, y0 + kTile);
+    for (int x0 = 0; x0 < width; x0 += kTile) {
+      int x1 = std::min(width, x0 + kTile);
+      for (int y = y0; y < y1; y++) {
+        unsigned char *out = slot + size_t(y) * row + size_t(x0) * channels;
+        const unsigned char *in =
+            stored + walk.first + y * walk.up + x0 * walk.across;
+        for (int x = x0; x < x1; x++, out += channels, in += walk.across)
+          std::memcpy(out, in, channels);
+      }
+    }
+  }
+}
+
+} // namespace
 
 bool HandOver(const DecodedPicture &picture, unsigned char *slot,
               DecodeResult &result) {
@@ -8,12 +68,21 @@ bool HandOver(const DecodedPicture &picture, unsigned char *slot,
   if (picture.pixels == nullptr || !FitsInSlot(w, h, ch) ||
       picture.stride < size_t(w) * size_t(ch))
     return false;
-  size_t row = size_t(w) * size_t(ch);
-  for (int y = 0; y < h; y++)
-    std::memcpy(slot + size_t(h - 1 - y) * row,
-                picture.pixels + size_t(y) * picture.stride, row);
-  result.width = w;
-  result.height = h;
+  bool sideways = picture.orientation >= 5 && picture.orientation <= 8;
+  int width = sideways ? h : w, height = sideways ? w : h;
+  Walk walk = walkFor(picture.orientation, w, h, ptrdiff_t(picture.stride), ch);
+  size_t row = size_t(width) * size_t(ch);
+  if (walk.across == ch) { // whole rows in order: as stored, or upside down
+    for (int y = 0; y < height; y++)
+      std::memcpy(slot + size_t(y) * row,
+                  picture.pixels + walk.first + y * walk.up, row);
+  } else {
+    void (*copy[])(const unsigned char *, Walk, unsigned char *, int, int) = {
+        copyTurned<1>, copyTurned<2>, copyTurned<3>, copyTurned<4>};
+    copy[ch - 1](picture.pixels, walk, slot, width, height);
+  }
+  result.width = width;
+  result.height = height;
   result.channels = ch;
   return true;
 }

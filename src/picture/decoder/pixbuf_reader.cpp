@@ -21,6 +21,7 @@ struct Pixbuf {
   decltype(&gdk_pixbuf_get_rowstride) rowstride;
   decltype(&gdk_pixbuf_get_bits_per_sample) bits;
   decltype(&gdk_pixbuf_read_pixels) pixels;
+  decltype(&gdk_pixbuf_get_option) option;
   decltype(&g_object_unref) unref;
   decltype(&g_clear_error) clearError;
   decltype(&g_signal_connect_data) connect;
@@ -43,6 +44,7 @@ bool findAll(void *lib) {
          find(lib, "gdk_pixbuf_get_rowstride", gp.rowstride) &&
          find(lib, "gdk_pixbuf_get_bits_per_sample", gp.bits) &&
          find(lib, "gdk_pixbuf_read_pixels", gp.pixels) &&
+         find(lib, "gdk_pixbuf_get_option", gp.option) &&
          find(lib, "g_object_unref", gp.unref) &&
          find(lib, "g_clear_error", gp.clearError) &&
          find(lib, "g_signal_connect_data", gp.connect);
@@ -131,8 +133,9 @@ unsigned LoadPixbuf(unsigned kinds) {
   return readyKinds;
 }
 
-// The first frame of an animation, as stored (no rotation from metadata),
-// 8 bits a channel, RGB or RGBA.
+// The first frame of an animation, 8 bits a channel, RGB or RGBA. A loader
+// that turns pictures itself leaves what it did not do in the picture's
+// "orientation" option.
 bool PixbufRead(const unsigned char *file, size_t size, int kind,
                 DecodedPicture &out) {
   if (!(readyKinds & (1u << kind)))
@@ -153,6 +156,12 @@ bool PixbufRead(const unsigned char *file, size_t size, int kind,
   }
   out.stride = size_t(stride);
   out.pixels = gp.pixels(picture);
+  if (kPictureKinds[kind].pixbufTurns) {
+    const char *left = gp.option(picture, "orientation");
+    bool given =
+        left != nullptr && left[0] >= '1' && left[0] <= '8' && left[1] == '\0';
+    out.orientation = given ? left[0] - '0' : 1;
+  }
   return true;
 }
 

@@ -13,6 +13,10 @@ struct DecodedPicture {
   const unsigned char *pixels = nullptr;
   int width = 0, height = 0, channels = 0;
   size_t stride = 0;
+  // How the pixels are still to be turned to be shown, as an EXIF
+  // Orientation (1: as they are). Set to the file's own before a reader
+  // reads; a reader that turns the pixels itself says what is left.
+  int orientation = 1;
   void *owner = nullptr; // what the reader frees
 };
 
@@ -21,6 +25,10 @@ struct DecodedPicture {
 bool SoilRead(const unsigned char *file, size_t size, int kind,
               DecodedPicture &out);
 void SoilRelease(DecodedPicture &picture);
+
+bool LibjpegRead(const unsigned char *file, size_t size, int kind,
+                 DecodedPicture &out);
+void LibjpegRelease(DecodedPicture &picture);
 
 // GdkPixbuf reads only the kinds LoadPixbuf (pixbuf_reader.h) readied.
 bool PixbufRead(const unsigned char *file, size_t size, int kind,

@@ -1,0 +1,117 @@
+// libjpeg-turbo, the reader for the JPEGs SOIL does not read: progressive
+// ones (most pictures saved from the web), CMYK ones, and ones cut short,
+// which show what arrived.
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <jpeglib.h>
+
+#include "picture/decoder/readers.h"
+#include "picture/protocol.h"
+
+namespace {
+
+struct Errors {
+  jpeg_error_mgr manager;
+  jmp_buf escape;
+};
+
+void onError(j_common_ptr jpeg) {
+  longjmp(reinterpret_cast<Errors *>(jpeg->err)->escape, 1);
+}
+
+// Warnings (a file cut short, a damaged segment) go unsaid: what could be
+// decoded is shown.
+void onMessage(j_common_ptr, int) {}
+
+// CMYK to RGB in place, a row of `width` pixels. JPEGs with Adobe's marker
+// (Photoshop's, and most CMYK JPEGs) store the inks inverted.
+void cmykToRgb(unsigned char *row, int width, bool inverted) {
+  for (int x = 0; x < width; x++) {
+    const unsigned char *in = row + 4 * x;
+    unsigned c = in[0], m = in[1], y = in[2], k = in[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
+    }
+    unsigned char *out = row + 3 * x;
+    out[0] = static_cast<unsigned char>(c * k / 255);
+    out[1] = static_cast<unsigned char>(m * k / 255);
+    out[2] = static_cast<unsigned char>(y * k / 255);
+  }
+}
+
+// Decodes into `pixels`, allocated here; false on an error. Nothing with a
+// destructor lives in here, as an error leaves it with longjmp.
+bool decode(const unsigned char *file, size_t size, DecodedPicture &out,
+            unsigned char *volatile &pixels) {
+  jpeg_decompress_struct jpeg;
+  Errors errors;
+  jpeg.err = jpeg_std_error(&errors.manager);
+  errors.manager.error_exit = onError;
+  errors.manager.emit_message = onMessage;
+  if (setjmp(errors.escape)) {
+    jpeg_destroy_decompress(&jpeg);
+    return false;
+  }
+  jpeg_create_decompress(&jpeg);
+  jpeg_mem_src(&jpeg, file, static_cast<unsigned long>(size));
+  jpeg_read_header(&jpeg, TRUE);
+  bool cmyk =
+      jpeg.jpeg_color_space == JCS_CMYK || jpeg.jpeg_color_space == JCS_YCCK;
+  jpeg.out_color_space = cmyk                       ? JCS_CMYK
+                         : jpeg.num_components == 1 ? JCS_GRAYSCALE
+                                                    : JCS_RGB;
+  jpeg_start_decompress(&jpeg);
+  int w = int(jpeg.output_width), h = int(jpeg.output_height);
+  int ch = jpeg.output_components;
+  if (!FitsInSlot(w, h, ch == 4 ? 3 : ch)) {
+    jpeg_destroy_decompress(&jpeg);
+    return false;
+  }
+  size_t stride = size_t(w) * size_t(ch);
+  pixels = static_cast<unsigned char *>(std::malloc(stride * size_t(h)));
+  if (pixels == nullptr) {
+    jpeg_destroy_decompress(&jpeg);
+    return false;
+  }
+  while (jpeg.output_scanline < jpeg.output_height) {
+    JSAMPROW rows[16];
+    for (int i = 0; i < 16; i++)
+      rows[i] = pixels + (jpeg.output_scanline + unsigned(i) < unsigned(h)
+                              ? size_t(jpeg.output_scanline + i) * stride
+                              : 0);
+    jpeg_read_scanlines(&jpeg, rows, 16);
+  }
+  if (cmyk)
+    for (int y = 0; y < h; y++)
+      cmykToRgb(pixels + size_t(y) * stride, w, jpeg.saw_Adobe_marker);
+  jpeg_finish_decompress(&jpeg);
+  jpeg_destroy_decompress(&jpeg);
+  out.pixels = pixels;
+  out.width = w;
+  out.height = h;
+  out.channels = cmyk ? 3 : ch;
+  out.stride = stride;
+  return true;
+}
+
+} // namespace
+
+bool LibjpegRead(const unsigned char *file, size_t size, int,
+                 DecodedPicture &out) {
+  unsigned char *volatile pixels = nullptr;
+  if (decode(file, size, out, pixels)) {
+    out.owner = pixels;
+    return true;
+  }
+  std::free(pixels);
+  return false;
+}
+
+void LibjpegRelease(DecodedPicture &picture) {
+  std::free(picture.owner);
+  picture = {};
+}
