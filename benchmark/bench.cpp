@@ -33,8 +33,8 @@ struct Run {
 // One process: time to its first frame, then frames per second over
 // `seconds` once warm. Without `seconds` only the start-up is taken.
 bool measure(const std::string &binary, const std::string &dir, double seconds,
-             Run &out) {
-  ViewerProcess p(dir, false, binary);
+             Run &out, const std::vector<std::string> &args = {}) {
+  ViewerProcess p(dir, false, binary, "", args);
   if (!p.wait_frames(1, 120))
     return false;
   FrameRecord first = p.record();
@@ -90,8 +90,8 @@ std::string tinyWidePsd() {
 int main(int argc, char **argv) {
   int runs = argc > 1 ? std::atoi(argv[1]) : 5;
   const char *markdown = argc > 2 ? argv[2] : nullptr;
-  const std::string viewer = VORLIX_BINARY, floor = FLOOR_BINARY,
-                    floorQuad = FLOOR_QUAD_BINARY,
+  const std::string viewer = VORLIX_BINARY, launcher = LAUNCHER_BINARY,
+                    floor = FLOOR_BINARY, floorQuad = FLOOR_QUAD_BINARY,
                     floorSoil = FLOOR_SOIL_BINARY;
 
   // Six 12-megapixel photos: 4000 x 3000 baseline JPEGs of a fractal, each
@@ -134,11 +134,22 @@ int main(int argc, char **argv) {
         "png-inflate-assertion.png", "png-loops.png"})
     corpus.push_back(read_file(std::string(BAD_PICTURES_DIR) + "/" + name));
   std::string broken = folderWith(corpus);
+  // A camera folder of 20,000 pictures for the launcher, the first six in
+  // its order the bundled ones.
+  std::string camera = make_temp_dir();
+  for (int i = 1; i <= 20000; i++) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/IMG_%05d.jpg", i);
+    write_bytes(camera + name,
+                i <= 6 ? read_file(std::string(PICTURES_DIR) + "/b" +
+                                   std::to_string(i) + ".jpg")
+                       : std::string());
+  }
 
   std::vector<double> vFps, fFps, vStart, fStart, qStart, pv, pf, pv1, pf1, pp,
-      o1, o6, cut, psd, bad;
+      o1, o6, cam, cut, psd, bad;
   for (int i = 0; i < runs; i++) {
-    Run v, f, q, a, b, a1, b1, p, u, s, c, d, e;
+    Run v, f, q, a, b, a1, b1, p, u, s, l, c, d, e;
     if (!measure(viewer, PICTURES_DIR, 2.0, v) ||
         !measure(floor, PICTURES_DIR, 2.0, f) ||
         !measure(floorQuad, PICTURES_DIR, 0, q) ||
@@ -147,6 +158,7 @@ int main(int argc, char **argv) {
         !measureOnOneCore(floorSoil, photos, b1) ||
         !measure(viewer, progressive, 0, p) ||
         !measure(viewer, upright, 0, u) || !measure(viewer, sideways, 0, s) ||
+        !measure(launcher, PICTURES_DIR, 0, l, {camera}) ||
         !measure(viewer, cutShort, 0, c) || !measure(viewer, widePsd, 0, d) ||
         !measure(viewer, broken, 0, e)) {
       std::fprintf(stderr, "bench: a run failed\n");
@@ -164,6 +176,7 @@ int main(int argc, char **argv) {
     pp.push_back(p.startup_ms);
     o1.push_back(u.startup_ms);
     o6.push_back(s.startup_ms);
+    cam.push_back(l.startup_ms);
     cut.push_back(c.startup_ms);
     psd.push_back(d.startup_ms);
     bad.push_back(e.startup_ms);
@@ -171,14 +184,15 @@ int main(int argc, char **argv) {
                  "run %d: bundled %.0f fps %.1f ms, floor %.0f fps %.1f ms; "
                  "photos %.0f / SOIL floor %.0f ms, one core %.0f / %.0f ms; "
                  "progressive %.0f ms, orientation 1 / 6 %.0f / %.0f ms; "
+                 "20,000 pictures %.0f ms; "
                  "cut-short JPEG %.0f ms, wide PSD %.0f ms, corpus %.0f ms\n",
                  i + 1, v.fps, v.startup_ms, f.fps, f.startup_ms, a.startup_ms,
                  b.startup_ms, a1.startup_ms, b1.startup_ms, p.startup_ms,
-                 u.startup_ms, s.startup_ms, c.startup_ms, d.startup_ms,
-                 e.startup_ms);
+                 u.startup_ms, s.startup_ms, l.startup_ms, c.startup_ms,
+                 d.startup_ms, e.startup_ms);
   }
-  for (const std::string &dir :
-       {photos, progressive, upright, sideways, cutShort, widePsd, broken})
+  for (const std::string &dir : {photos, progressive, upright, sideways, camera,
+                                 cutShort, widePsd, broken})
     remove_tree(dir);
 
   // Memory over a 40 s run on the bundled pictures: the first seconds warm
@@ -217,6 +231,8 @@ int main(int argc, char **argv) {
       "%.0f ms | %.0f ms | %.2f |\n"
       "| b1.jpg the first of them with EXIF Orientation 6, against "
       "Orientation 1 | %.0f ms | %.0f ms | %.2f |\n"
+      "| `vorlix-open` on a folder of 20,000 pictures, its first six the "
+      "bundled ones | %.1f ms | | %+.1f ms over bundled |\n"
       "| b1.jpg a JPEG cut short after 4 bytes | %.1f ms | | %+.1f ms over "
       "bundled |\n"
       "| b1.jpg a 200-byte PSD declaring 4,000,000 x 30 pixels | %.1f ms | | "
@@ -230,9 +246,9 @@ int main(int argc, char **argv) {
       median(pf), median(pv) / median(pf), median(pv1), median(pf1),
       median(pv1) / median(pf1), median(pp), median(pv),
       median(pp) / median(pv), median(o6), median(o1), median(o6) / median(o1),
-      median(cut), median(cut) - bundled, median(psd), median(psd) - bundled,
-      median(bad), median(bad) - bundled, rss1, rss20, rss40, peak,
-      rss20 - rss1, rss40 - rss20);
+      median(cam), median(cam) - bundled, median(cut), median(cut) - bundled,
+      median(psd), median(psd) - bundled, median(bad), median(bad) - bundled,
+      rss1, rss20, rss40, peak, rss20 - rss1, rss40 - rss20);
   std::fputs(table, stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

@@ -19,7 +19,7 @@ need_packages() {
 # with libjpeg-turbo and with GdkPixbuf and its loaders for WebP, HEIF and
 # AVIF.
 BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
-                libgl-dev libsoil-dev libseccomp-dev libjpeg-dev
+                libgl-dev libx11-dev libsoil-dev libseccomp-dev libjpeg-dev
                 libgdk-pixbuf-2.0-dev
                 libgl1-mesa-dri libgdk-pixbuf-2.0-0 webp-pixbuf-loader
                 heif-gdk-pixbuf libavif-gdk-pixbuf)

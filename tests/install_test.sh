@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # cmake --install into a fresh prefix puts every file where a desktop expects
 # it; the desktop entry and the AppStream metainfo validate, and the entry
-# points at the installed pictures and opens folders; the manual page renders
-# without warnings.
+# runs the launcher on pictures of every kind the viewer reads, never on
+# folders; the manual pages render without warnings.
 #   install_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -11,14 +11,16 @@ trap 'rm -rf "$prefix"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/vorlix share/applications/vorlix.desktop share/man/man6/vorlix.6 \
-  share/vorlix/pictures/b{1,2,3,4,5,6}.jpg libexec/vorlix/open-folder \
+for f in bin/vorlix bin/vorlix-open share/applications/vorlix.desktop \
+  share/man/man6/vorlix.6 share/man/man6/vorlix-open.6 \
+  share/vorlix/pictures/b{1,2,3,4,5,6}.jpg \
   share/metainfo/org.vorlix.vorlix.metainfo.xml \
   share/icons/hicolor/scalable/apps/vorlix.svg \
   share/icons/hicolor/{48x48,64x64,128x128,256x256}/apps/vorlix.png; do
   [ -f "$prefix/$f" ] || fail "missing $f"
 done
-[ -x "$prefix/bin/vorlix" ] || fail "bin/vorlix is not executable"
+[ -x "$prefix/bin/vorlix" ] && [ -x "$prefix/bin/vorlix-open" ] ||
+  fail "bin/vorlix or bin/vorlix-open is not executable"
 cmp -s "$prefix/share/vorlix/pictures/b1.jpg" "$(dirname "$0")/../pictures/b1.jpg" ||
   fail "installed b1.jpg differs from the bundled one"
 
@@ -27,13 +29,18 @@ out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
 [ -z "$out" ] || fail "desktop-file-validate: $out"
 grep -qx 'Type=Application' "$entry" || fail "no Type=Application"
 grep -qx 'Name=Vorlix' "$entry" || fail "no Name=Vorlix"
-path=$(sed -n 's/^Path=//p' "$entry")
 exec=$(sed -n 's/^Exec=//p' "$entry")
-[ "$path" = "$(grep -o '^CMAKE_INSTALL_PREFIX:PATH=.*' "$build/CMakeCache.txt" |
-  cut -d= -f2)/share/vorlix/pictures" ] || fail "Path=$path is not the pictures folder"
-case "$exec" in */libexec/vorlix/open-folder\ %f) ;; *) fail "Exec=$exec" ;; esac
+case "$exec" in */bin/vorlix-open\ %F) ;; *) fail "Exec=$exec" ;; esac
 grep -qx 'Icon=vorlix' "$entry" || fail "no Icon=vorlix"
-grep -qx 'MimeType=inode/directory;' "$entry" || fail "does not open folders"
+grep -qx 'StartupWMClass=Vorlix' "$entry" || fail "no StartupWMClass=Vorlix"
+types=$(sed -n 's/^MimeType=//p' "$entry")
+for type in image/jpeg image/png image/gif image/bmp image/tiff image/webp \
+  image/heic image/heif image/avif image/x-tga image/vnd.adobe.photoshop; do
+  grep -q "\(^\|;\)$type;" <<<"$types" || fail "not offered for $type"
+  grep -q "<mediatype>$type</mediatype>" \
+    "$build/org.vorlix.vorlix.metainfo.xml" || fail "metainfo lacks $type"
+done
+! grep -q inode <<<"$types" || fail "offered for folders: $types"
 for size in 48 64 128 256; do
   [ "$(identify -format %wx%h \
     "$prefix/share/icons/hicolor/${size}x$size/apps/vorlix.png")" = \
@@ -43,11 +50,16 @@ out=$(appstreamcli validate --no-net \
   "$prefix/share/metainfo/org.vorlix.vorlix.metainfo.xml" 2>&1) ||
   fail "appstreamcli validate: $out"
 
-page=$build/vorlix.6
-warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
-[ -z "$warnings" ] || fail "man page warnings: $warnings"
-text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null)
-for word in b1.jpg b6.jpg -display "no quit key" white; do
-  grep -qF -- "$word" <<<"$text" || fail "man page does not mention $word"
+for page in vorlix.6 vorlix-open.6; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$build/$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$page warnings: $warnings"
+done
+text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$build/vorlix.6" 2>/dev/null | tr -s "[:space:]" " ")
+for word in b1.jpg b6.jpg -display "no quit key" white vorlix-open; do
+  grep -qF -- "$word" <<<"$text" || fail "vorlix.6 does not mention $word"
+done
+text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$build/vorlix-open.6" 2>/dev/null | tr -s "[:space:]" " ")
+for word in FOLDER XDG_RUNTIME_DIR notify-send "photo 10"; do
+  grep -qiF -- "$word" <<<"$text" || fail "vorlix-open.6 does not mention $word"
 done
 echo "install: files, desktop entry and manual page are in order"

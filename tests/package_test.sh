@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds the Debian package with ./package, checks it with lintian and
-# hardening-check, installs it with dpkg, starts the desktop entry's command
-# on a folder of test pictures and then on no folder (the sample pictures)
-# under the current X display, checks what each shows, and removes the
-# package again, leaving nothing behind. Needs root; exits 77 (skipped)
-# otherwise, or when a vorlix package is installed already.
+# Builds the Debian package with ./package (into a folder inside the
+# checkout), checks it with lintian and hardening-check, installs it with
+# dpkg, validates its desktop entry and metainfo, starts the desktop entry's
+# command on picture files and then on none (the sample pictures) under the
+# current X display, checks what each shows and that the window says it is
+# Vorlix's, and removes the package again, leaving nothing behind. Needs
+# root; exits 77 (skipped) otherwise, or when a vorlix package is installed
+# already.
 #   package_test.sh SOURCE_DIR
 set -euo pipefail
 src=$(cd "$1" && pwd)
@@ -14,17 +16,18 @@ if dpkg-query -W -f='${Status}' vorlix 2>/dev/null | grep -q "ok installed"; the
   exit 77
 fi
 work=$(mktemp -d)
+out="$src/package-test-$$"
 pid=""
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
   dpkg --purge vorlix >/dev/null 2>&1 || true
-  rm -rf "$work"
+  rm -rf "$work" "$out"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 deb=$(DEBFULLNAME="Ada Example" DEBEMAIL="ada@example.com" \
-  "$src/package" "$work/build" | tail -n 1)
+  "$src/package" "$out" | tail -n 1)
 case "$(basename "$deb")" in vorlix_*_"$(dpkg --print-architecture)".deb) ;;
   *) fail "package name $deb" ;; esac
 [ "$(dpkg-deb -f "$deb" Maintainer)" = "Ada Example <ada@example.com>" ] ||
@@ -34,7 +37,9 @@ for lib in libglut libsoil libglu libgl1 libc6 libseccomp libgdk-pixbuf-2.0-0 \
   webp-pixbuf-loader heif-gdk-pixbuf libavif-gdk-pixbuf; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
-tags=$(lintian --pedantic --fail-on error,warning "$work"/build/*.changes 2>&1) ||
+[ "$(dpkg-deb -f "$deb" Recommends)" = libnotify-bin ] ||
+  fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
+tags=$(lintian --pedantic --fail-on error,warning "$out"/*.changes 2>&1) ||
   fail "lintian: $tags"
 tags=$(grep -v 'running with root privileges' <<<"$tags") || true
 [ -z "$tags" ] || fail "lintian: $tags"
@@ -48,22 +53,33 @@ hardening-check --nocfprotection "$work/deb/usr/bin/vorlix" >"$work/hardening" |
 dpkg -i "$deb" >/dev/null || fail "dpkg -i"
 files=$(dpkg -L vorlix)
 [ "$(command -v vorlix)" = /usr/bin/vorlix ] || fail "vorlix not on PATH"
+[ "$(command -v vorlix-open)" = /usr/bin/vorlix-open ] ||
+  fail "vorlix-open not on PATH"
 for f in /usr/share/icons/hicolor/{scalable/apps/vorlix.svg,48x48/apps/vorlix.png} \
-  /usr/share/metainfo/org.vorlix.vorlix.metainfo.xml; do
+  /usr/share/man/man6/vorlix-open.6.gz; do
   [ -f "$f" ] || fail "missing $f"
 done
 entry=/usr/share/applications/vorlix.desktop
-dir=$(sed -n 's/^Path=//p' "$entry")
+metainfo=/usr/share/metainfo/org.vorlix.vorlix.metainfo.xml
+out_=$(desktop-file-validate "$entry" 2>&1) && [ -z "$out_" ] ||
+  fail "desktop-file-validate: $out_"
+out_=$(appstreamcli validate --no-net "$metainfo" 2>&1) ||
+  fail "appstreamcli validate: $out_"
 exec_line=$(sed -n 's/^Exec=//p' "$entry")
-[ "$dir" = /usr/share/vorlix/pictures ] || fail "desktop entry Path=$dir"
+[ "$exec_line" = "/usr/bin/vorlix-open %F" ] || fail "Exec=$exec_line"
+grep -q '^MimeType=.*image/heic;' "$entry" || fail "not offered for HEIC"
+! grep -q inode/directory "$entry" || fail "offered for folders"
 
-# Runs the entry's command as a desktop does (in its Path, %f replaced by
-# the folder given or dropped) and leaves a screenshot of its window in
-# $work/shot.png.
+# Runs the entry's command as a desktop does (%F replaced by the files
+# given, or dropped), checks the window's class, and leaves a screenshot of
+# it in $work/shot.png. The launcher's private folder goes in
+# $work/runtime.
+mkdir "$work/runtime"
 start_entry() {
-  local folder=$1 cmd
-  cmd=${exec_line//%f/$folder}
-  (cd "$dir" && exec sh -c "exec $cmd" >"$work/out" 2>&1) &
+  local files=$1 cmd
+  cmd=${exec_line//%F/$files}
+  (cd "$work" && XDG_RUNTIME_DIR="$work/runtime" exec sh -c "exec $cmd" \
+    >"$work/out" 2>&1) &
   pid=$!
   local wid=""
   for _ in $(seq 100); do
@@ -74,6 +90,8 @@ start_entry() {
   [ -n "$wid" ] || fail "no Vorlix window; it printed: $(cat "$work/out")"
   info=$(xwininfo -id "$wid")
   grep -q "Width: 480" <<<"$info" || fail "window: $info"
+  class=$(xprop -id "$wid" WM_CLASS)
+  [ "$class" = 'WM_CLASS(STRING) = "vorlix", "Vorlix"' ] || fail "$class"
   sleep 0.5
   import -window "$wid" "$work/shot.png"
 }
@@ -82,22 +100,23 @@ stop_entry() {
   wait "$pid" 2>/dev/null || true
   pid=""
   [ ! -s "$work/out" ] || fail "vorlix printed: $(cat "$work/out")"
+  [ -z "$(ls -A "$work/runtime")" ] || fail "the launcher left its folder"
 }
 pixel() { # x y: "r g b" of the screenshot
   convert "$work/shot.png" -format \
     "%[fx:int(255*p{$1,$2}.r)] %[fx:int(255*p{$1,$2}.g)] %[fx:int(255*p{$1,$2}.b)]" info:
 }
 
-# A folder opened from a file manager: its pictures show, read by SOIL and
-# by the second decoder from what the package depends on. All six are pure
+# Pictures opened from a file manager, named as they are: they show, read by
+# SOIL and by GdkPixbuf from what the package depends on. All six are pure
 # red, so the cube's middle is red whichever way it has turned by then.
 mkdir "$work/folder with spaces"
-i=1
+files=""
 for format in jpg webp heic avif tiff gif; do
-  convert -size 32x32 xc:red "$format:$work/folder with spaces/b$i.jpg"
-  i=$((i + 1))
+  convert -size 32x32 xc:red "$format:$work/folder with spaces/red $format.$format"
+  files="$files '$work/folder with spaces/red $format.$format'"
 done
-start_entry "'$work/folder with spaces'"
+start_entry "$files"
 # Faces darken towards their edges (SOIL leaves the textures clamped to a
 # black border), and the middle may fall on one; the samples' own red has
 # green and blue near 40.
@@ -124,8 +143,8 @@ dpkg-query -W -f='${Status}' vorlix 2>/dev/null | grep -q "ok installed" &&
 while read -r f; do
   [ -z "$f" ] || [ -d "$f" ] || [ ! -e "$f" ] || fail "left behind: $f"
 done <<<"$files"
-for d in /usr/share/vorlix /usr/libexec/vorlix; do
+for d in /usr/share/vorlix; do
   [ ! -e "$d" ] || fail "left behind: $d"
 done
-echo "package: lintian and hardening clean, opens a folder and the samples," \
+echo "package: lintian and hardening clean, opens pictures and the samples," \
   "removes cleanly"

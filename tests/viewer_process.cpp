@@ -33,7 +33,8 @@ std::string run_command(const std::string &cmd) {
 
 ViewerProcess::ViewerProcess(const std::string &dir, bool capture_first,
                              const std::string &binary,
-                             const std::string &preload)
+                             const std::string &preload,
+                             const std::vector<std::string> &args)
     : dir_(dir), work_(make_temp_dir()) {
   std::string probe = work_ + "/probe";
   int fd = open(probe.c_str(), O_RDWR | O_CREAT, 0600);
@@ -67,7 +68,11 @@ ViewerProcess::ViewerProcess(const std::string &dir, bool capture_first,
     std::string options =
         std::string(asan ? asan : "") + ":verify_asan_link_order=0";
     setenv("ASAN_OPTIONS", options.c_str(), 1);
-    execl(binary.c_str(), binary.c_str(), static_cast<char *>(nullptr));
+    std::vector<char *> argv = {const_cast<char *>(binary.c_str())};
+    for (const std::string &a : args)
+      argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
     _exit(127);
   }
 }

@@ -39,10 +39,12 @@ class ViewerProcess {
 public:
   // Starts `binary` (the viewer by default) in `dir`. With `capture_first`
   // the very first frame's pixels are captured (see first_capture()).
-  // `preload` names a library to preload besides the frame probe.
+  // `preload` names a library to preload besides the frame probe; `args`
+  // are the program's arguments.
   explicit ViewerProcess(const std::string &dir, bool capture_first = false,
                          const std::string &binary = VORLIX_BINARY,
-                         const std::string &preload = "");
+                         const std::string &preload = "",
+                         const std::vector<std::string> &args = {});
   ~ViewerProcess();
   ViewerProcess(const ViewerProcess &) = delete;
   ViewerProcess &operator=(const ViewerProcess &) = delete;

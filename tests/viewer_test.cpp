@@ -42,6 +42,8 @@ TEST_F(ViewerTest, OpensItsWindowAndDrawsTheTiltedCube) {
   EXPECT_NE(std::string::npos, info.find("Width: 480")) << info;
   EXPECT_NE(std::string::npos, info.find("Height: 360")) << info;
   EXPECT_NE(std::string::npos, info.find("Depth: 24")) << info;
+  EXPECT_EQ("WM_CLASS(STRING) = \"vorlix\", \"Vorlix\"\n",
+            run_command("xprop -id " + viewer.window_id() + " WM_CLASS"));
 
   // The first frame: tilted 40 degrees, turned half a degree, top in view.
   Capture first;
@@ -147,6 +149,44 @@ TEST_F(ViewerTest, MissingPictureShowsAWhiteFace) {
   EXPECT_EQ("", probe_pixel(first.image, kTopX, kTopY, kFaceColours[2].topLeft))
       << "top face";
   EXPECT_EQ("", viewer.stop());
+}
+
+// A folder of camera pictures through the launcher: the first on the
+// front, the third on top; the launcher's private folder is gone once the
+// viewer's window is closed, and once the launcher is ended.
+TEST_F(ViewerTest, LauncherShowsAFolderOfCameraPictures) {
+  std::string photos = make_temp_dir(), runtime = make_temp_dir();
+  for (int i : {10, 6, 5, 4, 3, 2, 1}) {
+    Rgb c = kFaceColours[i % 6].topLeft;
+    write_quadrant_picture(photos + "/IMG_" + std::to_string(i) + ".jpg", 16,
+                           16, {c, c, c, c});
+  }
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  for (bool closeWindow : {true, false}) {
+    SCOPED_TRACE(closeWindow ? "window closed" : "launcher ended");
+    ViewerProcess launcher(dir, true, LAUNCHER_BINARY, "", {photos});
+    ASSERT_TRUE(launcher.wait_frames(1)) << launcher.stop();
+    Capture first;
+    ASSERT_TRUE(launcher.first_capture(first));
+    EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY,
+                              kFaceColours[1].topLeft))
+        << "front: IMG_1";
+    EXPECT_EQ("",
+              probe_pixel(first.image, kTopX, kTopY, kFaceColours[3].topLeft))
+        << "top: IMG_3";
+    EXPECT_NE("", run_command("ls -A " + runtime)) << "no private folder";
+    if (closeWindow) {
+      xdotool("windowclose " + launcher.window_id());
+      for (int i = 0; i < 500 && launcher.alive(); i++)
+        usleep(10000);
+      EXPECT_FALSE(launcher.alive()) << "the launcher outlives the viewer";
+    }
+    launcher.stop();
+    EXPECT_EQ("", run_command("ls -A " + runtime)) << "private folder left";
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+  remove_tree(photos);
+  remove_tree(runtime);
 }
 
 TEST(BundledPictures, ShowOnEveryFace) {

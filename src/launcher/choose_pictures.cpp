@@ -1,0 +1,193 @@
+#include "launcher/choose_pictures.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The endings of the picture files the viewer reads, as file managers and
+// cameras name them; matched without regard to case.
+const char *const kPictureEndings[] = {
+    ".jpg",  ".jpeg", ".jpe",  ".png",  ".gif", ".bmp", ".tif", ".tiff",
+    ".webp", ".heic", ".heif", ".avif", ".tga", ".psd", ".hdr", ".dds"};
+
+constexpr size_t kFaces = 6;
+
+bool endsLikeAPicture(const char *name) {
+  size_t n = std::strlen(name);
+  for (const char *ending : kPictureEndings) {
+    size_t e = std::strlen(ending);
+    if (n > e && !strcasecmp(name + n - e, ending))
+      return true;
+  }
+  return false;
+}
+
+// One character of a name at `at`, moved past: a letter folded to lower
+// case, or a byte that is not UTF-8 as itself (above every character).
+wint_t nextFolded(const std::string &s, size_t &at) {
+  std::mbstate_t state = {};
+  wchar_t c = 0;
+  size_t n = std::mbrtowc(&c, s.data() + at, s.size() - at, &state);
+  if (n == 0 || n > s.size() - at) { // a NUL, or not UTF-8
+    return 0x110000 + static_cast<unsigned char>(s[at++]);
+  }
+  at += n;
+  return std::towlower(wint_t(c));
+}
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Compares the runs of digits starting at i and j by their value, and moves
+// past them: below 0, 0 or above 0.
+int compareNumbers(const std::string &a, size_t &i, const std::string &b,
+                   size_t &j) {
+  while (i + 1 < a.size() && a[i] == '0' && isDigit(a[i + 1]))
+    i++;
+  while (j + 1 < b.size() && b[j] == '0' && isDigit(b[j + 1]))
+    j++;
+  size_t i0 = i, j0 = j;
+  while (i < a.size() && isDigit(a[i]))
+    i++;
+  while (j < b.size() && isDigit(b[j]))
+    j++;
+  if (i - i0 != j - j0)
+    return i - i0 < j - j0 ? -1 : 1;
+  return a.compare(i0, i - i0, b, j0, j - j0);
+}
+
+// The pictures directly in a folder (not in its subfolders), hidden files
+// left out, in the order a file manager shows them: at most the first six.
+bool picturesIn(const std::string &folder, std::vector<std::string> &found,
+                std::string &problem) {
+  DIR *dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    problem = Printable(folder) + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<std::string> names;
+  while (dirent *e = readdir(dir)) {
+    if (e->d_name[0] == '.' || !endsLikeAPicture(e->d_name))
+      continue;
+    struct stat st;
+    bool regular =
+        e->d_type == DT_REG ||
+        ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) &&
+         fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode));
+    if (regular)
+      names.push_back(e->d_name);
+  }
+  closedir(dir);
+  size_t first = std::min(names.size(), kFaces);
+  std::partial_sort(names.begin(), names.begin() + long(first), names.end(),
+                    NaturalLess);
+  std::string in = folder == "."          ? ""
+                   : folder.back() == '/' ? folder
+                                          : folder + "/";
+  for (size_t i = 0; i < first; i++)
+    found.push_back(in + names[i]);
+  return true;
+}
+
+bool holdsFacePictures(const std::string &folder) {
+  for (int i = 1; i <= int(kFaces); i++) {
+    struct stat st;
+    std::string name = folder + "/b" + std::to_string(i) + ".jpg";
+    if (lstat(name.c_str(), &st) != 0)
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+bool NaturalLess(const std::string &a, const std::string &b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (isDigit(a[i]) && isDigit(b[j])) {
+      if (int order = compareNumbers(a, i, b, j))
+        return order < 0;
+      continue;
+    }
+    wint_t x = nextFolded(a, i), y = nextFolded(b, j);
+    if (x != y)
+      return x < y;
+  }
+  if ((i < a.size()) != (j < b.size()))
+    return j < b.size();
+  return a < b; // equal but for case or leading zeros: a fixed order
+}
+
+std::string Printable(const std::string &name) {
+  std::string shown;
+  size_t at = 0;
+  while (at < name.size()) {
+    std::mbstate_t state = {};
+    wchar_t c = 0;
+    size_t n = std::mbrtowc(&c, name.data() + at, name.size() - at, &state);
+    if (n == 0 || n > name.size() - at || std::iswcntrl(wint_t(c))) {
+      shown += '?';
+      at += n == 0 || n > name.size() - at ? 1 : n;
+    } else {
+      shown.append(name, at, n);
+      at += n;
+    }
+  }
+  return shown;
+}
+
+Choice ChoosePictures(const std::vector<std::string> &paths,
+                      const std::string &samples) {
+  Choice choice;
+  if (paths.empty()) {
+    choice.folder = samples;
+    return choice;
+  }
+  struct stat st;
+  if (paths.size() == 1 && stat(paths[0].c_str(), &st) == 0 &&
+      S_ISDIR(st.st_mode) && holdsFacePictures(paths[0])) {
+    choice.folder = paths[0];
+    return choice;
+  }
+  std::vector<std::string> found;
+  for (const std::string &path : paths) {
+    if (found.size() >= kFaces)
+      break;
+    if (stat(path.c_str(), &st) != 0 && path[0] == '-') {
+      choice.problem = Printable(path) + ": no such picture or folder, nor an "
+                                         "option (the viewer's go after --)";
+      return choice;
+    }
+    if (stat(path.c_str(), &st) != 0 ||
+        (S_ISREG(st.st_mode) && access(path.c_str(), R_OK) != 0)) {
+      choice.problem = Printable(path) + ": " + std::strerror(errno);
+      return choice;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      if (!picturesIn(path, found, choice.problem))
+        return choice;
+    } else if (S_ISREG(st.st_mode)) {
+      found.push_back(path);
+    } else {
+      choice.problem = Printable(path) + ": not a picture or a folder";
+      return choice;
+    }
+  }
+  if (found.empty()) {
+    choice.problem = paths.size() == 1 ? "no pictures in " + Printable(paths[0])
+                                       : "no pictures among the paths given";
+    return choice;
+  }
+  for (size_t i = 0; i < kFaces; i++)
+    choice.pictures.push_back(found[i % found.size()]);
+  return choice;
+}

@@ -1,0 +1,32 @@
+// Which pictures the launcher puts on the cube's faces, from the paths
+// people give it: pictures, and folders that stand for the pictures in them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What came of the choice: where to start the viewer, or what was wrong.
+struct Choice {
+  // A folder to start the viewer in as it is: one that holds b1.jpg ...
+  // b6.jpg, or the samples.
+  std::string folder;
+  // Otherwise the pictures for faces 1 to 6, in order (always six: fewer
+  // found are repeated).
+  std::vector<std::string> pictures;
+  // Otherwise, why there is nothing to show (one line, printable).
+  std::string problem;
+};
+
+// No paths: the samples. One folder holding b1.jpg ... b6.jpg: that folder.
+// Otherwise the pictures given and those directly in the folders given, each
+// folder's in the order a file manager shows them, the first six.
+Choice ChoosePictures(const std::vector<std::string> &paths,
+                      const std::string &samples);
+
+// Orders names as file managers show them: letters without regard to case,
+// runs of digits by their value ("photo 2" before "photo 10").
+bool NaturalLess(const std::string &a, const std::string &b);
+
+// A name as it can be shown in one line: control characters and bytes that
+// are not UTF-8 become '?'.
+std::string Printable(const std::string &name);

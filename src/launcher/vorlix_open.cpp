@@ -1,0 +1,229 @@
+// vorlix-open: starts Vorlix on any pictures or folders, named as they are.
+//
+// The viewer reads b1.jpg ... b6.jpg from the folder it runs in. For other
+// pictures this makes a private folder (mode 0700, in $XDG_RUNTIME_DIR, else
+// the temporary folder) holding links b1.jpg ... b6.jpg to the chosen ones,
+// runs the viewer there, and removes the folder when the viewer ends, also
+// when this is ended by SIGTERM, SIGHUP or SIGINT. The viewer's exit status
+// is this program's.
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "launcher/choose_pictures.h"
+
+namespace {
+
+const char *const kHelp =
+    "Usage: vorlix-open [PICTURE | FOLDER]... [-- VIEWER OPTION...]\n"
+    "Shows pictures on the faces of Vorlix's spinning cube.\n"
+    "\n"
+    "  (nothing)        the sample pictures\n"
+    "  FOLDER           the first six pictures in it, in the order a file\n"
+    "                   manager shows them (a folder holding b1.jpg ...\n"
+    "                   b6.jpg shows those)\n"
+    "  PICTURE...       these pictures, on the front, back, top, bottom,\n"
+    "                   right and left face; fewer than six are repeated\n"
+    "  -- OPTION...     options for the viewer's toolkit, e.g. -display :1\n"
+    "  --help           this help\n"
+    "  --version        the version\n"
+    "\n"
+    "Keys: x, y and z turn the cube one degree about that axis.\n"
+    "Close the window to quit.\n";
+
+pid_t viewer = -1;
+volatile sig_atomic_t endedBy = 0;
+sigset_t startingMask; // the signal mask this program was started with
+
+// A signal that ends this program ends the viewer first, so that the
+// private folder can be removed after it.
+void passOn(int signal) {
+  endedBy = signal;
+  if (viewer > 0)
+    kill(viewer, signal);
+}
+
+const int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT};
+
+// Until the viewer runs, the ending signals wait: nothing is left behind
+// half made.
+void holdEndingSignals() {
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (int s : kEndingSignals)
+    sigaddset(&ending, s);
+  sigprocmask(SIG_BLOCK, &ending, &startingMask);
+}
+
+// Says what is wrong, in one line on standard error and, for a start from
+// the desktop (which has no terminal), in a notification when notify-send
+// is there.
+void complain(const std::string &problem) {
+  std::fprintf(stderr, "vorlix-open: %s\n", problem.c_str());
+  if (isatty(STDERR_FILENO))
+    return;
+  pid_t pid = fork();
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_RDWR);
+    dup2(devnull, STDOUT_FILENO);
+    dup2(devnull, STDERR_FILENO);
+    execlp("notify-send", "notify-send", "--app-name=Vorlix", "--icon=vorlix",
+           "Vorlix: nothing to show", problem.c_str(),
+           static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  // It normally answers at once; it is not waited for long.
+  for (int i = 0; pid > 0 && i < 200; i++) {
+    if (waitpid(pid, nullptr, WNOHANG) != 0)
+      break;
+    usleep(10000);
+  }
+}
+
+std::string viewerPath() {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0)
+    return "vorlix";
+  std::string path(self, size_t(n));
+  return path.substr(0, path.rfind('/') + 1) + "vorlix";
+}
+
+std::string absolute(std::string path) {
+  if (path[0] == '/')
+    return path;
+  while (path.compare(0, 2, "./") == 0)
+    path.erase(0, 2);
+  char here[4096];
+  return getcwd(here, sizeof here) ? std::string(here) + "/" + path : path;
+}
+
+// The private folder with links b1.jpg ... b6.jpg to the pictures; empty
+// when it can't be made.
+std::string linkFaces(const std::vector<std::string> &pictures) {
+  const char *base = std::getenv("XDG_RUNTIME_DIR");
+  if (base == nullptr || access(base, W_OK | X_OK) != 0)
+    base = std::getenv("TMPDIR");
+  if (base == nullptr || access(base, W_OK | X_OK) != 0)
+    base = "/tmp";
+  std::string folder = std::string(base) + "/vorlix-XXXXXX";
+  if (mkdtemp(&folder[0]) == nullptr)
+    return "";
+  for (size_t i = 0; i < pictures.size(); i++) {
+    std::string link = folder + "/b" + std::to_string(i + 1) + ".jpg";
+    if (symlink(absolute(pictures[i]).c_str(), link.c_str()) != 0)
+      return folder; // the faces not linked show white
+  }
+  return folder;
+}
+
+void removeFaces(const std::string &folder) {
+  for (int i = 1; i <= 6; i++)
+    unlink((folder + "/b" + std::to_string(i) + ".jpg").c_str());
+  rmdir(folder.c_str());
+}
+
+// Runs the viewer in `folder` with `options`, until it ends; its wait
+// status.
+int runViewer(const std::string &folder, std::vector<char *> options) {
+  std::string program = viewerPath();
+  options.insert(options.begin(), &program[0]);
+  options.push_back(nullptr);
+  viewer = fork();
+  if (viewer == 0) {
+    sigprocmask(SIG_SETMASK, &startingMask, nullptr);
+    if (chdir(folder.c_str()) != 0) {
+      std::perror("vorlix-open");
+      _exit(127);
+    }
+    execv(options[0], options.data());
+    std::fprintf(stderr, "vorlix-open: can't start %s: %s\n", options[0],
+                 std::strerror(errno));
+    _exit(127);
+  }
+  struct sigaction pass = {};
+  pass.sa_handler = passOn;
+  for (int s : kEndingSignals)
+    sigaction(s, &pass, nullptr);
+  sigprocmask(SIG_SETMASK, &startingMask, nullptr);
+  int status = 0;
+  while (viewer > 0 && waitpid(viewer, &status, 0) < 0 && errno == EINTR) {
+  }
+  return viewer > 0 ? status : 127 << 8;
+}
+
+// Ends this program as the viewer ended: with its exit status, or by the
+// signal that ended it (as a shell reports a crash: 128 + the signal, rather
+// than a core file of this program's own).
+[[noreturn]] void endAsViewer(int status) {
+  int signal = WIFSIGNALED(status) ? WTERMSIG(status) : endedBy;
+  bool ending = signal == SIGKILL;
+  for (int s : kEndingSignals)
+    ending = ending || signal == s;
+  if (ending) {
+    std::signal(signal, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &startingMask, nullptr);
+    raise(signal);
+  }
+  if (signal != 0)
+    std::exit(128 + signal);
+  std::exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+}
+
+// Names are compared and shown in UTF-8, whatever the locale.
+void useUtf8() {
+  if (!std::setlocale(LC_CTYPE, "") ||
+      std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  useUtf8();
+  holdEndingSignals();
+  std::vector<std::string> paths;
+  std::vector<char *> options;
+  for (int i = 1; i < argc; i++) {
+    std::string arg = argv[i];
+    if (arg == "--") {
+      options.assign(argv + i + 1, argv + argc);
+      break;
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("vorlix-open (Vorlix) %s\n", VORLIX_VERSION);
+      return 0;
+    }
+    paths.push_back(arg);
+  }
+
+  Choice choice = ChoosePictures(paths, VORLIX_SAMPLES_DIR);
+  if (!choice.problem.empty()) {
+    complain(choice.problem);
+    return 1;
+  }
+  if (!choice.folder.empty())
+    endAsViewer(runViewer(choice.folder, options));
+  std::string folder = linkFaces(choice.pictures);
+  if (folder.empty()) {
+    complain(std::string("can't make a folder for the pictures: ") +
+             std::strerror(errno));
+    return 1;
+  }
+  int status = runViewer(folder, options);
+  removeFaces(folder);
+  endAsViewer(status);
+}

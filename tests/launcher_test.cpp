@@ -1,0 +1,241 @@
+// The launcher's choice of pictures, without a window: the real vorlix-open,
+// copied beside a stand-in viewer that reports the folder it was started in
+// and which file stands behind each of b1.jpg ... b6.jpg there.
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_pictures.h"
+#include "viewer_process.h"
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs `program` with `args` in `dir`, with the environment as it is.
+Outcome run(const std::string &program, const std::vector<std::string> &args,
+            const std::string &dir) {
+  std::string files = make_temp_dir();
+  Outcome o;
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0)
+      _exit(126);
+    int out = open((files + "/out").c_str(), O_WRONLY | O_CREAT, 0600);
+    int err = open((files + "/err").c_str(), O_WRONLY | O_CREAT, 0600);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    std::vector<char *> argv = {const_cast<char *>(program.c_str())};
+    for (const std::string &a : args)
+      argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  waitpid(pid, &o.status, 0);
+  o.out = read_file(files + "/out");
+  o.err = read_file(files + "/err");
+  remove_tree(files);
+  return o;
+}
+
+// Fields of what the stand-in viewer printed, each ended by a NUL: the
+// folder it ran in, its mode, the targets of b1.jpg ... b6.jpg, then its
+// arguments.
+std::vector<std::string> fields(const std::string &out) {
+  std::vector<std::string> f;
+  size_t start = 0;
+  for (size_t end; (end = out.find('\0', start)) != std::string::npos;
+       start = end + 1)
+    f.push_back(out.substr(start, end - start));
+  return f;
+}
+
+const char *const kStandInViewer =
+    "#!/bin/sh\n"
+    "printf '%s\\0' \"$(pwd -P)\" \"$(stat -c %a .)\"\n"
+    "for i in 1 2 3 4 5 6; do readlink -n b$i.jpg; printf '\\0'; done\n"
+    "for a in \"$@\"; do printf '%s\\0' \"$a\"; done\n";
+
+// Records its arguments, as a desktop would show them.
+const char *const kStandInNotifySend =
+    "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/notified\"\n";
+
+class LauncherTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    bin = make_temp_dir();
+    work = make_temp_dir();
+    runtime = make_temp_dir();
+    write_bytes(bin + "/vorlix-open", read_file(LAUNCHER_BINARY));
+    write_bytes(bin + "/vorlix", kStandInViewer);
+    write_bytes(bin + "/notify-send", kStandInNotifySend);
+    for (const char *f : {"vorlix-open", "vorlix", "notify-send"})
+      chmod((bin + "/" + f).c_str(), 0755);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("PATH", (bin + ":" + std::getenv("PATH")).c_str(), 1);
+  }
+  void TearDown() override {
+    for (const std::string &d : {bin, work, runtime})
+      remove_tree(d);
+  }
+
+public:
+  Outcome launch(const std::vector<std::string> &args) {
+    return run(bin + "/vorlix-open", args, work);
+  }
+  void picture(const std::string &name) {
+    write_bytes(work + "/" + name, "a picture");
+  }
+  std::string bin, work, runtime;
+};
+
+struct Case {
+  const char *name;
+  std::function<void(LauncherTest &)> make; // files in the working folder
+  std::vector<std::string> args;
+  // Behind b1.jpg ... b6.jpg, relative to the working folder; empty when
+  // the viewer runs in the working folder itself.
+  std::vector<std::string> faces;
+  const char *problem = ""; // else: what standard error says, and no viewer
+};
+
+void PrintTo(const Case &c, std::ostream *os) {
+  *os << c.name;
+}
+
+class ChoiceTest : public LauncherTest,
+                   public ::testing::WithParamInterface<Case> {};
+
+TEST_P(ChoiceTest, PutsTheRightPicturesOnTheFaces) {
+  const Case &c = GetParam();
+  c.make(*this);
+  Outcome o = launch(c.args);
+  char real[4096];
+  ASSERT_NE(nullptr, realpath(work.c_str(), real));
+  std::vector<std::string> f = fields(o.out);
+  if (*c.problem) {
+    EXPECT_NE(0, WEXITSTATUS(o.status));
+    EXPECT_TRUE(f.empty()) << "the viewer was started";
+    EXPECT_NE(std::string::npos, o.err.find(c.problem)) << o.err;
+    EXPECT_EQ(1, std::count(o.err.begin(), o.err.end(), '\n')) << o.err;
+    EXPECT_NE(std::string::npos, read_file(bin + "/notified").find(c.problem))
+        << "no notification";
+    return;
+  }
+  ASSERT_EQ(0, o.status) << o.err;
+  ASSERT_GE(f.size(), 8u) << o.out;
+  if (c.faces.empty()) {
+    EXPECT_EQ(real, f[0]) << "runs in the folder itself";
+    return;
+  }
+  EXPECT_EQ(0u, f[0].rfind(runtime + "/vorlix-", 0)) << f[0];
+  EXPECT_EQ("700", f[1]) << "the private folder's mode";
+  for (int i = 0; i < 6; i++)
+    EXPECT_EQ(std::string(real) + "/" + c.faces[i], f[2 + i]) << "face " << i;
+  EXPECT_EQ("", run_command("ls -A " + runtime)) << "private folder left";
+}
+
+void pictures(LauncherTest &t, std::initializer_list<const char *> names) {
+  for (const char *n : names)
+    t.picture(n);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
+    Case{"CameraFolder", [](LauncherTest &t) {
+           for (int i = 1; i <= 9; i++)
+             t.picture("IMG_000" + std::to_string(i) + ".jpg");
+         }, {"."},
+         {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "IMG_0004.jpg", "IMG_0005.jpg", "IMG_0006.jpg"}},
+    Case{"NaturalOrderWithoutRegardToCase", [](LauncherTest &t) {
+           pictures(t, {"photo 10.jpg", "photo 2.jpg", "Photo 3.jpg", "photo 1.jpg"});
+         }, {"."},
+         {"photo 1.jpg", "photo 2.jpg", "Photo 3.jpg", "photo 10.jpg", "photo 1.jpg", "photo 2.jpg"}},
+    Case{"EveryExtensionInAnyCase", [](LauncherTest &t) {
+           pictures(t, {"a.JPG", "b.jpe", "c.Jpeg", "d.HEIC", "e.webp", "f.TIFF", "g.avif", "notes.txt", "jpg"});
+         }, {"."},
+         {"a.JPG", "b.jpe", "c.Jpeg", "d.HEIC", "e.webp", "f.TIFF"}},
+    Case{"NotHiddenNotInSubfoldersNotText", [](LauncherTest &t) {
+           pictures(t, {".hidden.jpg", "notes.txt", "real.jpg"});
+           mkdir((t.work + "/sub").c_str(), 0700);
+           mkdir((t.work + "/folder.jpg").c_str(), 0700);
+           t.picture("sub/inside.jpg");
+         }, {"."},
+         {"real.jpg", "real.jpg", "real.jpg", "real.jpg", "real.jpg", "real.jpg"}},
+    Case{"LinksToPicturesOnly", [](LauncherTest &t) {
+           t.picture("real.jpg");
+           mkdir((t.work + "/sub").c_str(), 0700);
+           symlink("real.jpg", (t.work + "/link.jpg").c_str());
+           symlink("nowhere.jpg", (t.work + "/dangling.jpg").c_str());
+           symlink("sub", (t.work + "/folder link.jpg").c_str());
+         }, {"."},
+         {"link.jpg", "real.jpg", "link.jpg", "real.jpg", "link.jpg", "real.jpg"}},
+    Case{"MoreThanSix", [](LauncherTest &t) {
+           pictures(t, {"8.png", "7.png", "6.png", "5.png", "4.png", "3.png", "2.png", "1.png"});
+         }, {"."},
+         {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png"}},
+    Case{"OnePictureCoversTheCube", [](LauncherTest &t) { t.picture("only.webp"); },
+         {"only.webp"},
+         {"only.webp", "only.webp", "only.webp", "only.webp", "only.webp", "only.webp"}},
+    Case{"SeveralArgumentsInTheirOrder", [](LauncherTest &t) {
+           pictures(t, {"z.jpg", "a.jpg"});
+           mkdir((t.work + "/trip").c_str(), 0700);
+           pictures(t, {"trip/2.jpg", "trip/1.jpg"});
+         }, {"z.jpg", "trip", "a.jpg"},
+         {"z.jpg", "trip/1.jpg", "trip/2.jpg", "a.jpg", "z.jpg", "trip/1.jpg"}},
+    Case{"FolderOfFacePicturesAsItIs", [](LauncherTest &t) {
+           pictures(t, {"b1.jpg", "b2.jpg", "b3.jpg", "b4.jpg", "b5.jpg", "b6.jpg", "a.jpg"});
+         }, {"."}, {}},
+    Case{"AnyName", [](LauncherTest &t) {
+           pictures(t, {"with space.jpg", "new\nline.jpg", "-dash.jpg", "\xff\xfe.jpg"});
+           mkdir((t.work + "/Fotos \xc3\xa4\xc3\xb6\xc3\xbc").c_str(), 0700);
+           t.picture("Fotos \xc3\xa4\xc3\xb6\xc3\xbc/Bild.JPG");
+         }, {"-dash.jpg", "new\nline.jpg", "\xff\xfe.jpg", "with space.jpg", "Fotos \xc3\xa4\xc3\xb6\xc3\xbc"},
+         {"-dash.jpg", "new\nline.jpg", "\xff\xfe.jpg", "with space.jpg", "Fotos \xc3\xa4\xc3\xb6\xc3\xbc/Bild.JPG", "-dash.jpg"}},
+    Case{"EmptyFolder", [](LauncherTest &) {}, {"."}, {}, "no pictures in ."},
+    Case{"MissingPath", [](LauncherTest &) {}, {"gone.jpg"}, {}, "gone.jpg: No such file or directory"},
+    Case{"MissingPathAmongPictures", [](LauncherTest &t) { t.picture("a.jpg"); },
+         {"a.jpg", "gone\nfolder"}, {}, "gone?folder: No such file or directory"},
+    Case{"ViewerOptionBeforeDashes", [](LauncherTest &t) { t.picture("a.jpg"); },
+         {"a.jpg", "-display", ":1"}, {}, "the viewer's go after --"}),
+    [](const ::testing::TestParamInfo<Case> &info) { return info.param.name; });
+// clang-format on
+
+TEST_F(LauncherTest, ViewerOptionsAfterDashesGoToTheViewer) {
+  picture("a.jpg");
+  Outcome o = launch({"a.jpg", "--", "-display", ":1", "--help"});
+  std::vector<std::string> f = fields(o.out);
+  ASSERT_EQ(11u, f.size()) << o.out;
+  EXPECT_EQ("-display", f[8]);
+  EXPECT_EQ(":1", f[9]);
+  EXPECT_EQ("--help", f[10]);
+}
+
+TEST_F(LauncherTest, HelpAndVersion) {
+  Outcome help = launch({"--help"});
+  EXPECT_EQ(0, help.status);
+  EXPECT_EQ(0u, help.out.rfind("Usage: vorlix-open"));
+  Outcome version = launch({"--version"});
+  EXPECT_EQ(0, version.status);
+  EXPECT_EQ(0u, version.out.rfind("vorlix-open (Vorlix) "));
+}
+
+TEST_F(LauncherTest, ViewerExitStatusIsItsOwn) {
+  picture("a.jpg");
+  write_bytes(bin + "/vorlix", "#!/bin/sh\nexit 3\n");
+  EXPECT_EQ(3, WEXITSTATUS(launch({"a.jpg"}).status));
+  write_bytes(bin + "/vorlix", "#!/bin/sh\nkill -HUP $$\n");
+  Outcome o = launch({"a.jpg"});
+  EXPECT_TRUE(WIFSIGNALED(o.status) && WTERMSIG(o.status) == SIGHUP)
+      << o.status;
+  EXPECT_EQ("", run_command("ls -A " + runtime)) << "private folder left";
+}
+
+} // namespace
