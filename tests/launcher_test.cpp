@@ -31,12 +31,7 @@ Outcome run(const std::string &program, const std::vector<std::string> &args,
     int err = open((files + "/err").c_str(), O_WRONLY | O_CREAT, 0600);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    std::vector<char *> argv = {const_cast<char *>(program.c_str())};
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    exec_program(program, args);
   }
   waitpid(pid, &o.status, 0);
   o.out = read_file(files + "/out");

@@ -31,6 +31,16 @@ std::string run_command(const std::string &cmd) {
   return out;
 }
 
+void exec_program(const std::string &program,
+                  const std::vector<std::string> &args) {
+  std::vector<char *> argv = {const_cast<char *>(program.c_str())};
+  for (const std::string &a : args)
+    argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
 ViewerProcess::ViewerProcess(const std::string &dir, bool capture_first,
                              const std::string &binary,
                              const std::string &preload,
@@ -68,12 +78,7 @@ ViewerProcess::ViewerProcess(const std::string &dir, bool capture_first,
     std::string options =
         std::string(asan ? asan : "") + ":verify_asan_link_order=0";
     setenv("ASAN_OPTIONS", options.c_str(), 1);
-    std::vector<char *> argv = {const_cast<char *>(binary.c_str())};
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(binary.c_str(), argv.data());
-    _exit(127);
+    exec_program(binary, args);
   }
 }
 

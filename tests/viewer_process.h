@@ -81,3 +81,7 @@ private:
 
 // Runs a shell command and returns its standard output.
 std::string run_command(const std::string &cmd);
+
+// In a child process: runs `program` with `args`.
+[[noreturn]] void exec_program(const std::string &program,
+                               const std::vector<std::string> &args);

@@ -43,6 +43,20 @@ void cmykToRgb(unsigned char *row, int width, bool inverted) {
   }
 }
 
+// Reads every row of the picture into `pixels`, `stride` bytes apart.
+void readRows(jpeg_decompress_struct &jpeg, unsigned char *pixels,
+              size_t stride) {
+  unsigned h = jpeg.output_height;
+  while (jpeg.output_scanline < h) {
+    JSAMPROW rows[16];
+    for (unsigned i = 0; i < 16; i++)
+      rows[i] = pixels + (jpeg.output_scanline + i < h
+                              ? size_t(jpeg.output_scanline + i) * stride
+                              : 0);
+    jpeg_read_scanlines(&jpeg, rows, 16);
+  }
+}
+
 // Decodes into `pixels`, allocated here; false on an error. Nothing with a
 // destructor lives in here, as an error leaves it with longjmp.
 bool decode(const unsigned char *file, size_t size, DecodedPicture &out,
@@ -77,14 +91,7 @@ bool decode(const unsigned char *file, size_t size, DecodedPicture &out,
     jpeg_destroy_decompress(&jpeg);
     return false;
   }
-  while (jpeg.output_scanline < jpeg.output_height) {
-    JSAMPROW rows[16];
-    for (int i = 0; i < 16; i++)
-      rows[i] = pixels + (jpeg.output_scanline + unsigned(i) < unsigned(h)
-                              ? size_t(jpeg.output_scanline + i) * stride
-                              : 0);
-    jpeg_read_scanlines(&jpeg, rows, 16);
-  }
+  readRows(jpeg, pixels, stride);
   if (cmyk)
     for (int y = 0; y < h; y++)
       cmykToRgb(pixels + size_t(y) * stride, w, jpeg.saw_Adobe_marker);
