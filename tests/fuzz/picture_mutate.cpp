@@ -4,11 +4,13 @@
  *
  *   picture_mutate soil OUTDIR COUNT SEED FILE...
  *   picture_mutate pixbuf OUTDIR COUNT SEED FILE...
+ *   picture_mutate libjpeg OUTDIR COUNT SEED FILE...
  *
  * A COUNT of 0 decodes each FILE once as it is, to check one found before.
  * "soil": bare SOIL in a child with a 2 s CPU limit (crash, abort, CPU
  * limit). "pixbuf": the viewer's own decoder process with GdkPixbuf readied
- * for the seeds' kinds, reading with GdkPixbuf in its sandbox, with the budget
+ * for the seeds' kinds, reading with GdkPixbuf in its sandbox ("libjpeg": with
+ * libjpeg-turbo, the seeds being JPEGs), with the budget
  * the viewer would give each mutant (crash, abort, budget, and SIGSYS for a
  * system call the sandbox refused); one decoder serves mutants until one
  * kills it.
@@ -115,7 +117,8 @@ struct Decoder {
   pid_t pid = -1;
   int commands = -1, results = -1, picture = -1;
   unsigned char *slots = nullptr;
-  unsigned kinds = 0;
+  unsigned kinds = 0;   // GdkPixbuf readied for these
+  uint32_t readers = 0; // the readers asked for
 };
 
 void start(Decoder &d) {
@@ -135,16 +138,16 @@ void start(Decoder &d) {
   d.results = results[0];
 }
 
-// Decodes the mutant with GdkPixbuf; a wait status, as from waitpid (0 when
+// Decodes the mutant in the decoder; a wait status, as from waitpid (0 when
 // the decoder answered).
-int decodeWithPixbuf(Decoder &d, size_t size) {
+int decodeInDecoder(Decoder &d, size_t size) {
   if (d.pid < 0)
     start(d);
   int32_t kind;
   int64_t budget = PictureBudgetUs(d.picture, int64_t(size), kind);
   if (budget < 0)
     return 0;
-  DecodeCommand c = {0, 0, kind, kReadWithPixbuf, int64_t(size), budget};
+  DecodeCommand c = {0, 0, kind, d.readers, int64_t(size), budget};
   DecodeResult r;
   if (WriteMessage(d.commands, c) && ReadMessage(d.results, r))
     return 0;
@@ -157,8 +160,9 @@ int decodeWithPixbuf(Decoder &d, size_t size) {
 }
 
 int main(int argc, char **argv) {
-  if (argc < 6 || (strcmp(argv[1], "soil") && strcmp(argv[1], "pixbuf"))) {
-    fprintf(stderr, "usage: %s soil|pixbuf OUTDIR COUNT SEED FILE...\n",
+  if (argc < 6 || (strcmp(argv[1], "soil") && strcmp(argv[1], "pixbuf") &&
+                   strcmp(argv[1], "libjpeg"))) {
+    fprintf(stderr, "usage: %s soil|pixbuf|libjpeg OUTDIR COUNT SEED FILE...\n",
             argv[0]);
     return 2;
   }
@@ -170,19 +174,22 @@ int main(int argc, char **argv) {
   snprintf(path, sizeof path, "%s/candidate.bin", outdir);
   signal(SIGPIPE, SIG_IGN);
 
-  Decoder pixbuf;
-  pixbuf.slots = static_cast<unsigned char *>(
+  Decoder decoder;
+  decoder.readers =
+      !strcmp(argv[1], "libjpeg") ? kReadWithLibjpeg : kReadWithPixbuf;
+  decoder.slots = static_cast<unsigned char *>(
       mmap(nullptr, 2 * kMaxPictureBytes, PROT_READ | PROT_WRITE,
            MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
-  pixbuf.picture = open(path, O_RDWR | O_CREAT | O_TRUNC, 0600);
+  decoder.picture = open(path, O_RDWR | O_CREAT | O_TRUNC, 0600);
   for (int i = 5; i < argc; i++) {
     size_t size;
     unsigned char *data = slurp(argv[i], &size);
-    if (data == nullptr || pwrite(pixbuf.picture, data, size, 0) < 0)
+    if (data == nullptr || pwrite(decoder.picture, data, size, 0) < 0)
       return 1;
     int32_t kind;
-    PictureBudgetUs(pixbuf.picture, int64_t(size), kind);
-    pixbuf.kinds |= 1u << kind;
+    PictureBudgetUs(decoder.picture, int64_t(size), kind);
+    if (decoder.readers == kReadWithPixbuf)
+      decoder.kinds |= 1u << kind;
     free(data);
   }
 
@@ -198,12 +205,12 @@ int main(int argc, char **argv) {
       return 1;
     if (!replay)
       size = mutate(data, size);
-    if (ftruncate(pixbuf.picture, 0) != 0 ||
-        pwrite(pixbuf.picture, data, size, 0) != ssize_t(size))
+    if (ftruncate(decoder.picture, 0) != 0 ||
+        pwrite(decoder.picture, data, size, 0) != ssize_t(size))
       return 1;
     free(data);
 
-    int status = soil ? decodeWithSoil(path) : decodeWithPixbuf(pixbuf, size);
+    int status = soil ? decodeWithSoil(path) : decodeInDecoder(decoder, size);
     if (WIFSIGNALED(status)) {
       const char *ext = strrchr(seed, '.');
       char keep[512];
