@@ -549,7 +549,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
 
 TEST_F(SceneTest, PictureThatSoilReadsStillGoesThroughSoil) {
   // A grey baseline JPEG: SOIL keeps its one channel and makes a luminance
-  // texture; the second decoder would have made it RGB.
+  // texture; GdkPixbuf or libjpeg-turbo would have made it RGB.
   write_face_pictures(".");
   write_quadrant_picture("four.tga", 64, 64, kGreys);
   ASSERT_EQ("", run_command("convert tga:four.tga -colorspace Gray "
