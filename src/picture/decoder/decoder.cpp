@@ -46,11 +46,12 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
   if (mapped == MAP_FAILED)
     return;
   const unsigned char *file = static_cast<unsigned char *>(mapped);
-  int (*orientation)(const unsigned char *, size_t) =
+  int (*orientationOf)(const unsigned char *, size_t) =
       kPictureKinds[c.kind].orientation;
+  int orientation = orientationOf ? orientationOf(file, bytes) : 1;
   for (int reader = 0; reader < kReaders; reader++) {
     DecodedPicture picture;
-    picture.orientation = orientation ? orientation(file, bytes) : 1;
+    picture.orientation = orientation;
     if (!(c.readers & (1u << reader)) ||
         !kReaderTable[reader].read(file, bytes, c.kind, picture))
       continue;
