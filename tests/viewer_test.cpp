@@ -168,8 +168,8 @@ TEST_F(ViewerTest, LauncherShowsAFolderOfCameraPictures) {
     ASSERT_TRUE(launcher.wait_frames(1)) << launcher.stop();
     Capture first;
     ASSERT_TRUE(launcher.first_capture(first));
-    EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY,
-                              kFaceColours[1].topLeft))
+    EXPECT_EQ(
+        "", probe_pixel(first.image, kFrontX, kFrontY, kFaceColours[1].topLeft))
         << "front: IMG_1";
     EXPECT_EQ("",
               probe_pixel(first.image, kTopX, kTopY, kFaceColours[3].topLeft))
