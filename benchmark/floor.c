@@ -35,6 +35,8 @@ int main(int argc, char **argv) {
   glutInitWindowPosition(100, 100);
   glutCreateWindow("Vorlix floor");
 #ifdef LOAD_SIX_PICTURES
+  /* SOIL hands GL tightly packed rows. */
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   const char *files[6] = {"b1.jpg", "b2.jpg", "b3.jpg",
                           "b4.jpg", "b5.jpg", "b6.jpg"};
   for (int i = 0; i < 6; i++)

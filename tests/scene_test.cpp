@@ -547,6 +547,126 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     [](const ::testing::TestParamInfo<Format> &info) { return info.param.name; });
 // clang-format on
 
+// Pictures whose rows are not a multiple of 4 bytes (three widths in four
+// for RGB: phone screenshots, cropped pictures), in every channel count
+// each reader gives: every texel read back from the texture, as the picture
+// has it. Two colours in two halves, swapped between the top and the bottom
+// half, so that a row read from the wrong place shows.
+struct RowCase {
+  const char *name;
+  const char *reader;
+  int channels;        // of the texture the reader's pixels become
+  const char *convert; // ImageMagick options and output prefix
+  int tolerance;
+};
+
+void PrintTo(const RowCase &c, std::ostream *os) {
+  *os << c.name;
+}
+
+class RowWidthTest : public SceneTest,
+                     public ::testing::WithParamInterface<RowCase> {};
+
+// How many texels of the bound w x h texture differ from the two halves,
+// and the first that does. GL hands a grey texel back as red.
+std::string compareHalves(int w, int h, Rgb a, Rgb b, bool grey,
+                          int tolerance) {
+  std::vector<unsigned char> texels(size_t(w) * size_t(h) * 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+  std::string first;
+  long wrong = 0;
+  for (int y = 0; y < h; y++) {
+    for (int x = 0; x < w; x++) {
+      bool top = h - 1 - y < (h + 1) / 2, left = x < (w + 1) / 2;
+      Rgb e = left == top ? a : b;
+      unsigned char *t = &texels[(size_t(y) * w + x) * 4];
+      if (grey)
+        t[1] = t[2] = t[0];
+      if (std::abs(t[0] - e.r) <= tolerance &&
+          std::abs(t[1] - e.g) <= tolerance &&
+          std::abs(t[2] - e.b) <= tolerance)
+        continue;
+      if (wrong++ == 0)
+        first = "texel (" + std::to_string(x) + ", " + std::to_string(y) +
+                "): expected (" + std::to_string(e.r) + ", " +
+                std::to_string(e.g) + ", " + std::to_string(e.b) +
+                "), found (" + std::to_string(t[0]) + ", " +
+                std::to_string(t[1]) + ", " + std::to_string(t[2]) + ")";
+    }
+  }
+  return wrong ? std::to_string(wrong) + " texels wrong, first " + first : "";
+}
+
+TEST_P(RowWidthTest, EveryTexelAsThePictureHasIt) {
+  const RowCase &c = GetParam();
+  bool grey = c.channels <= 2;
+  Rgb a = grey ? Rgb{60, 60, 60} : Rgb{200, 40, 40};
+  Rgb b = grey ? Rgb{190, 190, 190} : Rgb{40, 170, 220};
+  auto hex = [](Rgb c) {
+    char s[8];
+    std::snprintf(s, sizeof s, "#%02x%02x%02x", c.r, c.g, c.b);
+    return std::string(s);
+  };
+  const int widths[] = {1, 2, 3, 5, 33, 1179};
+  std::string paths[6];
+  const char *files[6];
+  for (int i = 0; i < 6; i++) {
+    // An iPhone 14 Pro screenshot's size for the widest.
+    int w = widths[i], h = w == 1179 ? 2556 : 9;
+    auto rectangle = [](int x0, int y0, int x1, int y1) {
+      return " -draw 'rectangle " + std::to_string(x0) + "," +
+             std::to_string(y0) + " " + std::to_string(x1) + "," +
+             std::to_string(y1) + "'";
+    };
+    int l = (w + 1) / 2, t = (h + 1) / 2;
+    std::string draw = rectangle(0, 0, l - 1, t - 1);
+    if (l < w)
+      draw += rectangle(l, t, w - 1, h - 1);
+    paths[i] = "w" + std::to_string(w);
+    files[i] = paths[i].c_str();
+    ASSERT_EQ("", run_command("convert -size " + std::to_string(w) + "x" +
+                              std::to_string(h) + " xc:'" + hex(b) +
+                              "' -fill '" + hex(a) + "'" + draw + " " +
+                              c.convert + paths[i] + " 2>&1"));
+  }
+  unsigned int names[6];
+  int readBy[6];
+  LoadGuardedTextures(files, names, 6, readBy);
+  const char *readers[] = {"SOIL", "libjpeg-turbo", "GdkPixbuf"};
+  for (int i = 0; i < 6; i++) {
+    SCOPED_TRACE("width " + std::to_string(widths[i]));
+    ASSERT_NE(0u, names[i]);
+    EXPECT_STREQ(c.reader, readers[readBy[i]]);
+    glBindTexture(GL_TEXTURE_2D, names[i]);
+    GLint w = 0, h = 0, luminance = 0, alpha = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_LUMINANCE_SIZE,
+                             &luminance);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_ALPHA_SIZE, &alpha);
+    EXPECT_EQ(c.channels, (grey ? 1 : 3) + (alpha > 0)) << "channels";
+    EXPECT_EQ(grey, luminance > 0);
+    ASSERT_EQ(widths[i], w);
+    EXPECT_EQ("", compareHalves(w, h, a, b, grey, c.tolerance));
+  }
+  glDeleteTextures(6, names);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Pictures, RowWidthTest, ::testing::Values(
+    RowCase{"SoilGrey", "SOIL", 1, "-colorspace Gray -depth 8 -define png:color-type=0 png:", 0},
+    RowCase{"SoilGreyAlpha", "SOIL", 2, "-colorspace Gray -depth 8 -alpha on -define png:color-type=4 png:", 0},
+    RowCase{"SoilRgb", "SOIL", 3, "-define png:color-type=2 png24:", 0},
+    RowCase{"SoilRgba", "SOIL", 4, "-alpha on png32:", 0},
+    RowCase{"SoilRgbJpeg", "SOIL", 3, "-sampling-factor 1x1 -quality 100 -interlace none jpg:", 12},
+    RowCase{"LibjpegGrey", "libjpeg-turbo", 1, "-colorspace Gray -quality 100 -interlace JPEG jpg:", 4},
+    RowCase{"LibjpegRgb", "libjpeg-turbo", 3, "-sampling-factor 1x1 -quality 100 -interlace JPEG jpg:", 12},
+    RowCase{"PixbufRgb", "GdkPixbuf", 3, "-define png:bit-depth=16 png48:", 0},
+    RowCase{"PixbufRgba", "GdkPixbuf", 4, "-alpha on -define png:bit-depth=16 png64:", 0}),
+    [](const ::testing::TestParamInfo<RowCase> &info) { return info.param.name; });
+// clang-format on
+
 TEST_F(SceneTest, PictureThatSoilReadsStillGoesThroughSoil) {
   // A grey baseline JPEG: SOIL keeps its one channel and makes a luminance
   // texture; GdkPixbuf or libjpeg-turbo would have made it RGB.

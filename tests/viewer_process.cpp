@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <X11/Xlib.h>
+
 #include "test_pictures.h"
 
 long long ViewerProcess::now_ns() {
@@ -91,12 +93,18 @@ ViewerProcess::~ViewerProcess() {
 bool ViewerProcess::alive() {
   if (pid_ <= 0)
     return false;
-  int status;
-  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+  if (waitpid(pid_, &status_, WNOHANG) == pid_) {
     pid_ = -1;
     return false;
   }
   return true;
+}
+
+int ViewerProcess::wait_exit(double timeout_s) {
+  long long end = now_ns() + (long long)(timeout_s * 1e9);
+  while (alive() && now_ns() < end)
+    usleep(10000);
+  return pid_ > 0 ? -1 : status_;
 }
 
 FrameRecord ViewerProcess::record() const {
@@ -167,6 +175,22 @@ bool ViewerProcess::capture(Capture &out, double timeout_s) {
 
 std::string ViewerProcess::window_id() const {
   return std::to_string(record().window);
+}
+
+bool ViewerProcess::close_window() const {
+  Display *x = XOpenDisplay(nullptr);
+  if (x == nullptr)
+    return false;
+  XEvent e = {};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = Window(record().window);
+  e.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = long(XInternAtom(x, "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  bool sent = XSendEvent(x, e.xclient.window, False, NoEventMask, &e) != 0;
+  XCloseDisplay(x);
+  return sent;
 }
 
 long ViewerProcess::rss_kib(const char *field) const {

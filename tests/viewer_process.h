@@ -53,6 +53,9 @@ public:
   // CLOCK_MONOTONIC just before the process was started.
   long long started_ns() const { return started_ns_; }
   bool alive();
+  // Waits for the process to end by itself: its wait status, or -1 when it
+  // is still running after `timeout_s`.
+  int wait_exit(double timeout_s = 10);
   FrameRecord record() const;
   // Waits until at least `count` frames were shown; false on timeout or exit.
   bool wait_frames(unsigned long long count, double timeout_s = 30);
@@ -62,6 +65,9 @@ public:
   bool first_capture(Capture &out);
   // The window's X id, as the probe saw it swapped.
   std::string window_id() const;
+  // Asks the window to close, as a window manager's close button does
+  // (WM_DELETE_WINDOW).
+  bool close_window() const;
   // Resident memory in KiB, from /proc: now (VmRSS) or at its peak (VmHWM).
   long rss_kib(const char *field = "VmRSS") const;
   // The processes it started that are still there (its picture decoders).
@@ -75,6 +81,7 @@ private:
   void copy_capture(Capture &out) const;
   std::string dir_, work_;
   pid_t pid_ = -1;
+  int status_ = -1;
   long long started_ns_ = 0;
   ProbeState *state_ = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "picture/viewer/guard.h"
 
+#include <GL/gl.h>
 #include <SOIL/SOIL.h>
 #include <algorithm>
 #include <cerrno>
@@ -304,10 +305,19 @@ bool acceptResult(const Decoder &d, const DecodeResult &r) {
          FitsInSlot(r.width, r.height, r.channels);
 }
 
+// The slot's rows are packed tightly, as SOIL's copy of them is; GL reads
+// rows as starting on 4-byte boundaries unless told otherwise, which would
+// shear every picture whose rows are not a multiple of 4 bytes and read past
+// the end of the copy. The alignment is told for the upload and put back.
 unsigned makeTexture(const Decoder &d, int slot, const DecodeResult &r) {
-  return SOIL_create_OGL_texture(d.slots + size_t(slot) * kMaxPictureBytes,
-                                 r.width, r.height, r.channels,
-                                 SOIL_CREATE_NEW_ID, 0);
+  GLint alignment = 4;
+  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  unsigned name = SOIL_create_OGL_texture(
+      d.slots + size_t(slot) * kMaxPictureBytes, r.width, r.height, r.channels,
+      SOIL_CREATE_NEW_ID, 0);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+  return name;
 }
 
 // Takes a busy decoder's answer, or its silence past its deadline: makes
