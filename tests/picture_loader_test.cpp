@@ -4,6 +4,7 @@
 // against a decoder that lies.
 #include <GL/glut.h>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 
 #include "picture/decoder/decoder.h"
 #include "picture/decoder/sandbox.h"
+#include "picture/kinds.h"
 #include "picture/protocol.h"
 #include "picture/viewer/budget.h"
 #include "picture/viewer/guard.h"
@@ -23,7 +25,18 @@
 #include "viewer_process.h"
 
 // What the stand-in decoder below tells the viewer about one picture.
-enum Lie { kNone, kOtherPicture, kPastTheSlot, kReaderNotAsked };
+enum Lie {
+  kNone,
+  kOtherPicture,
+  kPastTheSlot,
+  kReaderNotAsked,
+  kReaderPastTheTable,
+  kReaderNegative,
+  kNoChannels,
+  kFiveChannels,
+  kAnswerCutShort,
+  kSilence
+};
 static Lie lie = kNone;
 static int liedAbout = 0;
 
@@ -31,24 +44,34 @@ static int liedAbout = 0;
 // library's is not linked), in the real sandbox: a 2 x 2 picture for every
 // command, with one lie about picture `liedAbout`.
 void DecoderMain(const DecoderSetup &setup) {
-  DecoderFds fds = {setup.commands, setup.results, setup.pictures, setup.count};
+  const DecoderFds &fds = setup.fds;
   if (!SilenceOutput(fds) || !EnterDecoderSandbox(fds))
     _exit(1);
   DecodeCommand c;
-  while (ReadMessage(setup.commands, c) && c.index >= 0) {
+  while (ReadMessage(fds.commands, c) && c.index >= 0) {
     std::memset(setup.slots + size_t(c.slot) * kMaxPictureBytes, 0x80, 12);
     DecodeResult r = {c.index, kSoil, 2, 2, 3};
-    if (c.index == liedAbout) {
-      if (lie == kOtherPicture)
-        r.index = (c.index + 1) % setup.count;
-      if (lie == kPastTheSlot) { // 1 GiB, a size a texture can have
-        r.width = r.height = 1 << 14;
-        r.channels = 4;
-      }
-      if (lie == kReaderNotAsked)
-        r.reader = kPixbuf;
+    bool liesNow = c.index == liedAbout;
+    if (liesNow && lie == kOtherPicture)
+      r.index = (c.index + 1) % fds.pictureCount;
+    if (liesNow && lie == kPastTheSlot) { // 1 GiB, a size a texture can have
+      r.width = r.height = 1 << 14;
+      r.channels = 4;
     }
-    if (!WriteMessage(setup.results, r))
+    if (liesNow && lie == kReaderNotAsked)
+      r.reader = kPixbuf;
+    if (liesNow && (lie == kReaderPastTheTable || lie == kReaderNegative))
+      r.reader = lie == kReaderNegative ? -2 : kReaderCount;
+    if (liesNow && (lie == kNoChannels || lie == kFiveChannels))
+      r.channels = lie == kNoChannels ? 0 : 5;
+    if (liesNow && lie == kAnswerCutShort) { // all but its channels
+      if (write(fds.results, &r, offsetof(DecodeResult, channels)) < 0)
+        break;
+      continue;
+    }
+    if (liesNow && lie == kSilence)
+      continue;
+    if (!WriteMessage(fds.results, r))
       break;
   }
   _exit(0);
@@ -172,8 +195,9 @@ TEST_P(BudgetTest, FitsWhatThePictureCanHold) {
   GetParam().make(path);
   int fd = open(path.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
-  int32_t kind = -1;
-  int64_t us = PictureBudgetUs(fd, lseek(fd, 0, SEEK_END), kind);
+  int64_t bytes = lseek(fd, 0, SEEK_END);
+  int64_t us = PictureBudgetUs(
+      fd, bytes, PictureKindOf(ByteSource{fd, nullptr, uint64_t(bytes)}));
   close(fd);
   remove_tree(dir);
   if (GetParam().minSeconds < 0) {
@@ -265,14 +289,25 @@ TEST_P(LyingDecoderTest, PictureLiedAboutStaysWhite) {
 }
 
 std::string lieName(const ::testing::TestParamInfo<Lie> &info) {
-  const char *names[] = {"Honest", "OtherPicture", "PastTheSlot",
-                         "ReaderNotAsked"};
+  const char *names[] = {"Honest",
+                         "OtherPicture",
+                         "PastTheSlot",
+                         "ReaderNotAsked",
+                         "ReaderPastTheTable",
+                         "ReaderNegative",
+                         "NoChannels",
+                         "FiveChannels",
+                         "AnswerCutShort",
+                         "SilencePastTheDeadline"};
   return names[info.param];
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, LyingDecoderTest,
                          ::testing::Values(kNone, kOtherPicture, kPastTheSlot,
-                                           kReaderNotAsked),
+                                           kReaderNotAsked, kReaderPastTheTable,
+                                           kReaderNegative, kNoChannels,
+                                           kFiveChannels, kAnswerCutShort,
+                                           kSilence),
                          lieName);
 
 } // namespace

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "picture/protocol.h"
+#include "picture/decoder/readers.h"
 #include "picture/viewer/guard.h"
 #include "pixel_probe.h"
 #include "scene.h"
@@ -393,12 +393,12 @@ const char *const kSvgPicture =
     "<rect y='32' width='32' height='32' fill='#00f'/>"
     "<rect x='32' y='32' width='32' height='32' fill='#ff0'/></svg>";
 
-// A BMP with the version 4 header, from ImageMagick's version 5 one: the
-// same but for the last four fields.
 void writeSvg(const std::string &path) {
   write_bytes(path, kSvgPicture);
 }
 
+// A BMP with the version 4 header, from ImageMagick's version 5 one: the
+// same but for the last four fields.
 void makeBmpV4(const std::string &path) {
   std::string bmp = read_file(path);
   auto put32 = [&](size_t at, uint32_t v) {
@@ -490,8 +490,7 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
   int reader = kNoReader;
   LoadGuardedTextures(files, &name, 1, &reader);
   glDeleteTextures(1, &name);
-  const char *names[] = {"SOIL", "libjpeg-turbo", "GdkPixbuf"};
-  EXPECT_STREQ(f.reader, reader == kNoReader ? "none" : names[reader]);
+  EXPECT_STREQ(f.reader, reader == kNoReader ? "none" : kReaders[reader].name);
 }
 
 // clang-format off
@@ -633,11 +632,10 @@ TEST_P(RowWidthTest, EveryTexelAsThePictureHasIt) {
   unsigned int names[6];
   int readBy[6];
   LoadGuardedTextures(files, names, 6, readBy);
-  const char *readers[] = {"SOIL", "libjpeg-turbo", "GdkPixbuf"};
   for (int i = 0; i < 6; i++) {
     SCOPED_TRACE("width " + std::to_string(widths[i]));
     ASSERT_NE(0u, names[i]);
-    EXPECT_STREQ(c.reader, readers[readBy[i]]);
+    EXPECT_STREQ(c.reader, kReaders[readBy[i]].name);
     glBindTexture(GL_TEXTURE_2D, names[i]);
     GLint w = 0, h = 0, luminance = 0, alpha = 0;
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);

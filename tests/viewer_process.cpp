@@ -33,6 +33,10 @@ std::string run_command(const std::string &cmd) {
   return out;
 }
 
+std::string convert(const std::string &args) {
+  return run_command("convert " + args + " 2>&1");
+}
+
 void exec_program(const std::string &program,
                   const std::vector<std::string> &args) {
   std::vector<char *> argv = {const_cast<char *>(program.c_str())};

@@ -89,6 +89,9 @@ private:
 // Runs a shell command and returns its standard output.
 std::string run_command(const std::string &cmd);
 
+// Runs ImageMagick's convert with `args`; what it printed, if anything.
+std::string convert(const std::string &args);
+
 // In a child process: runs `program` with `args`.
 [[noreturn]] void exec_program(const std::string &program,
                                const std::vector<std::string> &args);

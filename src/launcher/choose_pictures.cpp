@@ -10,25 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "picture/kinds.h"
+
 namespace {
-
-// The endings of the picture files the viewer reads, as file managers and
-// cameras name them; matched without regard to case.
-const char *const kPictureEndings[] = {
-    ".jpg",  ".jpeg", ".jpe",  ".png",  ".gif", ".bmp", ".tif", ".tiff",
-    ".webp", ".heic", ".heif", ".avif", ".tga", ".psd", ".hdr", ".dds"};
-
-constexpr size_t kFaces = 6;
-
-bool endsLikeAPicture(const char *name) {
-  size_t n = std::strlen(name);
-  for (const char *ending : kPictureEndings) {
-    size_t e = std::strlen(ending);
-    if (n > e && !strcasecmp(name + n - e, ending))
-      return true;
-  }
-  return false;
-}
 
 // One character of a name at `at`, moved past: a letter folded to lower
 // case, or a byte that is not UTF-8 as itself (above every character).
@@ -65,18 +49,38 @@ int compareNumbers(const std::string &a, size_t &i, const std::string &b,
   return a.compare(i0, i - i0, b, j0, j - j0);
 }
 
+// A name as it can be shown in one line: control characters and bytes that
+// are not UTF-8 become '?'.
+std::string printable(const std::string &name) {
+  std::string shown;
+  size_t at = 0;
+  while (at < name.size()) {
+    std::mbstate_t state = {};
+    wchar_t c = 0;
+    size_t n = std::mbrtowc(&c, name.data() + at, name.size() - at, &state);
+    if (n == 0 || n > name.size() - at || std::iswcntrl(wint_t(c))) {
+      shown += '?';
+      at += n == 0 || n > name.size() - at ? 1 : n;
+    } else {
+      shown.append(name, at, n);
+      at += n;
+    }
+  }
+  return shown;
+}
+
 // The pictures directly in a folder (not in its subfolders), hidden files
 // left out, in the order a file manager shows them: at most the first six.
 bool picturesIn(const std::string &folder, std::vector<std::string> &found,
                 std::string &problem) {
   DIR *dir = opendir(folder.c_str());
   if (dir == nullptr) {
-    problem = Printable(folder) + ": " + std::strerror(errno);
+    problem = printable(folder) + ": " + std::strerror(errno);
     return false;
   }
   std::vector<std::string> names;
   while (dirent *e = readdir(dir)) {
-    if (e->d_name[0] == '.' || !endsLikeAPicture(e->d_name))
+    if (e->d_name[0] == '.' || !NamedLikeAPicture(e->d_name))
       continue;
     struct stat st;
     bool regular =
@@ -87,7 +91,7 @@ bool picturesIn(const std::string &folder, std::vector<std::string> &found,
       names.push_back(e->d_name);
   }
   closedir(dir);
-  size_t first = std::min(names.size(), kFaces);
+  size_t first = std::min(names.size(), size_t(kFaces));
   std::partial_sort(names.begin(), names.begin() + long(first), names.end(),
                     NaturalLess);
   std::string in = folder == "."          ? ""
@@ -99,10 +103,9 @@ bool picturesIn(const std::string &folder, std::vector<std::string> &found,
 }
 
 bool holdsFacePictures(const std::string &folder) {
-  for (int i = 1; i <= int(kFaces); i++) {
+  for (int face = 1; face <= kFaces; face++) {
     struct stat st;
-    std::string name = folder + "/b" + std::to_string(i) + ".jpg";
-    if (lstat(name.c_str(), &st) != 0)
+    if (lstat(FaceFile(folder, face).c_str(), &st) != 0)
       return false;
   }
   return true;
@@ -127,22 +130,8 @@ bool NaturalLess(const std::string &a, const std::string &b) {
   return a < b; // equal but for case or leading zeros: a fixed order
 }
 
-std::string Printable(const std::string &name) {
-  std::string shown;
-  size_t at = 0;
-  while (at < name.size()) {
-    std::mbstate_t state = {};
-    wchar_t c = 0;
-    size_t n = std::mbrtowc(&c, name.data() + at, name.size() - at, &state);
-    if (n == 0 || n > name.size() - at || std::iswcntrl(wint_t(c))) {
-      shown += '?';
-      at += n == 0 || n > name.size() - at ? 1 : n;
-    } else {
-      shown.append(name, at, n);
-      at += n;
-    }
-  }
-  return shown;
+std::string FaceFile(const std::string &folder, int face) {
+  return folder + "/b" + std::to_string(face) + ".jpg";
 }
 
 Choice ChoosePictures(const std::vector<std::string> &paths,
@@ -152,24 +141,23 @@ Choice ChoosePictures(const std::vector<std::string> &paths,
     choice.folder = samples;
     return choice;
   }
-  struct stat st;
-  if (paths.size() == 1 && stat(paths[0].c_str(), &st) == 0 &&
-      S_ISDIR(st.st_mode) && holdsFacePictures(paths[0])) {
-    choice.folder = paths[0];
-    return choice;
-  }
   std::vector<std::string> found;
   for (const std::string &path : paths) {
-    if (found.size() >= kFaces)
+    if (found.size() >= size_t(kFaces))
       break;
-    if (stat(path.c_str(), &st) != 0 && path[0] == '-') {
-      choice.problem = Printable(path) + ": no such picture or folder, nor an "
+    struct stat st;
+    bool exists = stat(path.c_str(), &st) == 0;
+    if (!exists && path[0] == '-') {
+      choice.problem = printable(path) + ": no such picture or folder, nor an "
                                          "option (the viewer's go after --)";
       return choice;
     }
-    if (stat(path.c_str(), &st) != 0 ||
-        (S_ISREG(st.st_mode) && access(path.c_str(), R_OK) != 0)) {
-      choice.problem = Printable(path) + ": " + std::strerror(errno);
+    if (!exists || (S_ISREG(st.st_mode) && access(path.c_str(), R_OK) != 0)) {
+      choice.problem = printable(path) + ": " + std::strerror(errno);
+      return choice;
+    }
+    if (S_ISDIR(st.st_mode) && paths.size() == 1 && holdsFacePictures(path)) {
+      choice.folder = path;
       return choice;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -178,16 +166,16 @@ Choice ChoosePictures(const std::vector<std::string> &paths,
     } else if (S_ISREG(st.st_mode)) {
       found.push_back(path);
     } else {
-      choice.problem = Printable(path) + ": not a picture or a folder";
+      choice.problem = printable(path) + ": not a picture or a folder";
       return choice;
     }
   }
   if (found.empty()) {
-    choice.problem = paths.size() == 1 ? "no pictures in " + Printable(paths[0])
+    choice.problem = paths.size() == 1 ? "no pictures in " + printable(paths[0])
                                        : "no pictures among the paths given";
     return choice;
   }
-  for (size_t i = 0; i < kFaces; i++)
+  for (size_t i = 0; i < size_t(kFaces); i++)
     choice.pictures.push_back(found[i % found.size()]);
   return choice;
 }

@@ -27,6 +27,7 @@ Choice ChoosePictures(const std::vector<std::string> &paths,
 // runs of digits by their value ("photo 2" before "photo 10").
 bool NaturalLess(const std::string &a, const std::string &b);
 
-// A name as it can be shown in one line: control characters and bytes that
-// are not UTF-8 become '?'.
-std::string Printable(const std::string &name);
+// The cube's faces, and the name the viewer reads face `face`'s picture
+// from (1 to 6: b1.jpg ... b6.jpg) in `folder`.
+constexpr int kFaces = 6;
+std::string FaceFile(const std::string &folder, int face);

@@ -119,7 +119,7 @@ std::string linkFaces(const std::vector<std::string> &pictures) {
   if (mkdtemp(&folder[0]) == nullptr)
     return "";
   for (size_t i = 0; i < pictures.size(); i++) {
-    std::string link = folder + "/b" + std::to_string(i + 1) + ".jpg";
+    std::string link = FaceFile(folder, int(i) + 1);
     if (symlink(absolute(pictures[i]).c_str(), link.c_str()) != 0)
       return folder; // the faces not linked show white
   }
@@ -127,8 +127,8 @@ std::string linkFaces(const std::vector<std::string> &pictures) {
 }
 
 void removeFaces(const std::string &folder) {
-  for (int i = 1; i <= 6; i++)
-    unlink((folder + "/b" + std::to_string(i) + ".jpg").c_str());
+  for (int face = 1; face <= kFaces; face++)
+    unlink(FaceFile(folder, face).c_str());
   rmdir(folder.c_str());
 }
 

@@ -1,4 +1,4 @@
-// Every limit on decoding a picture, in one place. A decoder gets a CPU-time
+// Every limit on loading pictures, in one place. A decoder gets a CPU-time
 // budget for each picture, worked out from what the picture can need (see
 // viewer/budget.cpp and the pixels per byte and nanoseconds per pixel of
 // each kind in kinds.cpp), and a fixed memory cap.
@@ -29,3 +29,10 @@ constexpr uint64_t kDecoderMemoryBytes = uint64_t{1536} << 20;
 // Largest decoded picture that comes back (width * height * channels):
 // 64 megapixels with alpha. A picture that declares more is not decoded.
 constexpr uint64_t kMaxPictureBytes = uint64_t{256} << 20;
+
+// The most pictures one load hands to its decoders.
+constexpr int kMaxPictures = 16;
+
+// The most segments or chunks of a file walked when looking for its size or
+// metadata: far more than any real picture has before its picture data.
+constexpr int kMaxPiecesWalked = 1000;

@@ -2,25 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unistd.h>
+#include <strings.h>
 
-#include "picture/decoder/orientation.h"
 #include "picture/protocol.h"
 
 namespace {
 
-uint32_t be16(const unsigned char *p) {
-  return uint32_t(p[0]) << 8 | p[1];
-}
-uint32_t le16(const unsigned char *p) {
-  return uint32_t(p[1]) << 8 | p[0];
-}
-uint32_t be32(const unsigned char *p) {
-  return be16(p) << 16 | be16(p + 2);
-}
-uint32_t le32(const unsigned char *p) {
-  return le16(p + 2) << 16 | le16(p);
-}
 bool startsWith(const unsigned char *head, const char *signature) {
   return !std::memcmp(head, signature, std::strlen(signature));
 }
@@ -64,77 +51,91 @@ bool isAnything(const unsigned char *) {
   return true;
 }
 
-// Sizes declared by headers.
+// Reads a header's `n` bytes from `at`; what lies past the file's end reads
+// as zero.
+void readHeader(const ByteSource &file, uint64_t at, unsigned char *out,
+                size_t n) {
+  std::memset(out, 0, n);
+  if (at < file.size)
+    file.read(at, out, size_t(std::min<uint64_t>(n, file.size - at)));
+}
 
-uint64_t pngPixels(int, const unsigned char *h) {
-  return uint64_t(be32(h + 16)) * be32(h + 20);
+// Sizes declared by headers: the product of two numbers at `at`, each
+// `bytes` long, in either byte order.
+uint64_t product(const ByteSource &file, uint64_t at, int bytes, bool le) {
+  unsigned char b[8];
+  readHeader(file, at, b, size_t(2 * bytes));
+  if (bytes == 2)
+    return uint64_t(Get16(b, le)) * Get16(b + 2, le);
+  return uint64_t(Get32(b, le)) * Get32(b + 4, le);
+}
+
+uint64_t pngPixels(const ByteSource &file) {
+  return product(file, 16, 4, false);
 }
 
 // A JPEG's size is in its frame header, which may follow large metadata
-// segments: walk the segments from the start, reading a few bytes of each.
-uint64_t jpegPixels(int fd, const unsigned char *) {
-  unsigned char m[9];
-  off_t pos = 2;
-  for (int segments = 0; segments < 1000; segments++) {
-    if (pread(fd, m, sizeof m, pos) != ssize_t(sizeof m) || m[0] != 0xff)
-      return 0;
-    unsigned marker = m[1];
-    if (marker == 0xff) { // fill byte
-      pos++;
-      continue;
-    }
-    bool frame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 &&
-                 marker != 0xc8 && marker != 0xcc;
-    if (frame)
-      return uint64_t(be16(m + 5)) * be16(m + 7);
-    if (marker == 0xd9 || marker == 0xda) // end, or scan data before a frame
-      return 0;
-    pos += 2 + off_t(be16(m + 2));
-  }
-  return 0;
+// segments.
+uint64_t jpegPixels(const ByteSource &file) {
+  uint64_t pixels = 0;
+  ForEachJpegSegment(file, [&](const Piece &segment) {
+    uint32_t m = segment.type;
+    bool frame = m >= 0xc0 && m <= 0xcf && m != 0xc4 && m != 0xc8 && m != 0xcc;
+    unsigned char h[5]; // precision, then height and width
+    if (frame && file.read(segment.at, h, sizeof h))
+      pixels = uint64_t(Be16(h + 1)) * Be16(h + 3);
+    return !frame;
+  });
+  return pixels;
 }
 
-uint64_t gifPixels(int, const unsigned char *h) {
-  return uint64_t(le16(h + 6)) * le16(h + 8);
+uint64_t gifPixels(const ByteSource &file) {
+  return product(file, 6, 2, true);
 }
 
-uint64_t bmpPixels(int, const unsigned char *h) {
-  if (le32(h + 14) == 12) // the old OS/2 header: 16-bit sizes
-    return uint64_t(le16(h + 18)) * le16(h + 20);
-  int32_t height = int32_t(le32(h + 22));
-  return uint64_t(le32(h + 18)) *
+uint64_t bmpPixels(const ByteSource &file) {
+  unsigned char h[12];
+  readHeader(file, 14, h, sizeof h);
+  if (Le32(h) == 12) // the old OS/2 header: 16-bit sizes
+    return uint64_t(Le16(h + 4)) * Le16(h + 6);
+  int32_t height = int32_t(Le32(h + 8));
+  return uint64_t(Le32(h + 4)) *
          uint64_t(height < 0 ? -int64_t(height) : int64_t(height));
 }
 
-uint64_t psdPixels(int, const unsigned char *h) {
-  return uint64_t(be32(h + 14)) * be32(h + 18);
+uint64_t psdPixels(const ByteSource &file) {
+  return product(file, 14, 4, false);
 }
 
-uint64_t ddsPixels(int, const unsigned char *h) {
-  return uint64_t(le32(h + 12)) * le32(h + 16);
+uint64_t ddsPixels(const ByteSource &file) {
+  return product(file, 12, 4, true);
 }
 
-uint64_t webpPixels(int, const unsigned char *h) {
-  if (startsWith(h + 12, "VP8X"))
-    return uint64_t((le32(h + 24) & 0xffffff) + 1) *
-           ((le32(h + 27) & 0xffffff) + 1);
-  if (startsWith(h + 12, "VP8L")) {
-    uint32_t bits = le32(h + 21);
+uint64_t webpPixels(const ByteSource &file) {
+  unsigned char h[20]; // from offset 12: the first chunk's header and more
+  readHeader(file, 12, h, sizeof h);
+  if (startsWith(h, "VP8X"))
+    return uint64_t((Le32(h + 12) & 0xffffff) + 1) *
+           ((Le32(h + 15) & 0xffffff) + 1);
+  if (startsWith(h, "VP8L")) {
+    uint32_t bits = Le32(h + 9);
     return uint64_t((bits & 0x3fff) + 1) * (((bits >> 14) & 0x3fff) + 1);
   }
-  if (startsWith(h + 12, "VP8 "))
-    return uint64_t(le16(h + 26) & 0x3fff) * (le16(h + 28) & 0x3fff);
+  if (startsWith(h, "VP8 "))
+    return uint64_t(Le16(h + 14) & 0x3fff) * (Le16(h + 16) & 0x3fff);
   return 0;
 }
 
 // HEIF and AVIF give each picture's size in an "ispe" box near the start.
-uint64_t ispePixels(int fd, const unsigned char *) {
+uint64_t ispePixels(const ByteSource &file) {
   unsigned char b[4096];
-  ssize_t n = pread(fd, b, sizeof b, 0);
+  size_t n = size_t(std::min<uint64_t>(file.size, sizeof b));
+  if (!file.read(0, b, n))
+    return 0;
   uint64_t most = 0;
-  for (ssize_t i = 0; i + 16 <= n; i++)
+  for (size_t i = 0; i + 16 <= n; i++)
     if (!std::memcmp(b + i, "ispe", 4))
-      most = std::max(most, uint64_t(be32(b + i + 8)) * be32(b + i + 12));
+      most = std::max(most, uint64_t(Be32(b + i + 8)) * Be32(b + i + 12));
   return most;
 }
 
@@ -142,6 +143,8 @@ constexpr uint32_t kSoilOnly = kReadWithSoil;
 constexpr uint32_t kPixbufOnly = kReadWithPixbuf;
 constexpr uint32_t kSoilThenLibjpeg = kReadWithSoil | kReadWithLibjpeg;
 constexpr uint32_t kSoilThenPixbuf = kReadWithSoil | kReadWithPixbuf;
+
+using M = MetadataIn;
 
 } // namespace
 
@@ -153,29 +156,29 @@ constexpr uint32_t kSoilThenPixbuf = kReadWithSoil | kReadWithPixbuf;
 // Nanoseconds per pixel: JPEG 43 with SOIL (libjpeg-turbo takes 12 for a
 // progressive or CMYK one; 50, what GdkPixbuf took for those, is kept);
 // GIF 354; HEIF 172 over all its threads.
-// Which way up: JPEG, PNG and WebP by their EXIF Orientation, as browsers
-// show them; TIFF by its own tag, which GdkPixbuf's loader applies (libtiff
-// doing part of it); HEIF and AVIF by their own transforms, which libheif
-// and libavif apply (an EXIF Orientation in them is to be ignored).
+// Metadata: JPEG, PNG and WebP are turned by their EXIF Orientation, as
+// browsers show them; TIFF by its own tag, which GdkPixbuf's loader applies
+// (libtiff doing part of it); HEIF and AVIF by their own transforms, which
+// libheif and libavif apply (an EXIF Orientation in them is to be ignored).
 // clang-format off
 const PictureKind kPictureKinds[] = {
-  // name   signature  declared size  readers           SOIL GdkPixbuf   turns  orientation      px/byte ns/px
-  {"JPEG", isJpeg,     jpegPixels,    kSoilThenLibjpeg, 0,   nullptr,     false, JpegOrientation, 4096,    50},
-  {"PNG",  isPng,      pngPixels,     kSoilThenPixbuf,  0,   "png",       false, PngOrientation,  8300,    30},
-  {"GIF",  isGif,      gifPixels,     kPixbufOnly,      0,   "gif",       false, nullptr,         4096,   360},
-  {"BMP",  isBmp,      bmpPixels,     kSoilThenPixbuf,  0,   "bmp",       false, nullptr,          128,    15},
+  // name   endings               signature  declared size readers        SOIL GdkPixbuf  turns  metadata         px/byte ns/px
+  {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,    jpegPixels, kSoilThenLibjpeg, 0,  nullptr,     false, M::JpegSegments, 4096,  50},
+  {"PNG",  ".png ",               isPng,     pngPixels,  kSoilThenPixbuf,  0,  "png",       false, M::PngChunks,    8300,  30},
+  {"GIF",  ".gif ",               isGif,     gifPixels,  kPixbufOnly,      0,  "gif",       false, M::Nowhere,      4096, 360},
+  {"BMP",  ".bmp ",               isBmp,     bmpPixels,  kSoilThenPixbuf,  0,  "bmp",       false, M::Nowhere,       128,  15},
   // SOIL's PSD reader always returns four channels but may report fewer,
   // which would scramble the picture: it is asked for the four it returns.
-  {"PSD",  isPsd,      psdPixels,     kSoilOnly,        4,   nullptr,     false, nullptr,           64,    15},
-  {"DDS",  isDds,      ddsPixels,     kSoilOnly,        0,   nullptr,     false, nullptr,            2,    15},
-  {"HDR",  isHdr,      nullptr,       kSoilOnly,        0,   nullptr,     false, nullptr,           64,   100},
-  {"TIFF", isTiff,     nullptr,       kPixbufOnly,      0,   "tiff",      true,  nullptr,         8300,    30},
-  {"WebP", isWebp,     webpPixels,    kPixbufOnly,      0,   "webp",      false, WebpOrientation,  1e6,    80},
-  {"HEIF", isHeif,     ispePixels,    kPixbufOnly,      0,   "heif/avif", false, nullptr,          1e6,   180},
-  {"AVIF", isAvif,     ispePixels,    kPixbufOnly,      0,   "avif",      false, nullptr,          1e6,   110},
+  {"PSD",  ".psd ",               isPsd,     psdPixels,  kSoilOnly,        4,  nullptr,     false, M::Nowhere,        64,  15},
+  {"DDS",  ".dds ",               isDds,     ddsPixels,  kSoilOnly,        0,  nullptr,     false, M::Nowhere,         2,  15},
+  {"HDR",  ".hdr ",               isHdr,     nullptr,    kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},
+  {"TIFF", ".tif .tiff ",         isTiff,    nullptr,    kPixbufOnly,      0,  "tiff",      true,  M::Nowhere,      8300,  30},
+  {"WebP", ".webp ",              isWebp,    webpPixels, kPixbufOnly,      0,  "webp",      false, M::RiffChunks,    1e6,  80},
+  {"HEIF", ".heic .heif ",        isHeif,    ispePixels, kPixbufOnly,      0,  "heif/avif", false, M::Nowhere,       1e6, 180},
+  {"AVIF", ".avif ",              isAvif,    ispePixels, kPixbufOnly,      0,  "avif",      false, M::Nowhere,       1e6, 110},
   // TGA has no signature; anything else goes to SOIL as well, which tells
   // by content.
-  {"TGA or other", isAnything, nullptr, kSoilOnly,      0,   nullptr,     false, nullptr,           64,   100},
+  {"TGA or other", ".tga ",       isAnything, nullptr,   kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},
 };
 // clang-format on
 
@@ -183,9 +186,24 @@ const int kPictureKindCount = int(sizeof kPictureKinds / sizeof *kPictureKinds);
 static_assert(sizeof kPictureKinds / sizeof *kPictureKinds <= 32,
               "kinds are named in 32-bit masks");
 
-int PictureKindOf(const unsigned char *head) {
+int PictureKindOf(const ByteSource &file) {
+  unsigned char head[kHeadBytes];
+  readHeader(file, 0, head, sizeof head);
   int kind = 0;
   while (kind < kPictureKindCount - 1 && !kPictureKinds[kind].matches(head))
     kind++;
   return kind;
+}
+
+bool NamedLikeAPicture(const char *name) {
+  size_t n = std::strlen(name);
+  for (const PictureKind &kind : kPictureKinds) {
+    for (const char *e = kind.endings; *e != '\0';) {
+      size_t length = size_t(std::strchr(e, ' ') - e);
+      if (n > length && !strncasecmp(name + n - length, e, length))
+        return true;
+      e += length + 1;
+    }
+  }
+  return false;
 }

@@ -1,21 +1,31 @@
-// The kinds of picture file the loader knows, as one table: how each is
-// recognised, how its header gives its size, which readers may read it, how
-// it says which way up it is shown, and what decoding it costs. The viewer's
-// side uses it to budget and queue a picture, the decoder's side to choose its
-// readers. A kind is its row's index in the table; adding a kind is adding a
-// row.
+// The kinds of picture file Vorlix reads, as one table: what their files
+// are named, how each is recognised, how its header gives its size, which
+// readers may read it, where it keeps its metadata, and what decoding it
+// costs. The launcher chooses pictures by it, the viewer's side budgets and
+// queues them by it, the decoder's side chooses its readers by it. A kind is
+// its row's index in the table; adding a kind is adding a row.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "picture/bytes.h"
+
+// Where a kind of file keeps the metadata a decoder reads from it (which way
+// up it is shown), when the reader does not.
+enum class MetadataIn { Nowhere, JpegSegments, PngChunks, RiffChunks };
+
 struct PictureKind {
   const char *name;
-  // Whether a file's first kHeadBytes bytes are this kind's signature.
+  // The endings of its files' names, as cameras and file managers give
+  // them, each with its dot and followed by a space; any case matches.
+  const char *endings;
+  // Whether a file's first kHeadBytes bytes (fewer in a shorter file, the
+  // rest zero) are this kind's signature.
   bool (*matches)(const unsigned char *head);
-  // Width times height as the header of the regular file open on `fd`
-  // declares it; 0 where it can't be told. Null: the header can't tell.
-  uint64_t (*declaredPixels)(int fd, const unsigned char *head);
+  // Width times height as its header declares it; 0 where it can't be
+  // told. Null: the header does not say.
+  uint64_t (*declaredPixels)(const ByteSource &file);
   uint32_t readers; // 1 << PictureReader for each that may read it
   int soilChannels; // 0: as the file has them; else ask SOIL for these
   // GdkPixbuf's loader for it, when GdkPixbuf reads it, and whether that
@@ -23,10 +33,7 @@ struct PictureKind {
   // did not do in the picture's "orientation" option.
   const char *pixbufModule;
   bool pixbufTurns;
-  // How the file says it is to be turned to be shown (orientation.h), read
-  // by the decoder; null where the readers do it themselves or the format
-  // can't say.
-  int (*orientation)(const unsigned char *file, size_t size);
+  MetadataIn metadata;
   // How many pixels one byte of the file can expand to: an upper bound from
   // the format's best possible compression.
   double maxPixelsPerByte;
@@ -42,6 +49,9 @@ extern const int kPictureKindCount;
 // How many of a file's first bytes tell its kind.
 constexpr int kHeadBytes = 32;
 
-// The kind whose signature `head` starts with; the last row (TGA, which has
-// no signature, and anything not recognised) when none.
-int PictureKindOf(const unsigned char *head);
+// The kind whose signature the file starts with; the last row (TGA, which
+// has no signature, and anything not recognised) when none.
+int PictureKindOf(const ByteSource &file);
+
+// Whether a file name ends as the files of a kind in the table do.
+bool NamedLikeAPicture(const char *name);

@@ -1,16 +1,17 @@
 // What the viewer and its picture decoders say to each other.
 //
 // The viewer starts a decoder process with two pipes, the picture files it
-// opened, and a shared memory area of two slots, each kMaxPictureBytes long.
-// For every picture it writes one DecodeCommand down the command pipe; the
-// decoder answers on the result pipe with one DecodeResult and, when it
-// decoded the picture, leaves the pixels in the slot the command named, as
-// the picture is to be shown (turned as its metadata says), bottom row first
-// (ready for glTexImage2D). The viewer names each slot in
-// turn, so a decoder fills one slot while the viewer makes a texture from
-// the other. A command with index -1, or the command pipe closing, ends the
-// decoder. Every answer is checked by the viewer before a byte of its slot
-// is read (AcceptResult in viewer/guard.cpp).
+// opened, and a shared memory area of two slots, each kMaxPictureBytes long
+// (decoder/decoder.h). For every picture it writes one DecodeCommand down
+// the command pipe; the decoder answers on the result pipe with one
+// DecodeResult and, when it decoded the picture, leaves the pixels in the
+// slot the command named, as the picture is to be shown (turned as its
+// metadata says), bottom row first, rows tightly packed (ready for
+// glTexImage2D with an unpack alignment of 1). The viewer names each slot
+// in turn, so a decoder fills one slot while the viewer makes a texture
+// from the other. A command with index -1, or the command pipe closing,
+// ends the decoder. Every answer is checked by the viewer before a byte of
+// its slot is read (acceptResult in viewer/guard.cpp).
 #pragma once
 
 #include <cerrno>
@@ -20,18 +21,16 @@
 
 #include "picture/decoding_limits.h"
 
-// The most pictures one load hands to its decoders.
-constexpr int kMaxDecoderPictures = 16;
-
-// The image libraries a decoder reads pictures with, tried in this order.
-// A command names them as a mask of 1 << reader. GdkPixbuf is ready in a
-// decoder process only for the kinds it was started with (DecoderSetup).
+// The image libraries a decoder reads pictures with, tried in this order:
+// the rows of the reader table (decoder/readers.h). A kind names those that
+// may read it and a command those to try as a mask of 1 << reader; a result
+// names the one that read the picture.
 enum PictureReader : int32_t {
   kNoReader = -1, // in a result: the picture could not be read
-  kSoil = 0,
-  kLibjpeg = 1, // libjpeg-turbo
-  kPixbuf = 2,  // GdkPixbuf with its loaders
-  kReaders
+  kSoil,
+  kLibjpeg, // libjpeg-turbo
+  kPixbuf,  // GdkPixbuf with its loaders
+  kReaderCount
 };
 constexpr uint32_t kReadWithSoil = 1u << kSoil;
 constexpr uint32_t kReadWithLibjpeg = 1u << kLibjpeg;

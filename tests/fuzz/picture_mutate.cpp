@@ -35,6 +35,7 @@
 
 #include "picture/decoder/decoder.h"
 #include "picture/decoding_limits.h"
+#include "picture/kinds.h"
 #include "picture/protocol.h"
 #include "picture/viewer/budget.h"
 
@@ -130,7 +131,7 @@ void start(Decoder &d) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     rlimit core = {0, 0};
     setrlimit(RLIMIT_CORE, &core);
-    DecoderMain({commands[0], results[1], &d.picture, 1, d.slots, d.kinds});
+    DecoderMain({{commands[0], results[1], &d.picture, 1}, d.slots, d.kinds});
   }
   close(commands[0]);
   close(results[1]);
@@ -143,7 +144,7 @@ void start(Decoder &d) {
 int decodeInDecoder(Decoder &d, size_t size) {
   if (d.pid < 0)
     start(d);
-  int32_t kind;
+  int kind = PictureKindOf(ByteSource{d.picture, nullptr, size});
   int64_t budget = PictureBudgetUs(d.picture, int64_t(size), kind);
   if (budget < 0)
     return 0;
@@ -186,8 +187,7 @@ int main(int argc, char **argv) {
     unsigned char *data = slurp(argv[i], &size);
     if (data == nullptr || pwrite(decoder.picture, data, size, 0) < 0)
       return 1;
-    int32_t kind;
-    PictureBudgetUs(decoder.picture, int64_t(size), kind);
+    int kind = PictureKindOf(ByteSource{-1, data, size});
     if (decoder.readers == kReadWithPixbuf)
       decoder.kinds |= 1u << kind;
     free(data);

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "picture/decoder/handover.h"
-#include "picture/decoder/pixbuf_reader.h"
+#include "picture/decoder/metadata.h"
 #include "picture/decoder/readers.h"
 #include "picture/decoder/sandbox.h"
 #include "picture/kinds.h"
@@ -14,17 +14,23 @@
 
 namespace {
 
-// The readers, in the order they are tried (PictureReader).
-struct Reader {
-  bool (*read)(const unsigned char *file, size_t size, int kind,
-               DecodedPicture &out);
-  void (*release)(DecodedPicture &picture);
-};
-const Reader kReaderTable[kReaders] = {
-    {SoilRead, SoilRelease},
-    {LibjpegRead, LibjpegRelease},
-    {PixbufRead, PixbufRelease},
-};
+// For each reader, the kinds (1 << kind) it can read in this process.
+unsigned readable[kReaderCount];
+
+// Readies the readers that are readied only when needed for the kinds asked
+// of them; the others can read every kind.
+void readyReaders(unsigned kinds) {
+  for (int r = 0; r < kReaderCount; r++) {
+    unsigned its = 0;
+    for (int k = 0; k < kPictureKindCount; k++)
+      if (kPictureKinds[k].readers & (1u << r))
+        its |= 1u << k;
+    if (kReaders[r].ready == nullptr)
+      readable[r] = its;
+    else if ((kinds & its) != 0)
+      readable[r] = kReaders[r].ready(kinds & its);
+  }
+}
 
 void setCpuTimer(int64_t us) {
   itimerval t = {};
@@ -46,18 +52,17 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
   if (mapped == MAP_FAILED)
     return;
   const unsigned char *file = static_cast<unsigned char *>(mapped);
-  int (*orientationOf)(const unsigned char *, size_t) =
-      kPictureKinds[c.kind].orientation;
-  int orientation = orientationOf ? orientationOf(file, bytes) : 1;
-  for (int reader = 0; reader < kReaders; reader++) {
+  int orientation = OrientationOf(kPictureKinds[c.kind].metadata,
+                                  ByteSource{-1, file, bytes});
+  for (int reader = 0; reader < kReaderCount; reader++) {
     DecodedPicture picture;
     picture.orientation = orientation;
-    if (!(c.readers & (1u << reader)) ||
-        !kReaderTable[reader].read(file, bytes, c.kind, picture))
+    if (!(c.readers & (1u << reader)) || !(readable[reader] & (1u << c.kind)) ||
+        !kReaders[reader].read(file, bytes, c.kind, picture))
       continue;
     if (HandOver(picture, slot, r))
       r.reader = reader;
-    kReaderTable[reader].release(picture);
+    kReaders[reader].release(picture);
     break;
   }
   munmap(mapped, bytes);
@@ -66,24 +71,23 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
 } // namespace
 
 void DecoderMain(const DecoderSetup &setup) {
-  DecoderFds fds = {setup.commands, setup.results, setup.pictures, setup.count};
+  const DecoderFds &fds = setup.fds;
   if (!SilenceOutput(fds))
     _exit(1);
-  if (setup.pixbufKinds != 0)
-    LoadPixbuf(setup.pixbufKinds);
+  readyReaders(setup.readyKinds);
   if (!EnterDecoderSandbox(fds))
     _exit(1);
 
   DecodeCommand c;
-  while (ReadMessage(setup.commands, c) && c.index >= 0 &&
-         c.index < setup.count) {
+  while (ReadMessage(fds.commands, c) && c.index >= 0 &&
+         c.index < fds.pictureCount) {
     DecodeResult r = {c.index, kNoReader, 0, 0, 0};
     // Past its budget the timer's signal ends this process.
     setCpuTimer(c.cpuBudgetUs);
-    decode(c, setup.pictures[c.index],
+    decode(c, fds.pictures[c.index],
            setup.slots + size_t(c.slot & 1) * kMaxPictureBytes, r);
     setCpuTimer(0);
-    if (!WriteMessage(setup.results, r))
+    if (!WriteMessage(fds.results, r))
       break;
   }
   _exit(0);

@@ -3,16 +3,24 @@
 // pixels back as protocol.h describes.
 #pragma once
 
-// What a decoder process is started with.
-struct DecoderSetup {
-  int commands, results; // its ends of the two pipes
-  const int *pictures;   // the open file of picture i, or -1
-  int count;
-  unsigned char *slots; // the shared area of two slots
-  unsigned pixbufKinds; // kinds (1 << kind) to ready GdkPixbuf for
+// The descriptors a decoder keeps: all it may use once in its sandbox.
+struct DecoderFds {
+  int commands;        // read from: the viewer's commands
+  int results;         // written to: the decoder's answers
+  const int *pictures; // mapped to be read: the picture files, -1 for none
+  int pictureCount;
 };
 
-// The decoder process, right after the fork: readies GdkPixbuf if asked,
-// enters the sandbox and serves commands until told to stop, then exits.
-// Never returns.
+// What a decoder process is started with.
+struct DecoderSetup {
+  DecoderFds fds;
+  unsigned char *slots; // the shared area of two slots
+  // Kinds (1 << kind) to ready the readers that are readied only when
+  // needed for (readers.h).
+  unsigned readyKinds;
+};
+
+// The decoder process, right after the fork: readies the readers it was
+// asked to, enters the sandbox and serves commands until told to stop, then
+// exits. Never returns.
 [[noreturn]] void DecoderMain(const DecoderSetup &setup);

@@ -81,6 +81,8 @@ bool decode(const unsigned char *file, size_t size, DecodedPicture &out,
   jpeg_start_decompress(&jpeg);
   int w = int(jpeg.output_width), h = int(jpeg.output_height);
   int ch = jpeg.output_components;
+  // The hand-over checks the picture again; this check comes before the
+  // memory for it is asked for.
   if (!FitsInSlot(w, h, ch == 4 ? 3 : ch)) {
     jpeg_destroy_decompress(&jpeg);
     return false;

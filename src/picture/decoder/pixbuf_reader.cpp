@@ -1,5 +1,7 @@
-#include "picture/decoder/pixbuf_reader.h"
-
+// GdkPixbuf with its loaders, the reader for the pictures SOIL does not
+// read. It is loaded into a decoder process only when one of its pictures
+// needs it, and before the sandbox goes on (it opens its library, its loader
+// list and its loader modules).
 #include <dlfcn.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
@@ -26,7 +28,6 @@ struct Pixbuf {
   decltype(&g_clear_error) clearError;
   decltype(&g_signal_connect_data) connect;
 } gp;
-unsigned readyKinds = 0;
 
 template <typename F> bool find(void *lib, const char *name, F &f) {
   f = reinterpret_cast<F>(dlsym(lib, name));
@@ -113,7 +114,7 @@ GdkPixbufLoader *load(const char *module, const unsigned char *data,
 
 } // namespace
 
-unsigned LoadPixbuf(unsigned kinds) {
+unsigned PixbufReady(unsigned kinds) {
   void *lib = dlopen("libgdk_pixbuf-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
   if (lib == nullptr || !findAll(lib))
     return 0;
@@ -124,13 +125,14 @@ unsigned LoadPixbuf(unsigned kinds) {
           reinterpret_cast<Handler>(dlsym(lib, "g_log_set_default_handler")))
     handler([](const gchar *, GLogLevelFlags, const gchar *, gpointer) {},
             nullptr);
+  unsigned ready = 0;
   for (int kind = 0; kind < kPictureKindCount; kind++) {
     const char *module = kPictureKinds[kind].pixbufModule;
     if ((kinds & (1u << kind)) && module != nullptr && readyModule(module))
-      readyKinds |= 1u << kind;
+      ready |= 1u << kind;
   }
   holdLibheif();
-  return readyKinds;
+  return ready;
 }
 
 // The first frame of an animation, 8 bits a channel, RGB or RGBA. A loader
@@ -138,8 +140,6 @@ unsigned LoadPixbuf(unsigned kinds) {
 // "orientation" option.
 bool PixbufRead(const unsigned char *file, size_t size, int kind,
                 DecodedPicture &out) {
-  if (!(readyKinds & (1u << kind)))
-    return false;
   GdkPixbufLoader *loader = load(kPictureKinds[kind].pixbufModule, file, size);
   if (loader == nullptr)
     return false;

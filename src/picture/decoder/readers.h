@@ -1,10 +1,13 @@
-// The image libraries a decoder reads pictures with, one reader each behind
-// the same two calls: read a whole file from memory, and release what was
-// read. A reader decodes; the hand-over (handover.h) checks the picture and
-// copies it to the viewer.
+// The image libraries a decoder reads pictures with, as one table: a row
+// each, in the order they are tried (PictureReader, protocol.h), each
+// reader in a file of its own behind the same calls: read a whole file from
+// memory, and release what was read. A reader decodes; the hand-over
+// (handover.h) copies the picture to the viewer.
 #pragma once
 
 #include <cstddef>
+
+#include "picture/protocol.h"
 
 // A picture as a reader decoded it: `height` rows of `width` pixels of
 // `channels` bytes (grey, grey + alpha, RGB, RGBA), top row first, `stride`
@@ -20,17 +23,33 @@ struct DecodedPicture {
   void *owner = nullptr; // what the reader frees
 };
 
-// `kind` is the file's row in the kind table (kinds.h). False when the
-// reader can't read the file; nothing to release then.
+struct Reader {
+  const char *name; // as the README's table of pictures names it
+  // Null for a reader that is ready in every decoder. A reader whose
+  // library is loaded only in a decoder started for a picture that needs it
+  // loads it here, for the kinds given (1 << kind), before the sandbox goes
+  // on; it returns the kinds it can then read.
+  unsigned (*ready)(unsigned kinds);
+  // Reads a whole file of a kind (a row of the kind table, kinds.h); false
+  // when it can't, with nothing to release then.
+  bool (*read)(const unsigned char *file, size_t size, int kind,
+               DecodedPicture &out);
+  void (*release)(DecodedPicture &picture);
+};
+
+extern const Reader kReaders[kReaderCount];
+
+// The readers that are readied only when needed, as a mask of 1 << reader.
+uint32_t ReadiedWhenNeeded();
+
+// Each reader's own file.
 bool SoilRead(const unsigned char *file, size_t size, int kind,
               DecodedPicture &out);
 void SoilRelease(DecodedPicture &picture);
-
 bool LibjpegRead(const unsigned char *file, size_t size, int kind,
                  DecodedPicture &out);
 void LibjpegRelease(DecodedPicture &picture);
-
-// GdkPixbuf reads only the kinds LoadPixbuf (pixbuf_reader.h) readied.
+unsigned PixbufReady(unsigned kinds);
 bool PixbufRead(const unsigned char *file, size_t size, int kind,
                 DecodedPicture &out);
 void PixbufRelease(DecodedPicture &picture);

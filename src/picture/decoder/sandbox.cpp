@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 #include "picture/decoding_limits.h"
-#include "picture/protocol.h"
 
 namespace {
 
@@ -89,13 +88,13 @@ const Rule kRules[] = {
 
 // The descriptors the decoder keeps, sorted, each once.
 struct Kept {
-  int fds[kMaxDecoderPictures + 2];
+  int fds[kMaxPictures + 2];
   int count = 0;
   bool has(int fd) const { return std::binary_search(fds, fds + count, fd); }
 };
 
 bool keptOf(const DecoderFds &fds, Kept &kept) {
-  if (fds.pictureCount < 0 || fds.pictureCount > kMaxDecoderPictures)
+  if (fds.pictureCount < 0 || fds.pictureCount > kMaxPictures)
     return false;
   auto keep = [&](int fd) {
     if (fd >= 0)

@@ -2,13 +2,7 @@
 // byte of a picture.
 #pragma once
 
-// The descriptors a decoder keeps: all it may use once in its sandbox.
-struct DecoderFds {
-  int commands;        // read from: the viewer's commands
-  int results;         // written to: the decoder's answers
-  const int *pictures; // mapped to be read: the picture files, -1 for none
-  int pictureCount;
-};
+#include "picture/decoder/decoder.h"
 
 // Points standard input, output and error at /dev/null (but for any of them
 // that is one of `fds`): a failing decoder may print (an assertion message,

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 // The budget in microseconds for the regular file open on fd, `bytes` long,
-// from its kind (told by content and stored in `kind`, a row of the kind
-// table), the size its header declares and what its bytes can expand to.
-// -1 when its header declares a picture too large to come back (more than
-// kMaxPictureBytes even at one byte a pixel).
-int64_t PictureBudgetUs(int fd, int64_t bytes, int32_t &kind);
+// of `kind` (a row of the kind table), from the size its header declares
+// and what its bytes can expand to. -1 when its header declares a picture
+// too large to come back (more than kMaxPictureBytes even at one byte a
+// pixel).
+int64_t PictureBudgetUs(int fd, int64_t bytes, int kind);

@@ -1,0 +1,117 @@
+#include "picture/viewer/decoder_processes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "picture/decoder/decoder.h"
+#include "picture/decoding_limits.h"
+
+namespace {
+
+int64_t nowUs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
+}
+
+// In the child, right after the fork: it dies with the viewer, however the
+// viewer ends, and becomes a decoder.
+[[noreturn]] void becomeDecoder(pid_t viewer, const DecoderSetup &setup) {
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != viewer)
+    _exit(1);
+  DecoderMain(setup);
+}
+
+} // namespace
+
+bool StartDecoder(DecoderProcess &d, const int pictures[], int count,
+                  unsigned readyKinds) {
+  int commands[2], results[2];
+  if (pipe2(commands, O_CLOEXEC) != 0)
+    return false;
+  if (pipe2(results, O_CLOEXEC) != 0) {
+    close(commands[0]);
+    close(commands[1]);
+    return false;
+  }
+  pid_t viewer = getpid();
+  pid_t pid = fork();
+  if (pid == 0)
+    becomeDecoder(
+        viewer,
+        {{commands[0], results[1], pictures, count}, d.slots, readyKinds});
+  close(commands[0]);
+  close(results[1]);
+  if (pid < 0) {
+    close(commands[1]);
+    close(results[0]);
+    return false;
+  }
+  d.pid = pid;
+  d.commands = commands[1];
+  d.results = results[0];
+  d.readyKinds = readyKinds;
+  return true;
+}
+
+void StopDecoder(DecoderProcess &d, bool killIt) {
+  if (d.pid < 0)
+    return;
+  close(d.commands);
+  close(d.results);
+  if (killIt)
+    kill(d.pid, SIGKILL);
+  while (waitpid(d.pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  d.pid = -1;
+  d.picture = -1;
+}
+
+bool SendPicture(DecoderProcess &d, DecodeCommand c, int64_t wallUs) {
+  d.slot ^= 1;
+  c.slot = d.slot;
+  d.picture = c.index;
+  d.readers = c.readers;
+  d.deadlineUs = nowUs() + wallUs;
+  if (WriteMessage(d.commands, c))
+    return true;
+  StopDecoder(d, true);
+  return false;
+}
+
+int WaitForAnswers(const DecoderProcess decoders[], int count, int busy[],
+                   bool answered[]) {
+  pollfd fds[kMaxPictures];
+  int n = 0;
+  int64_t now = nowUs(), wait = INT64_MAX;
+  for (int i = 0; i < count; i++) {
+    const DecoderProcess &d = decoders[i];
+    if (d.pid < 0 || d.picture < 0)
+      continue;
+    fds[n] = {d.results, POLLIN, 0};
+    busy[n++] = i;
+    wait = std::min(wait, d.deadlineUs - now);
+  }
+  if (n == 0)
+    return 0;
+  int ready = poll(fds, nfds_t(n), int(std::max<int64_t>(wait, 0) / 1000));
+  if (ready < 0 && errno != EINTR)
+    return -1;
+  for (int k = 0; k < n; k++)
+    answered[k] = ready > 0 && fds[k].revents != 0;
+  return n;
+}
+
+bool ReadAnswer(const DecoderProcess &d, DecodeResult &r) {
+  return read(d.results, &r, sizeof r) == ssize_t(sizeof r);
+}
+
+bool PastDeadline(const DecoderProcess &d) {
+  return nowUs() >= d.deadlineUs;
+}

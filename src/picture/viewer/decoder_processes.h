@@ -1,0 +1,52 @@
+// The viewer's side of its decoder processes: starting one (a fork that
+// becomes a decoder, decoder/decoder.h), handing it a picture, waiting for
+// the answers of those at work within their deadlines, reading an answer,
+// and stopping one.
+#pragma once
+
+#include <cstdint>
+#include <poll.h>
+#include <sys/types.h>
+
+#include "picture/protocol.h"
+
+// One decoder process and what it is working on.
+struct DecoderProcess {
+  pid_t pid = -1;
+  int commands = -1, results = -1; // the viewer's ends of its pipes
+  unsigned char *slots = nullptr;  // its two slots in the shared area
+  // Kinds its readers that are readied only when needed are ready for.
+  unsigned readyKinds = 0;
+  int picture = -1;     // the picture it decodes, or -1
+  uint32_t readers = 0; // the readers it was asked to try
+  int slot = 0;         // the slot it decodes into
+  int64_t deadlineUs = 0;
+};
+
+// Starts `d` as a new decoder process for the pictures open on `pictures`
+// (-1 for none), readying the readers readied only when needed for
+// `readyKinds`. False when it can't be started.
+bool StartDecoder(DecoderProcess &d, const int pictures[], int count,
+                  unsigned readyKinds);
+
+// Ends it: a decoder waiting for work ends when its pipes close; one at
+// work is killed where `killIt`.
+void StopDecoder(DecoderProcess &d, bool killIt);
+
+// Hands it a picture to decode into its other slot, and gives it `wallUs`
+// from now to answer. False when it can't be told: it is stopped then.
+bool SendPicture(DecoderProcess &d, DecodeCommand c, int64_t wallUs);
+
+// Waits until a decoder at work answers or the earliest deadline passes.
+// Lists those at work in `busy` (indices into `decoders`) and whether each
+// answered in `answered`. Returns how many are at work: 0 when none is, -1
+// when waiting failed.
+int WaitForAnswers(const DecoderProcess decoders[], int count, int busy[],
+                   bool answered[]);
+
+// Reads the answer of a decoder that answered; false when it sent none
+// whole (an answer is one small write: it arrives whole or not at all).
+bool ReadAnswer(const DecoderProcess &d, DecodeResult &r);
+
+// Whether a decoder at work has run past its deadline.
+bool PastDeadline(const DecoderProcess &d);

@@ -1,0 +1,158 @@
+// The decoder processes seen from outside: while they decode large pictures
+// each is in its sandbox (its filter on, no new privileges, nothing open but
+// its pictures, pipes and /dev/null), and a decoder that can't close what it
+// must not hold decodes nothing; none outlives a viewer that is killed.
+#include <csignal>
+#include <gtest/gtest.h>
+#include <set>
+#include <sstream>
+#include <unistd.h>
+
+#include "picture_folder_test.h"
+#include "viewer_process.h"
+
+namespace {
+
+using SteadyTest = PictureFolderTest;
+
+// Whether a process is gone (or a zombie, no longer running).
+bool gone(pid_t pid) {
+  std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+  return status.empty() || status.find("State:\tZ") != std::string::npos;
+}
+
+// Once a decoder's seccomp filter is on (the last step of its set-up), what
+// else its sandbox lacks: no new privileges, and no descriptors but the
+// pictures, its pipes and /dev/null. "" when all is as it should be;
+// "not yet" before the filter is on or after the decoder is gone.
+std::string sandboxProblems(pid_t pid, const std::string &dir) {
+  std::string proc = "/proc/" + std::to_string(pid);
+  std::string status = read_file(proc + "/status"), problems;
+  if (status.find("Seccomp:\t2") == std::string::npos)
+    return "not yet";
+  if (status.find("NoNewPrivs:\t1") == std::string::npos)
+    problems += " new privileges possible;";
+  std::istringstream lines(run_command("cd " + proc +
+                                       "/fd && for f in *; do echo $f " +
+                                       "$(readlink $f); done 2>/dev/null"));
+  int pipes = 0;
+  for (std::string fd, target; lines >> fd >> target;) {
+    bool standard = fd == "0" || fd == "1" || fd == "2";
+    if (target.rfind("pipe:", 0) == 0 && ++pipes <= 2)
+      continue;
+    if (target.rfind(dir + "/b", 0) != 0 &&
+        !(standard && target == "/dev/null"))
+      problems += " holds " + fd + " -> " + target + ";";
+  }
+  return problems;
+}
+
+struct LargePicture {
+  std::string name, convertArgs;
+  Rgb colour;
+  std::string preload = ""; // a library to preload into the viewer
+};
+
+void PrintTo(const LargePicture &p, std::ostream *os) {
+  *os << p.name;
+}
+
+class LargePictureTest : public PictureFolderTest,
+                         public ::testing::WithParamInterface<LargePicture> {};
+
+// Real pictures are never refused, however large or well compressed; and
+// while one decodes, its decoder is seen in its sandbox from outside.
+TEST_P(LargePictureTest, LoadsInASandboxedDecoder) {
+  ASSERT_EQ("", convert(GetParam().convertArgs + dir + "/b1.jpg"));
+  ViewerProcess viewer(dir, true, VORLIX_BINARY, GetParam().preload);
+  std::set<pid_t> checked;
+  while (viewer.alive() && viewer.record().frames == 0) {
+    for (pid_t decoder : viewer.children()) {
+      if (checked.count(decoder))
+        continue;
+      std::string problems = sandboxProblems(decoder, dir);
+      if (problems != "not yet") {
+        checked.insert(decoder);
+        EXPECT_EQ("", problems) << "decoder " << decoder;
+      }
+    }
+  }
+  EXPECT_FALSE(checked.empty()) << "no sandboxed decoder seen at work";
+  ASSERT_TRUE(viewer.wait_frames(1, 60)) << viewer.stop();
+  Capture first;
+  ASSERT_TRUE(viewer.first_capture(first));
+  EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY, GetParam().colour,
+                            GetParam().name.rfind("Photo", 0) == 0 ? 60 : 12));
+  EXPECT_EQ("", viewer.stop());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, LargePictureTest,
+    ::testing::Values(
+        // Noise on grey: as slow to decode per pixel as a detailed photo.
+        LargePicture{"Photo24Megapixels",
+                     "-size 6000x4000 xc:'#808080' -attenuate 0.3 +noise "
+                     "Uniform -type TrueColor -interlace none -quality 92 jpg:",
+                     {128, 128, 128}},
+        // On a kernel without close_range (before 5.9) the decoders close
+        // what they must not hold one by one.
+        LargePicture{"PhotoOnAKernelWithoutCloseRange",
+                     "-size 6000x4000 xc:'#808080' -attenuate 0.3 +noise "
+                     "Uniform -type TrueColor -interlace none -quality 92 jpg:",
+                     {128, 128, 128},
+                     NO_CLOSE_RANGE},
+        LargePicture{"OneColourJpeg6000x4000",
+                     "-size 6000x4000 xc:'#20a040' -interlace none "
+                     "-quality 95 jpg:",
+                     {32, 160, 64}},
+        LargePicture{"OneColourPng6000x4000",
+                     "-size 6000x4000 xc:'#20a040' -define png:bit-depth=8 "
+                     "png:",
+                     {32, 160, 64}}),
+    [](const ::testing::TestParamInfo<LargePicture> &info) {
+      return info.param.name;
+    });
+
+TEST_F(SteadyTest, KilledViewerLeavesNoDecoder) {
+  for (int i = 1; i <= 6; i++)
+    ASSERT_EQ("", convert("-size 6000x4000 xc:'#20a040' -interlace none jpg:" +
+                          dir + "/b" + std::to_string(i) + ".jpg"));
+  ViewerProcess viewer(dir);
+  // Decoders at work: in their sandbox, the last step of their set-up.
+  std::vector<pid_t> decoders;
+  while (decoders.empty() && viewer.alive() && viewer.record().frames == 0)
+    for (pid_t child : viewer.children())
+      if (read_file("/proc/" + std::to_string(child) + "/status")
+              .find("Seccomp:\t2") != std::string::npos)
+        decoders.push_back(child);
+  ASSERT_FALSE(decoders.empty()) << "no decoder seen at work";
+  // Stopped in the middle of a picture, a decoder can't end by itself.
+  for (pid_t decoder : decoders)
+    kill(decoder, SIGSTOP);
+  kill(viewer.pid(), SIGKILL);
+  viewer.stop();
+  long long end = ViewerProcess::now_ns() + 500000000LL;
+  for (pid_t decoder : decoders) {
+    while (!gone(decoder) && ViewerProcess::now_ns() < end)
+      usleep(10000);
+    EXPECT_TRUE(gone(decoder)) << "decoder " << decoder << " still there";
+  }
+  for (pid_t decoder : decoders)
+    kill(decoder, SIGKILL);
+}
+
+// A descriptor that survives the closing (its close fails, and close_range
+// is missing) is found by the decoder's own check, and the decoder reads
+// nothing: every face is white.
+TEST_F(SteadyTest, DecoderThatCantCloseWhatItMustNotHoldReadsNothing) {
+  ViewerProcess viewer(dir, true, VORLIX_BINARY,
+                       std::string(UNCLOSABLE_FD) + ":" + NO_CLOSE_RANGE);
+  ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+  Capture first;
+  ASSERT_TRUE(viewer.first_capture(first));
+  EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY, kWhite));
+  EXPECT_EQ("", probe_pixel(first.image, kTopX, kTopY, kWhite));
+  EXPECT_EQ("", viewer.stop());
+}
+
+} // namespace

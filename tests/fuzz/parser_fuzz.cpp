@@ -1,0 +1,41 @@
+// A libFuzzer target over the byte parsing done on untrusted files: the
+// kind table's signatures and header sizes, which the viewer itself runs
+// outside any sandbox, and the metadata reading a decoder does. Every input
+// is read both from memory (as a decoder reads it) and through a descriptor
+// (as the viewer does), and the two must agree.
+//
+//   tests/fuzz/run_parser_fuzz.sh builds and runs it.
+#include <cstdint>
+#include <cstdlib>
+#include <initializer_list>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "picture/decoder/metadata.h"
+#include "picture/kinds.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static int fd = memfd_create("picture", 0);
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size))
+    abort();
+  ByteSource memory{-1, data, size}, file{fd, nullptr, size};
+
+  int kind = PictureKindOf(memory);
+  if (PictureKindOf(file) != kind)
+    abort();
+  for (int k = 0; k < kPictureKindCount; k++) {
+    auto declared = kPictureKinds[k].declaredPixels;
+    if (declared != nullptr && declared(memory) != declared(file))
+      abort();
+  }
+  for (MetadataIn where : {MetadataIn::JpegSegments, MetadataIn::PngChunks,
+                           MetadataIn::RiffChunks}) {
+    int orientation = OrientationOf(where, memory);
+    if (orientation < 1 || orientation > 8)
+      abort();
+  }
+  int orientation = ExifOrientation(data, size);
+  if (orientation < 1 || orientation > 8)
+    abort();
+  return 0;
+}

@@ -1,0 +1,250 @@
+// The byte parsing done on untrusted files, on bytes written here (no GL, no
+// picture tools): which kind a file is, the size its header declares, which
+// way up its EXIF says it is shown; and the launcher's order of names.
+#include <clocale>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "launcher/choose_pictures.h"
+#include "picture/decoder/metadata.h"
+#include "picture/kinds.h"
+
+namespace {
+
+std::string operator""_b(const char *s, size_t n) {
+  return std::string(s, n);
+}
+
+ByteSource of(const std::string &file) {
+  return {-1, reinterpret_cast<const unsigned char *>(file.data()),
+          file.size()};
+}
+
+std::string kindOf(const std::string &file) {
+  return kPictureKinds[PictureKindOf(of(file))].name;
+}
+
+std::string be16(unsigned v) {
+  return {char(v >> 8), char(v)};
+}
+std::string be32(unsigned v) {
+  return be16(v >> 16) + be16(v & 0xffff);
+}
+std::string le16(unsigned v) {
+  return {char(v), char(v >> 8)};
+}
+std::string le32(unsigned v) {
+  return le16(v & 0xffff) + le16(v >> 16);
+}
+
+// A JPEG segment: marker, length, content.
+std::string segment(int marker, const std::string &content) {
+  return "\xff"_b + char(marker) + be16(unsigned(content.size()) + 2) + content;
+}
+// A PNG chunk or a RIFF chunk (without a CRC check either way).
+std::string pngChunk(const char *type, const std::string &data) {
+  return be32(unsigned(data.size())) + type + data + "CRC!";
+}
+std::string riffChunk(const char *type, const std::string &data) {
+  return type + le32(unsigned(data.size())) + data +
+         (data.size() % 2 ? "\0"_b : "");
+}
+
+// EXIF data (TIFF structure) with one Orientation entry: its type and
+// count, and a directory that claims `entries` entries.
+std::string exif(bool littleEndian, unsigned orientation, unsigned type = 3,
+                 unsigned entries = 1) {
+  auto u16 = littleEndian ? le16 : be16;
+  auto u32 = littleEndian ? le32 : be32;
+  return (littleEndian ? "II" : "MM") + u16(42) + u32(8) + u16(entries) +
+         u16(0x0112) + u16(type) + u32(1) + u16(orientation) + u16(0) + u32(0);
+}
+
+struct Bytes {
+  const char *name;
+  std::string file;
+  std::string expected;
+};
+
+void PrintTo(const Bytes &b, std::ostream *os) {
+  *os << b.name;
+}
+
+std::string nameOf(const ::testing::TestParamInfo<Bytes> &info) {
+  return info.param.name;
+}
+
+class SignatureTest : public ::testing::TestWithParam<Bytes> {};
+
+TEST_P(SignatureTest, TellsTheKind) {
+  EXPECT_EQ(GetParam().expected, kindOf(GetParam().file));
+}
+
+const std::string kOther = "TGA or other";
+
+// Each kind's signature, and a near miss of it.
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SignatureTest,
+    ::testing::Values(
+        Bytes{"Jpeg", "\xff\xd8\xff\xe0"_b, "JPEG"},
+        Bytes{"JpegXlCodestream", "\xff\x0a\xfa"_b, kOther},
+        Bytes{"TgaWithLongId", "\xff\x00\x02\x00"_b + std::string(255, 'i'),
+              kOther},
+        Bytes{"Png", "\x89PNG\r\n\x1a\n"_b, "PNG"},
+        Bytes{"PngNearMiss", "\x89PNF\r\n\x1a\n"_b, kOther},
+        Bytes{"Gif", "GIF89a", "GIF"}, Bytes{"GifNearMiss", "GIF7", kOther},
+        Bytes{"Bmp", "BM", "BMP"}, Bytes{"BmpNearMiss", "BA", kOther},
+        Bytes{"Psd", "8BPS", "PSD"}, Bytes{"PsdNearMiss", "8BPT", kOther},
+        Bytes{"Dds", "DDS ", "DDS"}, Bytes{"DdsNearMiss", "DDS_", kOther},
+        Bytes{"Hdr", "#?RADIANCE", "HDR"}, Bytes{"HdrNearMiss", "#!", kOther},
+        Bytes{"TiffLittleEndian", "II*\0"_b, "TIFF"},
+        Bytes{"TiffBigEndian", "MM\0*"_b, "TIFF"},
+        Bytes{"TiffNearMiss", "II\0*"_b, kOther},
+        Bytes{"Webp", "RIFF\0\0\0\0WEBPVP8 "_b, "WebP"},
+        Bytes{"WebpNearMiss", "RIFF\0\0\0\0WAVEfmt "_b, kOther},
+        Bytes{"Heif",
+              "\0\0\0\x18"
+              "ftypheic"_b,
+              "HEIF"},
+        Bytes{"Avif",
+              "\0\0\0\x18"
+              "ftypavif"_b,
+              "AVIF"},
+        Bytes{"HeifNearMiss",
+              "\0\0\0\x18"
+              "ftyqheic"_b,
+              kOther},
+        Bytes{"Empty", "", kOther}),
+    nameOf);
+
+class DeclaredSizeTest : public ::testing::TestWithParam<Bytes> {};
+
+TEST_P(DeclaredSizeTest, AsTheHeaderSays) {
+  const PictureKind &kind = kPictureKinds[PictureKindOf(of(GetParam().file))];
+  ASSERT_NE(nullptr, kind.declaredPixels) << kind.name;
+  EXPECT_EQ(std::stoull(GetParam().expected),
+            kind.declaredPixels(of(GetParam().file)));
+}
+
+const std::string kPngHead = "\x89PNG\r\n\x1a\n"_b;
+const std::string kJpegFrame =
+    segment(0xc0, "\x08"_b + be16(3000) + be16(4000) + "\x03"_b);
+const std::string kBigApp = segment(0xe1, std::string(65000, 'x'));
+const std::string kVp8x = "VP8X"_b + le32(10) + std::string(4, '\0') +
+                          "\x3f\0\0"_b + "\x2d\0\0"_b; // 64 x 46
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DeclaredSizeTest,
+    ::testing::Values(
+        Bytes{"Png", kPngHead + pngChunk("IHDR", be32(3) + be32(5)), "15"},
+        Bytes{"PngCutInItsHeader", kPngHead + be32(13) + "IHDR" + be32(3), "0"},
+        Bytes{"JpegFrameAfterLargeMetadata",
+              "\xff\xd8"_b + kBigApp + kBigApp + kBigApp + kJpegFrame,
+              "12000000"},
+        Bytes{"JpegProgressiveFrame",
+              "\xff\xd8"_b + segment(0xc2, "\x08"_b + be16(7) + be16(9)), "63"},
+        Bytes{"JpegCutBeforeItsFrame", "\xff\xd8"_b + kBigApp.substr(0, 900),
+              "0"},
+        Bytes{"JpegScanBeforeAFrame",
+              "\xff\xd8"_b + segment(0xda, "xx") + kJpegFrame, "0"},
+        Bytes{"Gif", "GIF89a"_b + le16(7) + le16(9), "63"},
+        Bytes{"Bmp",
+              "BM"_b + std::string(12, '\0') + le32(40) + le32(10) +
+                  le32(unsigned(-20)),
+              "200"},
+        Bytes{"BmpOs2",
+              "BM"_b + std::string(12, '\0') + le32(12) + le16(6) + le16(7),
+              "42"},
+        Bytes{"Psd", "8BPS"_b + std::string(10, '\0') + be32(13) + be32(11),
+              "143"},
+        Bytes{"Dds", "DDS "_b + std::string(8, '\0') + le32(4) + le32(8), "32"},
+        Bytes{"WebpExtended", "RIFF\0\0\0\0WEBP"_b + kVp8x, "2944"},
+        Bytes{"WebpLossless",
+              "RIFF\0\0\0\0WEBPVP8L"_b + le32(5) + "\x2f"_b + le32(4 | 5 << 14),
+              "30"},
+        Bytes{"WebpLossy",
+              "RIFF\0\0\0\0WEBPVP8 "_b + le32(10) + "\0\0\0\x9d\x01\x2a"_b +
+                  le16(9) + le16(10),
+              "90"},
+        Bytes{"HeifLargestOfItsPictures",
+              "\0\0\0\x18"
+              "ftypheic"_b +
+                  "ispe\0\0\0\0"_b + be32(2) + be32(3) + "ispe\0\0\0\0"_b +
+                  be32(40) + be32(30),
+              "1200"}),
+    nameOf);
+
+class OrientationTest : public ::testing::TestWithParam<Bytes> {};
+
+// The file's metadata is where its kind keeps it.
+TEST_P(OrientationTest, AsTheExifSays) {
+  const std::string &file = GetParam().file;
+  MetadataIn where = kPictureKinds[PictureKindOf(of(file))].metadata;
+  int found = where == MetadataIn::Nowhere
+                  ? ExifOrientation(
+                        reinterpret_cast<const unsigned char *>(file.data()),
+                        file.size())
+                  : OrientationOf(where, of(file));
+  EXPECT_EQ(std::stoi(GetParam().expected), found);
+}
+
+const std::string kExifPrefix = "Exif\0\0"_b;
+
+INSTANTIATE_TEST_SUITE_P(
+    Exif, OrientationTest,
+    ::testing::Values(
+        Bytes{"LittleEndian", exif(true, 6), "6"},
+        Bytes{"BigEndian", exif(false, 8), "8"},
+        Bytes{"CutShort", exif(true, 6).substr(0, 20), "1"},
+        Bytes{"DirectoryPastTheEnd",
+              "II"_b + le16(42) + le32(4000) + std::string(20, '\0'), "1"},
+        Bytes{"MoreEntriesThanBytes", exif(false, 3, 3, 2), "3"},
+        Bytes{"EntriesPastTheEnd", exif(false, 3, 3, 2).substr(0, 18), "1"},
+        Bytes{"NotAShort", exif(true, 6, 4), "1"},
+        Bytes{"NoSuchOrientation", exif(true, 9), "1"},
+        Bytes{"InJpeg",
+              "\xff\xd8"_b + segment(0xe0, "JFIF") +
+                  segment(0xe1, kExifPrefix + exif(false, 3)) + kJpegFrame,
+              "3"},
+        Bytes{"InJpegSegmentPastTheEnd",
+              ("\xff\xd8"_b + segment(0xe1, kExifPrefix + exif(false, 3)))
+                  .substr(0, 30),
+              "1"},
+        Bytes{"InJpegAfterItsPictureData",
+              "\xff\xd8"_b + segment(0xda, "") +
+                  segment(0xe1, kExifPrefix + exif(false, 3)),
+              "1"},
+        Bytes{"InPng",
+              kPngHead + pngChunk("IHDR", std::string(13, '\0')) +
+                  pngChunk("eXIf", exif(true, 6)),
+              "6"},
+        Bytes{"InPngAfterItsPictureData",
+              kPngHead + pngChunk("IDAT", "") + pngChunk("eXIf", exif(true, 6)),
+              "1"},
+        Bytes{"InWebp",
+              "RIFF\0\0\0\0WEBP"_b + kVp8x + riffChunk("EXIF", exif(true, 5)),
+              "5"},
+        Bytes{"InWebpWithJpegsPrefix",
+              "RIFF\0\0\0\0WEBP"_b +
+                  riffChunk("EXIF", kExifPrefix + exif(false, 7)),
+              "7"}),
+    nameOf);
+
+TEST(NaturalOrder, AsFileManagersShowNames) {
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+  struct Pair {
+    const char *a, *b;
+  };
+  // Each pair in order: a before b.
+  for (Pair p :
+       {Pair{"photo 2.jpg", "photo 10.jpg"},
+        Pair{"Photo 3.jpg", "photo 10.jpg"}, Pair{"IMG_0009.jpg", "IMG_10.jpg"},
+        Pair{"a.jpg", "B.jpg"}, Pair{"A.jpg", "a.jpg"},
+        Pair{"z.jpg", "\xc3\xa4.jpg"},       // UTF-8 after ASCII
+        Pair{"\xc3\xa4.jpg", "\xff.jpg"}}) { // not UTF-8: last
+    EXPECT_TRUE(NaturalLess(p.a, p.b)) << p.a << " before " << p.b;
+    EXPECT_FALSE(NaturalLess(p.b, p.a)) << p.b << " after " << p.a;
+  }
+}
+
+} // namespace
