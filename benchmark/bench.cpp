@@ -116,6 +116,17 @@ int main(int argc, char **argv) {
                         " -interlace JPEG -quality 90 " + progressive + name +
                         " 2>&1");
   }
+  // The same six tagged Display P3, as phones tag their photos (the profile
+  // put in without decoding them again).
+  std::string p3 = make_temp_dir();
+  write_profiles(p3);
+  for (int i = 1; i <= 6; i++) {
+    std::string name = "/b" + std::to_string(i) + ".jpg";
+    made += run_command("cp " + photos + name + " " + p3 + name +
+                        " && exiftool -q -q -overwrite_original "
+                        "'-icc_profile<=" +
+                        p3 + "/p3.icc' " + p3 + name + " 2>&1");
+  }
   std::string upright = folderWith({read_file(photos + "/b1.jpg")});
   std::string sideways = folderWith({read_file(photos + "/b1.jpg")});
   made += run_command("exiftool -q -q -overwrite_original -Orientation=1 -n " +
@@ -147,16 +158,16 @@ int main(int argc, char **argv) {
   }
 
   std::vector<double> vFps, fFps, vStart, fStart, qStart, pv, pf, pv1, pf1, pp,
-      o1, o6, cam, cut, psd, bad;
+      pc, o1, o6, cam, cut, psd, bad;
   for (int i = 0; i < runs; i++) {
-    Run v, f, q, a, b, a1, b1, p, u, s, l, c, d, e;
+    Run v, f, q, a, b, a1, b1, p, t, u, s, l, c, d, e;
     if (!measure(viewer, PICTURES_DIR, 2.0, v) ||
         !measure(floor, PICTURES_DIR, 2.0, f) ||
         !measure(floorQuad, PICTURES_DIR, 0, q) ||
         !measure(viewer, photos, 0, a) || !measure(floorSoil, photos, 0, b) ||
         !measureOnOneCore(viewer, photos, a1) ||
         !measureOnOneCore(floorSoil, photos, b1) ||
-        !measure(viewer, progressive, 0, p) ||
+        !measure(viewer, progressive, 0, p) || !measure(viewer, p3, 0, t) ||
         !measure(viewer, upright, 0, u) || !measure(viewer, sideways, 0, s) ||
         !measure(launcher, PICTURES_DIR, 0, l, {camera}) ||
         !measure(viewer, cutShort, 0, c) || !measure(viewer, widePsd, 0, d) ||
@@ -174,6 +185,7 @@ int main(int argc, char **argv) {
     pv1.push_back(a1.startup_ms);
     pf1.push_back(b1.startup_ms);
     pp.push_back(p.startup_ms);
+    pc.push_back(t.startup_ms);
     o1.push_back(u.startup_ms);
     o6.push_back(s.startup_ms);
     cam.push_back(l.startup_ms);
@@ -183,16 +195,17 @@ int main(int argc, char **argv) {
     std::fprintf(stderr,
                  "run %d: bundled %.0f fps %.1f ms, floor %.0f fps %.1f ms; "
                  "photos %.0f / SOIL floor %.0f ms, one core %.0f / %.0f ms; "
-                 "progressive %.0f ms, orientation 1 / 6 %.0f / %.0f ms; "
+                 "progressive %.0f ms, Display P3 %.0f ms, "
+                 "orientation 1 / 6 %.0f / %.0f ms; "
                  "20,000 pictures %.0f ms; "
                  "cut-short JPEG %.0f ms, wide PSD %.0f ms, corpus %.0f ms\n",
                  i + 1, v.fps, v.startup_ms, f.fps, f.startup_ms, a.startup_ms,
                  b.startup_ms, a1.startup_ms, b1.startup_ms, p.startup_ms,
-                 u.startup_ms, s.startup_ms, l.startup_ms, c.startup_ms,
-                 d.startup_ms, e.startup_ms);
+                 t.startup_ms, u.startup_ms, s.startup_ms, l.startup_ms,
+                 c.startup_ms, d.startup_ms, e.startup_ms);
   }
-  for (const std::string &dir : {photos, progressive, upright, sideways, camera,
-                                 cutShort, widePsd, broken})
+  for (const std::string &dir : {photos, progressive, p3, upright, sideways,
+                                 camera, cutShort, widePsd, broken})
     remove_tree(dir);
 
   // Memory over a 40 s run on the bundled pictures: the first seconds warm
@@ -213,7 +226,7 @@ int main(int argc, char **argv) {
 
   double vf = median(vFps), ff = median(fFps), vs = median(vStart),
          fs = median(fStart), qs = median(qStart), bundled = vs;
-  char table[4096];
+  char table[5000];
   std::snprintf(
       table, sizeof table,
       "| measure (median of %d interleaved runs) | viewer | floor | viewer / "
@@ -229,6 +242,8 @@ int main(int argc, char **argv) {
       "| the same on one core (`taskset -c 0`) | %.0f ms | %.0f ms | %.2f |\n"
       "| the same six as progressive JPEGs, against the six baseline ones | "
       "%.0f ms | %.0f ms | %.2f |\n"
+      "| the same six tagged Display P3 (converted to the screen's sRGB), "
+      "against the six untagged | %.0f ms | %.0f ms | %.2f |\n"
       "| b1.jpg the first of them with EXIF Orientation 6, against "
       "Orientation 1 | %.0f ms | %.0f ms | %.2f |\n"
       "| `vorlix-open` on a folder of 20,000 pictures, its first six the "
@@ -245,10 +260,11 @@ int main(int argc, char **argv) {
       runs, vf, ff, vf / ff, vs, fs, vs - fs, qs, qs - fs, median(pv),
       median(pf), median(pv) / median(pf), median(pv1), median(pf1),
       median(pv1) / median(pf1), median(pp), median(pv),
-      median(pp) / median(pv), median(o6), median(o1), median(o6) / median(o1),
-      median(cam), median(cam) - bundled, median(cut), median(cut) - bundled,
-      median(psd), median(psd) - bundled, median(bad), median(bad) - bundled,
-      rss1, rss20, rss40, peak, rss20 - rss1, rss40 - rss20);
+      median(pp) / median(pv), median(pc), median(pv), median(pc) / median(pv),
+      median(o6), median(o1), median(o6) / median(o1), median(cam),
+      median(cam) - bundled, median(cut), median(cut) - bundled, median(psd),
+      median(psd) - bundled, median(bad), median(bad) - bundled, rss1, rss20,
+      rss40, peak, rss20 - rss1, rss40 - rss20);
   std::fputs(table, stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

@@ -20,6 +20,6 @@ need_packages() {
 # AVIF.
 BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
                 libgl-dev libx11-dev libsoil-dev libseccomp-dev libjpeg-dev
-                libgdk-pixbuf-2.0-dev
+                libgdk-pixbuf-2.0-dev liblcms2-dev zlib1g-dev
                 libgl1-mesa-dri libgdk-pixbuf-2.0-0 webp-pixbuf-loader
                 heif-gdk-pixbuf libavif-gdk-pixbuf)

@@ -184,7 +184,7 @@ TEST_P(OrientationTest, AsTheExifSays) {
                   ? ExifOrientation(
                         reinterpret_cast<const unsigned char *>(file.data()),
                         file.size())
-                  : OrientationOf(where, of(file));
+                  : ReadMetadata(where, of(file)).orientation;
   EXPECT_EQ(std::stoi(GetParam().expected), found);
 }
 

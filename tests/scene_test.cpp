@@ -3,9 +3,15 @@
 // projection and the keys.
 #include <GL/glu.h>
 #include <GL/glut.h>
+#include <algorithm>
 #include <cmath>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <lcms2.h>
+#include <zlib.h>
+// After GoogleTest, which names a type None, a macro here.
+#include <GL/glx.h>
+#include <X11/Xatom.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -370,6 +376,9 @@ struct Format {
   int tolerance;
   const char *exiftool = "";                       // tags set afterwards
   void (*edit)(const std::string &path) = nullptr; // a change afterwards
+  // The profile the stored colours mean (one of writeProfiles'), where
+  // they are to show converted; and the screen's profile, where it has one.
+  const char *means = nullptr, *screen = nullptr;
 };
 
 void PrintTo(const Format &f, std::ostream *os) {
@@ -456,6 +465,105 @@ void cutScanShort(const std::string &path) {
   write_bytes(path, jpeg.substr(0, scan + (jpeg.size() - scan) * 6 / 10));
 }
 
+// The colours `q` mean in profile `from` (sRGB where null; for a CMYK one,
+// the inks ImageMagick makes of them), on a screen of profile `to` (sRGB
+// where null), as lcms2 converts them.
+Quadrants asLcmsShows(Quadrants q, const char *from, const char *to) {
+  cmsHPROFILE in =
+      from ? cmsOpenProfileFromFile(from, "r") : cmsCreate_sRGBProfile();
+  cmsHPROFILE out =
+      to ? cmsOpenProfileFromFile(to, "r") : cmsCreate_sRGBProfile();
+  bool inks = cmsGetColorSpace(in) == cmsSigCmykData;
+  cmsHTRANSFORM t = cmsCreateTransform(in, inks ? TYPE_CMYK_8 : TYPE_RGB_8, out,
+                                       TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+  for (Rgb *c : {&q.topLeft, &q.topRight, &q.bottomLeft, &q.bottomRight}) {
+    unsigned char cmyk[4], k = 255 - std::max({c->r, c->g, c->b});
+    for (int i = 0; i < 3; i++) {
+      unsigned char v = i == 0 ? c->r : i == 1 ? c->g : c->b;
+      cmyk[i] = k == 255 ? 0 : (255 - v - k) * 255 / (255 - k);
+    }
+    cmyk[3] = k;
+    Rgb rgb = *c;
+    cmsDoTransform(t, inks ? cmyk : &rgb.r, &c->r, 1);
+  }
+  cmsDeleteTransform(t);
+  cmsCloseProfile(in);
+  cmsCloseProfile(out);
+  return q;
+}
+
+// Sets the screen's colour profile, as colour managers publish it for
+// programs (the root window's _ICC_PROFILE); none where `file` is null.
+void setScreenProfile(const char *file) {
+  Display *x = glXGetCurrentDisplay();
+  Atom atom = XInternAtom(x, "_ICC_PROFILE", False);
+  if (file == nullptr) {
+    XDeleteProperty(x, DefaultRootWindow(x), atom);
+  } else {
+    std::string icc = read_file(file);
+    XChangeProperty(
+        x, DefaultRootWindow(x), atom, XA_CARDINAL, 8, PropModeReplace,
+        reinterpret_cast<const unsigned char *>(icc.data()), int(icc.size()));
+  }
+  XSync(x, False);
+}
+
+// Mid colours, that stay apart from each other in every profile.
+const Quadrants kMuted = {
+    {60, 180, 60}, {200, 70, 50}, {50, 90, 200}, {220, 200, 80}};
+
+// Pictures as other programs write them, from the PNG made: a WebP with
+// its profile, a HEIC with its profile, an AVIF that says Display P3 in
+// code points (nclx) rather than a profile.
+void toWebp(const std::string &path) {
+  ASSERT_EQ("", run_command("cwebp -quiet -lossless -metadata icc " + path +
+                            " -o made.webp 2>&1 && mv made.webp " + path));
+}
+void toHeic(const std::string &path) {
+  ASSERT_EQ("", run_command("mv " + path + " made.png && heif-enc -L -o " +
+                            path + " made.png >/dev/null"));
+}
+void toAvifSayingP3(const std::string &path) {
+  ASSERT_EQ("", run_command("avifenc --ignore-icc --cicp 12/13/6 --min 0 "
+                            "--max 0 " +
+                            path +
+                            " made.avif >/dev/null && "
+                            "mv made.avif " +
+                            path));
+}
+
+// A JPEG whose profile is damaged: its count of tags absurd.
+void damageProfile(const std::string &path) {
+  std::string jpeg = read_file(path);
+  size_t icc = jpeg.find("ICC_PROFILE");
+  ASSERT_NE(std::string::npos, icc);
+  jpeg.replace(icc + 14 + 128, 4, "\x7f\xff\xff\xff");
+  write_bytes(path, jpeg);
+}
+
+// A PNG encoded with a gamma of 1.8 and nothing else to say of its colours
+// (gAMA only): ImageMagick's own colour chunks replaced.
+void gamma18(const std::string &path) {
+  std::string png = read_file(path), out = png.substr(0, 33);
+  std::string gama = "gAMA" + std::string("\x00\x00\xd9\x03", 4); // 1 / 1.8
+  uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(gama.data()),
+                                uInt(gama.size())));
+  out += std::string("\0\0\0\x04", 4) + gama;
+  for (int shift : {24, 16, 8, 0})
+    out += char(crc >> shift);
+  for (size_t at = 33; at + 12 <= png.size();) {
+    size_t length = size_t(static_cast<unsigned char>(png[at])) << 24 |
+                    size_t(static_cast<unsigned char>(png[at + 1])) << 16 |
+                    size_t(static_cast<unsigned char>(png[at + 2])) << 8 |
+                    static_cast<unsigned char>(png[at + 3]);
+    std::string type = png.substr(at + 4, 4);
+    if (type != "gAMA" && type != "cHRM" && type != "sRGB" && type != "iCCP")
+      out += png.substr(at, 12 + length);
+    at += 12 + length;
+  }
+  write_bytes(path, out);
+}
+
 class PictureFormatTest : public SceneTest,
                           public ::testing::WithParamInterface<Format> {};
 
@@ -464,6 +572,7 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
   write_face_pictures(".");
   ASSERT_EQ(0, unlink("b1.jpg"));
   write_quadrant_picture("four.tga", 64, 64, f.colours);
+  write_profiles(".");
   // Made under a name without an extension, where exiftool goes by content.
   if (*f.convert) {
     ASSERT_EQ("", run_command(std::string("convert tga:four.tga ") + f.convert +
@@ -477,11 +586,16 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
   rename("made", "b1.jpg");
   if (f.edit)
     f.edit("b1.jpg");
+  setScreenProfile(f.screen);
   init();
+  setScreenProfile(nullptr);
   reshape(480, 360);
   drawAt(0, 0, 0);
   bool shows = std::string(f.reader) != "none";
-  expectQuadrants(shows ? f.colours : Quadrants{kWhite, kWhite, kWhite, kWhite},
+  Quadrants expected = f.means || f.screen
+                           ? asLcmsShows(f.colours, f.means, f.screen)
+                           : f.colours;
+  expectQuadrants(shows ? expected : Quadrants{kWhite, kWhite, kWhite, kWhite},
                   f.reader, f.tolerance);
 
   // Loaded once more on its own, to ask which reader read it.
@@ -542,7 +656,20 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"WebpOrientation6", "GdkPixbuf", "-resize 48x64! -rotate 270 -define webp:lossless=true webp:", kFour, 0, "-Orientation=6 -n"},
     Format{"HeicTurnedByIrot", "GdkPixbuf", "-resize 48x64! -rotate 90 -quality 95 heic:", kFour, 40, "", pixiToIrot},
     Format{"HeicExifOrientationIgnored", "GdkPixbuf", "-resize 48x64! -quality 95 heic:", kFour, 40, "-Orientation=6 -n"},
-    Format{"JpegExifCutShortShowsAsStored", "SOIL", "-resize 48x64! -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=6 -n", cutExifShort}),
+    Format{"JpegExifCutShortShowsAsStored", "SOIL", "-resize 48x64! -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=6 -n", cutExifShort},
+    Format{"JpegDisplayP3", "SOIL", "-profile p3.icc -interlace none -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},
+    Format{"ProgressiveJpegDisplayP3", "libjpeg-turbo", "-profile p3.icc -interlace JPEG -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},
+    Format{"PngDisplayP3", "SOIL", "-profile p3.icc png24:", kMuted, 2, "", nullptr, "p3.icc"},
+    Format{"WebpDisplayP3", "GdkPixbuf", "-profile p3.icc png24:", kMuted, 2, "", toWebp, "p3.icc"},
+    Format{"TiffDisplayP3", "GdkPixbuf", "-profile p3.icc -compress None tiff:", kMuted, 2, "", nullptr, "p3.icc"},
+    Format{"HeicDisplayP3", "GdkPixbuf", "-profile p3.icc png24:", kMuted, 4, "", toHeic, "p3.icc"},
+    Format{"AvifSayingDisplayP3", "GdkPixbuf", "png24:", kMuted, 4, "", toAvifSayingP3, "p3.icc"},
+    Format{"JpegAdobeRgb", "SOIL", "-profile adobe.icc -interlace none -quality 95 jpg:", kMuted, 6, "", nullptr, "adobe.icc"},
+    Format{"PngSrgbTaggedAsStored", "SOIL", "-profile srgb.icc png24:", kMuted, 0},
+    Format{"JpegDamagedProfileAsStored", "SOIL", "-profile p3.icc -interlace none -quality 95 jpg:", kMuted, 6, "", damageProfile},
+    Format{"CmykJpegWithItsProfile", "libjpeg-turbo", "-colorspace CMYK -profile cmyk.icc -quality 95 jpg:", kMuted, 8, "", nullptr, "cmyk.icc"},
+    Format{"PngGamma18", "SOIL", "png24:", kMuted, 2, "", gamma18, "gamma18.icc"},
+    Format{"UntaggedOnADisplayP3Screen", "SOIL", "png24:", kMuted, 2, "", nullptr, nullptr, "p3.icc"}),
     [](const ::testing::TestParamInfo<Format> &info) { return info.param.name; });
 // clang-format on
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <lcms2.h>
 #include <sstream>
 #include <vector>
 
@@ -75,4 +76,72 @@ void write_solid_face_pictures(const std::string &dir) {
     write_quadrant_picture(dir + "/b" + std::to_string(i + 1) + ".jpg", 32, 32,
                            {c, c, c, c});
   }
+}
+
+void write_profiles(const std::string &dir) {
+  cmsCIExyY d65 = {0.3127, 0.3290, 1};
+  cmsCIExyYTRIPLE p3 = {
+      {0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}};
+  cmsCIExyYTRIPLE adobe = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+  cmsCIExyYTRIPLE srgb = {{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+  const cmsFloat64Number srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055,
+                                         1 / 12.92, 0.04045};
+  cmsToneCurve *parametric = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
+  cmsUInt16Number table[1024];
+  for (int i = 0; i < 1024; i++)
+    table[i] = cmsUInt16Number(
+        cmsEvalToneCurveFloat(parametric, float(i) / 1023) * 65535 + 0.5f);
+  struct {
+    const char *file;
+    cmsCIExyYTRIPLE *primaries;
+    cmsToneCurve *curve;
+  } rgb[] = {
+      {"p3.icc", &p3, cmsDupToneCurve(parametric)},
+      {"adobe.icc", &adobe, cmsBuildGamma(nullptr, 563.0 / 256)},
+      {"srgb.icc", &srgb, cmsBuildTabulatedToneCurve16(nullptr, 1024, table)},
+      {"gamma18.icc", &srgb, cmsBuildGamma(nullptr, 1.8)}};
+  for (auto &r : rgb) {
+    cmsToneCurve *curves[3] = {r.curve, r.curve, r.curve};
+    cmsHPROFILE p = cmsCreateRGBProfile(&d65, r.primaries, curves);
+    cmsSaveProfileToFile(p, (dir + "/" + r.file).c_str());
+    cmsCloseProfile(p);
+    cmsFreeToneCurve(r.curve);
+  }
+  cmsFreeToneCurve(parametric);
+  // CMYK: ink on white paper, cyan leaning to green.
+  cmsHPROFILE cmyk = cmsCreateProfilePlaceholder(nullptr);
+  cmsSetProfileVersion(cmyk, 4.3);
+  cmsSetDeviceClass(cmyk, cmsSigOutputClass);
+  cmsSetColorSpace(cmyk, cmsSigCmykData);
+  cmsSetPCS(cmyk, cmsSigLabData);
+  cmsPipeline *a2b = cmsPipelineAlloc(nullptr, 4, 3);
+  cmsStage *grid = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+  cmsHPROFILE lab = cmsCreateLab4Profile(nullptr), s = cmsCreate_sRGBProfile();
+  cmsHTRANSFORM toLab = cmsCreateTransform(s, TYPE_RGB_DBL, lab, TYPE_Lab_DBL,
+                                           INTENT_RELATIVE_COLORIMETRIC, 0);
+  cmsStageSampleCLut16bit(
+      grid,
+      [](const cmsUInt16Number in[], cmsUInt16Number out[], void *t) {
+        double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0,
+               k = 1 - in[3] / 65535.0;
+        double rgb[3] = {(1 - c) * k, (1 - 0.6 * m) * (1 - 0.3 * c) * k,
+                         (1 - y) * k};
+        cmsCIELab l;
+        cmsDoTransform(t, rgb, &l, 1);
+        cmsFloat2LabEncoded(out, &l);
+        return 1;
+      },
+      toLab, 0);
+  cmsPipelineInsertStage(a2b, cmsAT_END,
+                         cmsStageAllocToneCurves(nullptr, 4, nullptr));
+  cmsPipelineInsertStage(a2b, cmsAT_END, grid);
+  cmsPipelineInsertStage(a2b, cmsAT_END,
+                         cmsStageAllocToneCurves(nullptr, 3, nullptr));
+  cmsWriteTag(cmyk, cmsSigAToB0Tag, a2b);
+  cmsWriteTag(cmyk, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+  cmsSaveProfileToFile(cmyk, (dir + "/cmyk.icc").c_str());
+  cmsPipelineFree(a2b);
+  cmsDeleteTransform(toLab);
+  for (cmsHPROFILE p : {cmyk, lab, s})
+    cmsCloseProfile(p);
 }

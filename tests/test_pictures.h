@@ -35,3 +35,10 @@ void write_solid_face_pictures(const std::string &dir);
 
 void write_bytes(const std::string &path, const std::string &bytes);
 std::string read_file(const std::string &path);
+
+// Colour profiles, written with lcms2 into `dir`: p3.icc and adobe.icc
+// (Display P3 and Adobe RGB (1998), as phones and cameras tag pictures);
+// srgb.icc (with a tabulated curve, as the common "sRGB IEC61966-2.1"
+// has); gamma18.icc (sRGB's primaries on a gamma of 1.8); and cmyk.icc, of
+// its own, which makes cyan greener than plain arithmetic does.
+void write_profiles(const std::string &dir);

@@ -111,3 +111,28 @@ template <typename F> void ForEachRiffChunk(const ByteSource &file, F f) {
     at += 8 + length + (length & 1);
   }
 }
+
+// Calls `f` with each box of an ISO base media file (HEIF, AVIF) that lies
+// between `at` and `end`, its content after its size and type, until `f`
+// returns false or a box runs past `end`.
+template <typename F>
+void ForEachIsoBox(const ByteSource &file, uint64_t at, uint64_t end, F f) {
+  for (int n = 0; n < kMaxPiecesWalked && at + 8 <= end; n++) {
+    unsigned char h[16];
+    if (!file.read(at, h, 8))
+      return;
+    uint64_t size = Be32(h), header = 8;
+    if (size == 1) { // a 64-bit size follows the type
+      if (!file.read(at + 8, h + 8, 8))
+        return;
+      size = uint64_t(Be32(h + 8)) << 32 | Be32(h + 12);
+      header = 16;
+    } else if (size == 0) { // to the end
+      size = end - at;
+    }
+    if (size < header || size > end - at ||
+        !f(Piece{Be32(h + 4), at + header, size - header}))
+      return;
+    at += size;
+  }
+}

@@ -36,3 +36,7 @@ constexpr int kMaxPictures = 16;
 // The most segments or chunks of a file walked when looking for its size or
 // metadata: far more than any real picture has before its picture data.
 constexpr int kMaxPiecesWalked = 1000;
+
+// The largest colour profile read, from a picture or from the screen: far
+// more than a camera's, a display's or a printer's profile takes.
+constexpr uint64_t kMaxProfileBytes = uint64_t{4} << 20;

@@ -160,6 +160,8 @@ using M = MetadataIn;
 // browsers show them; TIFF by its own tag, which GdkPixbuf's loader applies
 // (libtiff doing part of it); HEIF and AVIF by their own transforms, which
 // libheif and libavif apply (an EXIF Orientation in them is to be ignored).
+// Their colours: from their metadata, but for TIFF's ICC profile, which
+// GdkPixbuf hands over.
 // clang-format off
 const PictureKind kPictureKinds[] = {
   // name   endings               signature  declared size readers        SOIL GdkPixbuf  turns  metadata         px/byte ns/px
@@ -174,8 +176,8 @@ const PictureKind kPictureKinds[] = {
   {"HDR",  ".hdr ",               isHdr,     nullptr,    kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},
   {"TIFF", ".tif .tiff ",         isTiff,    nullptr,    kPixbufOnly,      0,  "tiff",      true,  M::Nowhere,      8300,  30},
   {"WebP", ".webp ",              isWebp,    webpPixels, kPixbufOnly,      0,  "webp",      false, M::RiffChunks,    1e6,  80},
-  {"HEIF", ".heic .heif ",        isHeif,    ispePixels, kPixbufOnly,      0,  "heif/avif", false, M::Nowhere,       1e6, 180},
-  {"AVIF", ".avif ",              isAvif,    ispePixels, kPixbufOnly,      0,  "avif",      false, M::Nowhere,       1e6, 110},
+  {"HEIF", ".heic .heif ",        isHeif,    ispePixels, kPixbufOnly,      0,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
+  {"AVIF", ".avif ",              isAvif,    ispePixels, kPixbufOnly,      0,  "avif",      false, M::IsoBoxes,      1e6, 110},
   // TGA has no signature; anything else goes to SOIL as well, which tells
   // by content.
   {"TGA or other", ".tga ",       isAnything, nullptr,   kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},

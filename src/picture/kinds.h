@@ -12,8 +12,14 @@
 #include "picture/bytes.h"
 
 // Where a kind of file keeps the metadata a decoder reads from it (which way
-// up it is shown), when the reader does not.
-enum class MetadataIn { Nowhere, JpegSegments, PngChunks, RiffChunks };
+// up it is shown, which colours it means), when the reader does not.
+enum class MetadataIn {
+  Nowhere,
+  JpegSegments,
+  PngChunks,
+  RiffChunks,
+  IsoBoxes
+};
 
 struct PictureKind {
   const char *name;

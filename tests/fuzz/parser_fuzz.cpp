@@ -1,8 +1,9 @@
 // A libFuzzer target over the byte parsing done on untrusted files: the
 // kind table's signatures and header sizes, which the viewer itself runs
-// outside any sandbox, and the metadata reading a decoder does. Every input
-// is read both from memory (as a decoder reads it) and through a descriptor
-// (as the viewer does), and the two must agree.
+// outside any sandbox, and the metadata reading a decoder does (which way
+// up, and the colour description, down to a PNG's compressed profile). Every
+// input is read both from memory (as a decoder reads it) and through a
+// descriptor (as the viewer does), and the two must agree.
 //
 //   tests/fuzz/run_parser_fuzz.sh builds and runs it.
 #include <cstdint>
@@ -29,10 +30,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       abort();
   }
   for (MetadataIn where : {MetadataIn::JpegSegments, MetadataIn::PngChunks,
-                           MetadataIn::RiffChunks}) {
-    int orientation = OrientationOf(where, memory);
-    if (orientation < 1 || orientation > 8)
+                           MetadataIn::RiffChunks, MetadataIn::IsoBoxes}) {
+    PictureMetadata m = ReadMetadata(where, memory);
+    const ColourDescription &c = m.colours;
+    bool inFile = c.icc >= data && c.icc + c.iccSize <= data + size;
+    bool ownBytes = c.owned != nullptr && c.icc == c.owned;
+    if (m.orientation < 1 || m.orientation > 8 ||
+        (c.source == ColourDescription::kIcc &&
+         (c.iccSize < 128 || c.iccSize > kMaxProfileBytes ||
+          !(inFile || ownBytes))))
       abort();
+    ReleaseMetadata(m);
   }
   int orientation = ExifOrientation(data, size);
   if (orientation < 1 || orientation > 8)

@@ -131,7 +131,11 @@ void start(Decoder &d) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     rlimit core = {0, 0};
     setrlimit(RLIMIT_CORE, &core);
-    DecoderMain({{commands[0], results[1], &d.picture, 1}, d.slots, d.kinds});
+    DecoderMain({{commands[0], results[1], &d.picture, 1},
+                 d.slots,
+                 d.kinds,
+                 nullptr,
+                 0});
   }
   close(commands[0]);
   close(results[1]);

@@ -11,7 +11,7 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
   -fno-sanitize-recover=all -I "$src/src" \
   "$src/tests/fuzz/parser_fuzz.cpp" "$src/src/picture/bytes.cpp" \
   "$src/src/picture/kinds.cpp" "$src/src/picture/decoder/metadata.cpp" \
-  -o "$fuzzer"
+  -lz -o "$fuzzer"
 # New inputs go to a corpus of this run's own; the seeds stay as they are.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -5,6 +5,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "picture/decoder/colour.h"
 #include "picture/decoder/handover.h"
 #include "picture/decoder/metadata.h"
 #include "picture/decoder/readers.h"
@@ -39,6 +40,28 @@ void setCpuTimer(int64_t us) {
   setitimer(ITIMER_PROF, &t, nullptr);
 }
 
+// Hands a picture over into the slot, in the screen's colours: the colours
+// its reader's library describes, else those its file's metadata does.
+bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
+                      unsigned char *slot, DecodeResult &r) {
+  ColourDescription colours = file.colours;
+  if (picture.icc != nullptr) {
+    colours = {};
+    colours.source = ColourDescription::kIcc;
+    colours.icc = picture.icc;
+    colours.iccSize = picture.iccSize;
+  }
+  bool onScreen =
+      picture.inks != DecodedPicture::kNoInks && InksToRgb(picture, colours);
+  ColourConversion conversion;
+  bool convert =
+      !onScreen && PrepareConversion(colours, picture.channels, conversion);
+  bool handed = HandOver(picture, convert ? &conversion : nullptr, slot, r);
+  if (convert)
+    ReleaseConversion(conversion);
+  return handed;
+}
+
 // Reads one picture with the first of the command's readers that can, and
 // hands it over into the slot. The first reader that makes a picture has the
 // last word: one that does not fit is not handed to the next.
@@ -52,19 +75,20 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
   if (mapped == MAP_FAILED)
     return;
   const unsigned char *file = static_cast<unsigned char *>(mapped);
-  int orientation = OrientationOf(kPictureKinds[c.kind].metadata,
-                                  ByteSource{-1, file, bytes});
+  PictureMetadata metadata =
+      ReadMetadata(kPictureKinds[c.kind].metadata, ByteSource{-1, file, bytes});
   for (int reader = 0; reader < kReaderCount; reader++) {
     DecodedPicture picture;
-    picture.orientation = orientation;
+    picture.orientation = metadata.orientation;
     if (!(c.readers & (1u << reader)) || !(readable[reader] & (1u << c.kind)) ||
         !kReaders[reader].read(file, bytes, c.kind, picture))
       continue;
-    if (HandOver(picture, slot, r))
+    if (handOverInColour(picture, metadata, slot, r))
       r.reader = reader;
     kReaders[reader].release(picture);
     break;
   }
+  ReleaseMetadata(metadata);
   munmap(mapped, bytes);
 }
 
@@ -77,6 +101,7 @@ void DecoderMain(const DecoderSetup &setup) {
   readyReaders(setup.readyKinds);
   if (!EnterDecoderSandbox(fds))
     _exit(1);
+  UseScreenProfile(setup.screenProfile, setup.screenProfileSize);
 
   DecodeCommand c;
   while (ReadMessage(fds.commands, c) && c.index >= 0 &&

@@ -3,6 +3,8 @@
 // pixels back as protocol.h describes.
 #pragma once
 
+#include <cstddef>
+
 // The descriptors a decoder keeps: all it may use once in its sandbox.
 struct DecoderFds {
   int commands;        // read from: the viewer's commands
@@ -18,6 +20,9 @@ struct DecoderSetup {
   // Kinds (1 << kind) to ready the readers that are readied only when
   // needed for (readers.h).
   unsigned readyKinds;
+  // The screen's colour profile, as the viewer read it (none: null).
+  const unsigned char *screenProfile;
+  size_t screenProfileSize;
 };
 
 // The decoder process, right after the fork: readies the readers it was

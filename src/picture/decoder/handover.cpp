@@ -62,8 +62,8 @@ void copyTurned(const unsigned char *stored, Walk walk, unsigned char *slot,
 
 } // namespace
 
-bool HandOver(const DecodedPicture &picture, unsigned char *slot,
-              DecodeResult &result) {
+bool HandOver(const DecodedPicture &picture, const ColourConversion *colours,
+              unsigned char *slot, DecodeResult &result) {
   int w = picture.width, h = picture.height, ch = picture.channels;
   if (picture.pixels == nullptr || !FitsInSlot(w, h, ch) ||
       picture.stride < size_t(w) * size_t(ch))
@@ -73,13 +73,20 @@ bool HandOver(const DecodedPicture &picture, unsigned char *slot,
   Walk walk = walkFor(picture.orientation, w, h, ptrdiff_t(picture.stride), ch);
   size_t row = size_t(width) * size_t(ch);
   if (walk.across == ch) { // whole rows in order: as stored, or upside down
-    for (int y = 0; y < height; y++)
-      std::memcpy(slot + size_t(y) * row,
-                  picture.pixels + walk.first + y * walk.up, row);
+    for (int y = 0; y < height; y++) {
+      const unsigned char *stored = picture.pixels + walk.first + y * walk.up;
+      if (colours != nullptr) // converted as they are copied
+        ConvertRow(*colours, stored, slot + size_t(y) * row, width);
+      else
+        std::memcpy(slot + size_t(y) * row, stored, row);
+    }
   } else {
     void (*copy[])(const unsigned char *, Walk, unsigned char *, int, int) = {
         copyTurned<1>, copyTurned<2>, copyTurned<3>, copyTurned<4>};
     copy[ch - 1](picture.pixels, walk, slot, width, height);
+    for (int y = 0; colours != nullptr && y < height; y++)
+      ConvertRow(*colours, slot + size_t(y) * row, slot + size_t(y) * row,
+                 width);
   }
   result.width = width;
   result.height = height;

@@ -1,6 +1,6 @@
 // libjpeg-turbo, the reader for the JPEGs SOIL does not read: progressive
-// ones (most pictures saved from the web), CMYK ones, and ones cut short,
-// which show what arrived.
+// ones (most pictures saved from the web), CMYK ones (their inks left for
+// the colour conversion), and ones cut short, which show what arrived.
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -23,25 +23,6 @@ void onError(j_common_ptr jpeg) {
 // Warnings (a file cut short, a damaged segment) go unsaid: what could be
 // decoded is shown.
 void onMessage(j_common_ptr, int) {}
-
-// CMYK to RGB in place, a row of `width` pixels. JPEGs with Adobe's marker
-// (Photoshop's, and most CMYK JPEGs) store the inks inverted.
-void cmykToRgb(unsigned char *row, int width, bool inverted) {
-  for (int x = 0; x < width; x++) {
-    const unsigned char *in = row + 4 * x;
-    unsigned c = in[0], m = in[1], y = in[2], k = in[3];
-    if (!inverted) {
-      c = 255 - c;
-      m = 255 - m;
-      y = 255 - y;
-      k = 255 - k;
-    }
-    unsigned char *out = row + 3 * x;
-    out[0] = static_cast<unsigned char>(c * k / 255);
-    out[1] = static_cast<unsigned char>(m * k / 255);
-    out[2] = static_cast<unsigned char>(y * k / 255);
-  }
-}
 
 // Reads every row of the picture into `pixels`, `stride` bytes apart.
 void readRows(jpeg_decompress_struct &jpeg, unsigned char *pixels,
@@ -94,15 +75,15 @@ bool decode(const unsigned char *file, size_t size, DecodedPicture &out,
     return false;
   }
   readRows(jpeg, pixels, stride);
-  if (cmyk)
-    for (int y = 0; y < h; y++)
-      cmykToRgb(pixels + size_t(y) * stride, w, jpeg.saw_Adobe_marker);
+  if (cmyk) // JPEGs with Adobe's marker (most CMYK ones) store them inverted
+    out.inks = jpeg.saw_Adobe_marker ? DecodedPicture::kCmykInverted
+                                     : DecodedPicture::kCmyk;
   jpeg_finish_decompress(&jpeg);
   jpeg_destroy_decompress(&jpeg);
   out.pixels = pixels;
   out.width = w;
   out.height = h;
-  out.channels = cmyk ? 3 : ch;
+  out.channels = ch;
   out.stride = stride;
   return true;
 }

@@ -2,10 +2,12 @@
 // read. It is loaded into a decoder process only when one of its pictures
 // needs it, and before the sandbox goes on (it opens its library, its loader
 // list and its loader modules).
+#include <cstring>
 #include <dlfcn.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "picture/decoder/readers.h"
+#include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 
 namespace {
@@ -27,6 +29,8 @@ struct Pixbuf {
   decltype(&g_object_unref) unref;
   decltype(&g_clear_error) clearError;
   decltype(&g_signal_connect_data) connect;
+  decltype(&g_base64_decode) base64;
+  decltype(&g_free) free;
 } gp;
 
 template <typename F> bool find(void *lib, const char *name, F &f) {
@@ -48,7 +52,9 @@ bool findAll(void *lib) {
          find(lib, "gdk_pixbuf_get_option", gp.option) &&
          find(lib, "g_object_unref", gp.unref) &&
          find(lib, "g_clear_error", gp.clearError) &&
-         find(lib, "g_signal_connect_data", gp.connect);
+         find(lib, "g_signal_connect_data", gp.connect) &&
+         find(lib, "g_base64_decode", gp.base64) &&
+         find(lib, "g_free", gp.free);
 }
 
 // Creating a loader opens its module; a loader fed a few bytes of nothing
@@ -135,6 +141,18 @@ unsigned PixbufReady(unsigned kinds) {
   return ready;
 }
 
+// The profile a loader found (TIFF's, HEIF's and AVIF's), which it hands
+// over in the picture's "icc-profile" option, in base64.
+void handOverProfile(GdkPixbuf *picture, DecodedPicture &out) {
+  const char *profile = gp.option(picture, "icc-profile");
+  if (profile == nullptr || std::strlen(profile) / 4 * 3 > kMaxProfileBytes)
+    return;
+  gsize size = 0;
+  out.iccOwner = gp.base64(profile, &size);
+  out.icc = static_cast<const unsigned char *>(out.iccOwner);
+  out.iccSize = size;
+}
+
 // The first frame of an animation, 8 bits a channel, RGB or RGBA. A loader
 // that turns pictures itself leaves what it did not do in the picture's
 // "orientation" option.
@@ -162,10 +180,12 @@ bool PixbufRead(const unsigned char *file, size_t size, int kind,
         left != nullptr && left[0] >= '1' && left[0] <= '8' && left[1] == '\0';
     out.orientation = given ? left[0] - '0' : 1;
   }
+  handOverProfile(picture, out);
   return true;
 }
 
 void PixbufRelease(DecodedPicture &picture) {
   gp.unref(picture.owner);
+  gp.free(picture.iccOwner);
   picture = {};
 }

@@ -2,7 +2,8 @@
 // each, in the order they are tried (PictureReader, protocol.h), each
 // reader in a file of its own behind the same calls: read a whole file from
 // memory, and release what was read. A reader decodes; the hand-over
-// (handover.h) copies the picture to the viewer.
+// (handover.h) copies the picture to the viewer, in the screen's colours
+// (colour.h).
 #pragma once
 
 #include <cstddef>
@@ -20,7 +21,13 @@ struct DecodedPicture {
   // Orientation (1: as they are). Set to the file's own before a reader
   // reads; a reader that turns the pixels itself says what is left.
   int orientation = 1;
-  void *owner = nullptr; // what the reader frees
+  // Four channels of printing inks rather than RGBA (CMYK JPEGs), stored
+  // as they are or inverted (Adobe's way).
+  enum Inks { kNoInks, kCmyk, kCmykInverted } inks = kNoInks;
+  // The colour profile, where the reader's library hands it over.
+  const unsigned char *icc = nullptr;
+  size_t iccSize = 0;
+  void *owner = nullptr, *iccOwner = nullptr; // what the reader frees
 };
 
 struct Reader {

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -167,11 +168,14 @@ bool onlyKeptOpen(const Kept &kept) {
   return only;
 }
 
-// Two things the C library does once, the first time they are needed, done
-// here before the filter: setting up signals for threads, when a process
-// starts its first one; and reading /proc/sys/vm/overcommit_memory, when it
-// first gives back memory of a thread's own arena.
+// Three things the C library does once, the first time they are needed,
+// done here before the filter: setting up signals for threads, when a
+// process starts its first one; reading /proc/sys/vm/overcommit_memory,
+// when it first gives back memory of a thread's own arena; and reading the
+// time zone (/etc/localtime), when the time is first asked for as a date
+// (lcms2 dates the colour profiles it makes).
 void warmUpCLibrary() {
+  tzset();
   std::thread([] {
     void *blocks[8];
     for (void *&b : blocks)

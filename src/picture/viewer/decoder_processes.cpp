@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "picture/decoder/decoder.h"
 #include "picture/decoding_limits.h"
 
 namespace {
@@ -30,8 +29,7 @@ int64_t nowUs() {
 
 } // namespace
 
-bool StartDecoder(DecoderProcess &d, const int pictures[], int count,
-                  unsigned readyKinds) {
+bool StartDecoder(DecoderProcess &d, DecoderSetup load, unsigned readyKinds) {
   int commands[2], results[2];
   if (pipe2(commands, O_CLOEXEC) != 0)
     return false;
@@ -42,10 +40,13 @@ bool StartDecoder(DecoderProcess &d, const int pictures[], int count,
   }
   pid_t viewer = getpid();
   pid_t pid = fork();
-  if (pid == 0)
-    becomeDecoder(
-        viewer,
-        {{commands[0], results[1], pictures, count}, d.slots, readyKinds});
+  if (pid == 0) {
+    load.fds.commands = commands[0];
+    load.fds.results = results[1];
+    load.slots = d.slots;
+    load.readyKinds = readyKinds;
+    becomeDecoder(viewer, load);
+  }
   close(commands[0]);
   close(results[1]);
   if (pid < 0) {

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/types.h>
 
+#include "picture/decoder/decoder.h"
 #include "picture/protocol.h"
 
 // One decoder process and what it is working on.
@@ -23,11 +24,11 @@ struct DecoderProcess {
   int64_t deadlineUs = 0;
 };
 
-// Starts `d` as a new decoder process for the pictures open on `pictures`
-// (-1 for none), readying the readers readied only when needed for
-// `readyKinds`. False when it can't be started.
-bool StartDecoder(DecoderProcess &d, const int pictures[], int count,
-                  unsigned readyKinds);
+// Starts `d` as a new decoder process with what every decoder of the load
+// gets (`load`: the pictures, the screen's profile), readying the readers
+// readied only when needed for `readyKinds`. False when it can't be
+// started.
+bool StartDecoder(DecoderProcess &d, DecoderSetup load, unsigned readyKinds);
 
 // Ends it: a decoder waiting for work ends when its pipes close; one at
 // work is killed where `killIt`.

@@ -21,6 +21,7 @@
 #include "picture/protocol.h"
 #include "picture/viewer/budget.h"
 #include "picture/viewer/decoder_processes.h"
+#include "picture/viewer/screen_profile.h"
 
 namespace {
 
@@ -50,12 +51,22 @@ struct Load {
   // read, then those only a reader readied when needed reads (and those
   // the others could not read).
   Queue forAnyDecoder, forReadiedDecoder;
+  ScreenProfile screen;
   DecoderProcess decoders[kMaxPictures];
   int decoderCount = 0;
   void *shared = MAP_FAILED;
   size_t sharedBytes = 0;
   struct sigaction previousSigpipe = {};
 };
+
+// What every decoder of the load is started with.
+DecoderSetup setupOf(const Load &load) {
+  DecoderSetup setup = {};
+  setup.fds = {-1, -1, load.fds, load.count};
+  setup.screenProfile = load.screen.bytes;
+  setup.screenProfileSize = load.screen.size;
+  return setup;
+}
 
 int usableCores() {
   cpu_set_t set;
@@ -169,7 +180,7 @@ bool feed(DecoderProcess &d, Load &load) {
   if ((readers & load.readiedWhenNeeded) && !(d.readyKinds & kind)) {
     StopDecoder(d, false);
     unsigned kinds = kindsStillWanted(load) | kind;
-    if (!StartDecoder(d, load.fds, load.count, kinds)) {
+    if (!StartDecoder(d, setupOf(load), kinds)) {
       p.settled = true;
       return false;
     }
@@ -191,7 +202,7 @@ void feedIdleDecoders(Load &load) {
     bool waiting =
         !load.forAnyDecoder.empty() || !load.forReadiedDecoder.empty();
     if (d.picture < 0 && waiting &&
-        (d.pid >= 0 || StartDecoder(d, load.fds, load.count, d.readyKinds)))
+        (d.pid >= 0 || StartDecoder(d, setupOf(load), d.readyKinds)))
       feed(d, load);
   }
 }
@@ -267,6 +278,7 @@ void endLoad(Load &load) {
   for (int i = 0; i < load.count; i++)
     if (load.pictures[i].fd >= 0)
       close(load.pictures[i].fd);
+  ReleaseScreenProfile(load.screen);
 }
 
 } // namespace
@@ -283,6 +295,7 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
   Load load;
   load.count = count;
   load.readiedWhenNeeded = ReadiedWhenNeeded();
+  load.screen = ReadScreenProfile();
   openPictures(files, load);
   beginLoad(load);
   for (;;) {
