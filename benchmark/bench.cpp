@@ -8,6 +8,7 @@
 //
 //   bench [RUNS] [MARKDOWN_FILE]
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <sched.h>
@@ -18,6 +19,10 @@
 #include "viewer_process.h"
 
 namespace {
+
+unsigned char clampByte(double v) {
+  return static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -137,6 +142,33 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "bench: could not make photos: %s\n", made.c_str());
     return 1;
   }
+  // A medium-format camera's 102-megapixel photo (11648 x 8736): colour
+  // waves with grain, as detailed to decode as a photo. And one 24-megapixel
+  // photo on all six faces (as the launcher links one picture given alone),
+  // against it on one face beside the bundled pictures.
+  auto grain = [](int x, int y) {
+    unsigned n = unsigned(x) * 2654435761u ^ unsigned(y) * 2246822519u;
+    n ^= n >> 13;
+    return int(n % 25) - 12;
+  };
+  auto photo = [&](int x, int y) {
+    auto wave = [](double v) { return 128 + 90 * std::sin(v); };
+    int g = grain(x, y);
+    return Rgb{clampByte(wave(x / 700.0) + g), clampByte(wave(y / 500.0) + g),
+               clampByte(wave((x + y) / 900.0) + g)};
+  };
+  std::string huge = folderWith({});
+  write_jpeg(huge + "/b1.jpg", 11648, 8736, photo);
+  std::string alone = folderWith({}), everywhere = make_temp_dir();
+  write_jpeg(alone + "/b1.jpg", 6000, 4000, photo);
+  for (int i = 1; i <= 6; i++)
+    made += run_command("ln -s " + alone + "/b1.jpg " + everywhere + "/b" +
+                        std::to_string(i) + ".jpg 2>&1");
+  // A 200-byte PNG whose header declares 60000 x 60000 pixels.
+  std::string bomb = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) +
+                     std::string("\0\0\xea\x60\0\0\xea\x60\x08\x02\0\0\0", 13);
+  bomb.resize(200, '\0');
+  std::string pngBomb = folderWith({bomb});
   std::string cutShort = folderWith({std::string("\xff\xd8\xff\xe0", 4)});
   std::string widePsd = folderWith({tinyWidePsd()});
   std::vector<std::string> corpus;
@@ -158,9 +190,9 @@ int main(int argc, char **argv) {
   }
 
   std::vector<double> vFps, fFps, vStart, fStart, qStart, pv, pf, pv1, pf1, pp,
-      pc, o1, o6, cam, cut, psd, bad;
+      pc, hv, hf, ev, av, o1, o6, cam, cut, psd, png, bad;
   for (int i = 0; i < runs; i++) {
-    Run v, f, q, a, b, a1, b1, p, t, u, s, l, c, d, e;
+    Run v, f, q, a, b, a1, b1, p, t, h1, h2, e1, e2, u, s, l, c, d, g, e;
     if (!measure(viewer, PICTURES_DIR, 2.0, v) ||
         !measure(floor, PICTURES_DIR, 2.0, f) ||
         !measure(floorQuad, PICTURES_DIR, 0, q) ||
@@ -168,7 +200,10 @@ int main(int argc, char **argv) {
         !measureOnOneCore(viewer, photos, a1) ||
         !measureOnOneCore(floorSoil, photos, b1) ||
         !measure(viewer, progressive, 0, p) || !measure(viewer, p3, 0, t) ||
-        !measure(viewer, upright, 0, u) || !measure(viewer, sideways, 0, s) ||
+        !measure(viewer, huge, 0, h1) || !measure(floorSoil, huge, 0, h2) ||
+        !measure(viewer, everywhere, 0, e1) || !measure(viewer, alone, 0, e2) ||
+        !measure(viewer, pngBomb, 0, g) || !measure(viewer, upright, 0, u) ||
+        !measure(viewer, sideways, 0, s) ||
         !measure(launcher, PICTURES_DIR, 0, l, {camera}) ||
         !measure(viewer, cutShort, 0, c) || !measure(viewer, widePsd, 0, d) ||
         !measure(viewer, broken, 0, e)) {
@@ -186,6 +221,11 @@ int main(int argc, char **argv) {
     pf1.push_back(b1.startup_ms);
     pp.push_back(p.startup_ms);
     pc.push_back(t.startup_ms);
+    hv.push_back(h1.startup_ms);
+    hf.push_back(h2.startup_ms);
+    ev.push_back(e1.startup_ms);
+    av.push_back(e2.startup_ms);
+    png.push_back(g.startup_ms);
     o1.push_back(u.startup_ms);
     o6.push_back(s.startup_ms);
     cam.push_back(l.startup_ms);
@@ -196,16 +236,20 @@ int main(int argc, char **argv) {
                  "run %d: bundled %.0f fps %.1f ms, floor %.0f fps %.1f ms; "
                  "photos %.0f / SOIL floor %.0f ms, one core %.0f / %.0f ms; "
                  "progressive %.0f ms, Display P3 %.0f ms, "
+                 "102 MP %.0f / SOIL floor %.0f ms, 24 MP on six faces / "
+                 "one %.0f / %.0f ms, PNG bomb %.0f ms, "
                  "orientation 1 / 6 %.0f / %.0f ms; "
                  "20,000 pictures %.0f ms; "
                  "cut-short JPEG %.0f ms, wide PSD %.0f ms, corpus %.0f ms\n",
                  i + 1, v.fps, v.startup_ms, f.fps, f.startup_ms, a.startup_ms,
                  b.startup_ms, a1.startup_ms, b1.startup_ms, p.startup_ms,
-                 t.startup_ms, u.startup_ms, s.startup_ms, l.startup_ms,
-                 c.startup_ms, d.startup_ms, e.startup_ms);
+                 t.startup_ms, h1.startup_ms, h2.startup_ms, e1.startup_ms,
+                 e2.startup_ms, g.startup_ms, u.startup_ms, s.startup_ms,
+                 l.startup_ms, c.startup_ms, d.startup_ms, e.startup_ms);
   }
-  for (const std::string &dir : {photos, progressive, p3, upright, sideways,
-                                 camera, cutShort, widePsd, broken})
+  for (const std::string &dir :
+       {photos, progressive, p3, huge, alone, everywhere, upright, sideways,
+        camera, cutShort, widePsd, pngBomb, broken})
     remove_tree(dir);
 
   // Memory over a 40 s run on the bundled pictures: the first seconds warm
@@ -226,7 +270,7 @@ int main(int argc, char **argv) {
 
   double vf = median(vFps), ff = median(fFps), vs = median(vStart),
          fs = median(fStart), qs = median(qStart), bundled = vs;
-  char table[5000];
+  char table[6000];
   std::snprintf(
       table, sizeof table,
       "| measure (median of %d interleaved runs) | viewer | floor | viewer / "
@@ -244,6 +288,10 @@ int main(int argc, char **argv) {
       "%.0f ms | %.0f ms | %.2f |\n"
       "| the same six tagged Display P3 (converted to the screen's sRGB), "
       "against the six untagged | %.0f ms | %.0f ms | %.2f |\n"
+      "| b1.jpg a 102-megapixel photo (11648 x 8736), against SOIL loading "
+      "it | %.0f ms | %.0f ms | %.2f |\n"
+      "| one 24-megapixel photo on all six faces, against it on one face "
+      "beside the bundled pictures | %.0f ms | %.0f ms | %.2f |\n"
       "| b1.jpg the first of them with EXIF Orientation 6, against "
       "Orientation 1 | %.0f ms | %.0f ms | %.2f |\n"
       "| `vorlix-open` on a folder of 20,000 pictures, its first six the "
@@ -251,6 +299,8 @@ int main(int argc, char **argv) {
       "| b1.jpg a JPEG cut short after 4 bytes | %.1f ms | | %+.1f ms over "
       "bundled |\n"
       "| b1.jpg a 200-byte PSD declaring 4,000,000 x 30 pixels | %.1f ms | | "
+      "%+.1f ms over bundled |\n"
+      "| b1.jpg a 200-byte PNG declaring 60,000 x 60,000 pixels | %.1f ms | | "
       "%+.1f ms over bundled |\n"
       "| b1-b4 four files of tests/data/bad-pictures that crash or hang SOIL "
       "| %.1f ms | | "
@@ -261,10 +311,12 @@ int main(int argc, char **argv) {
       median(pf), median(pv) / median(pf), median(pv1), median(pf1),
       median(pv1) / median(pf1), median(pp), median(pv),
       median(pp) / median(pv), median(pc), median(pv), median(pc) / median(pv),
-      median(o6), median(o1), median(o6) / median(o1), median(cam),
-      median(cam) - bundled, median(cut), median(cut) - bundled, median(psd),
-      median(psd) - bundled, median(bad), median(bad) - bundled, rss1, rss20,
-      rss40, peak, rss20 - rss1, rss40 - rss20);
+      median(hv), median(hf), median(hv) / median(hf), median(ev), median(av),
+      median(ev) / median(av), median(o6), median(o1), median(o6) / median(o1),
+      median(cam), median(cam) - bundled, median(cut), median(cut) - bundled,
+      median(psd), median(psd) - bundled, median(png), median(png) - bundled,
+      median(bad), median(bad) - bundled, rss1, rss20, rss40, peak,
+      rss20 - rss1, rss40 - rss20);
   std::fputs(table, stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

@@ -16,10 +16,10 @@ need_packages() {
 }
 
 # What building and running the viewer needs: besides SOIL, pictures are read
-# with libjpeg-turbo and with GdkPixbuf and its loaders for WebP, HEIF and
-# AVIF.
+# with libjpeg-turbo, with GdkPixbuf and its loaders for WebP, HEIF and AVIF,
+# and with libjxl; their colours are converted with lcms2.
 BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
                 libgl-dev libx11-dev libsoil-dev libseccomp-dev libjpeg-dev
-                libgdk-pixbuf-2.0-dev liblcms2-dev zlib1g-dev
+                libgdk-pixbuf-2.0-dev liblcms2-dev zlib1g-dev libjxl-dev
                 libgl1-mesa-dri libgdk-pixbuf-2.0-0 webp-pixbuf-loader
                 heif-gdk-pixbuf libavif-gdk-pixbuf)

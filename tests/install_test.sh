@@ -35,7 +35,8 @@ grep -qx 'Icon=vorlix' "$entry" || fail "no Icon=vorlix"
 grep -qx 'StartupWMClass=Vorlix' "$entry" || fail "no StartupWMClass=Vorlix"
 types=$(sed -n 's/^MimeType=//p' "$entry")
 for type in image/jpeg image/png image/gif image/bmp image/tiff image/webp \
-  image/heic image/heif image/avif image/x-tga image/vnd.adobe.photoshop; do
+  image/heic image/heif image/avif image/jxl image/x-tga \
+  image/vnd.adobe.photoshop; do
   grep -q "\(^\|;\)$type;" <<<"$types" || fail "not offered for $type"
   grep -q "<mediatype>$type</mediatype>" \
     "$build/org.vorlix.vorlix.metainfo.xml" || fail "metainfo lacks $type"

@@ -87,7 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, SignatureTest,
     ::testing::Values(
         Bytes{"Jpeg", "\xff\xd8\xff\xe0"_b, "JPEG"},
-        Bytes{"JpegXlCodestream", "\xff\x0a\xfa"_b, kOther},
+        Bytes{"JpegXlCodestream", "\xff\x0a\xfa"_b, "JPEG XL"},
+        Bytes{"JpegXlContainer", "\0\0\0\x0cJXL \r\n\x87\n"_b, "JPEG XL"},
+        Bytes{"JpegXlNearMiss", "\xff\x0b\xfa"_b, kOther},
         Bytes{"TgaWithLongId", "\xff\x00\x02\x00"_b + std::string(255, 'i'),
               kOther},
         Bytes{"Png", "\x89PNG\r\n\x1a\n"_b, "PNG"},
@@ -121,12 +123,20 @@ class DeclaredSizeTest : public ::testing::TestWithParam<Bytes> {};
 
 TEST_P(DeclaredSizeTest, AsTheHeaderSays) {
   const PictureKind &kind = kPictureKinds[PictureKindOf(of(GetParam().file))];
-  ASSERT_NE(nullptr, kind.declaredPixels) << kind.name;
-  EXPECT_EQ(std::stoull(GetParam().expected),
-            kind.declaredPixels(of(GetParam().file)));
+  ASSERT_NE(nullptr, kind.declaredSize) << kind.name;
+  PictureSize size = kind.declaredSize(of(GetParam().file));
+  EXPECT_EQ(GetParam().expected,
+            std::to_string(size.width) + "x" + std::to_string(size.height));
 }
 
 const std::string kPngHead = "\x89PNG\r\n\x1a\n"_b;
+// As cjxl begins a 6000 x 4000 picture; and the box that begins JPEG XL's
+// container.
+const std::string kJxl6000x4000 = "\xff\x0a\xfa\x7c\x04\x09"_b;
+const std::string kJxlBox = "\0\0\0\x0cJXL \r\n\x87\n"_b;
+std::string isoBox(const char *type, const std::string &content) {
+  return be32(unsigned(content.size()) + 8) + type + content;
+}
 const std::string kJpegFrame =
     segment(0xc0, "\x08"_b + be16(3000) + be16(4000) + "\x03"_b);
 const std::string kBigApp = segment(0xe1, std::string(65000, 'x'));
@@ -136,42 +146,54 @@ const std::string kVp8x = "VP8X"_b + le32(10) + std::string(4, '\0') +
 INSTANTIATE_TEST_SUITE_P(
     Kinds, DeclaredSizeTest,
     ::testing::Values(
-        Bytes{"Png", kPngHead + pngChunk("IHDR", be32(3) + be32(5)), "15"},
-        Bytes{"PngCutInItsHeader", kPngHead + be32(13) + "IHDR" + be32(3), "0"},
+        Bytes{"Png", kPngHead + pngChunk("IHDR", be32(3) + be32(5)), "3x5"},
+        Bytes{"PngCutInItsHeader", kPngHead + be32(13) + "IHDR" + be32(3),
+              "3x0"},
         Bytes{"JpegFrameAfterLargeMetadata",
               "\xff\xd8"_b + kBigApp + kBigApp + kBigApp + kJpegFrame,
-              "12000000"},
+              "4000x3000"},
         Bytes{"JpegProgressiveFrame",
-              "\xff\xd8"_b + segment(0xc2, "\x08"_b + be16(7) + be16(9)), "63"},
+              "\xff\xd8"_b + segment(0xc2, "\x08"_b + be16(7) + be16(9)),
+              "9x7"},
         Bytes{"JpegCutBeforeItsFrame", "\xff\xd8"_b + kBigApp.substr(0, 900),
-              "0"},
+              "0x0"},
         Bytes{"JpegScanBeforeAFrame",
-              "\xff\xd8"_b + segment(0xda, "xx") + kJpegFrame, "0"},
-        Bytes{"Gif", "GIF89a"_b + le16(7) + le16(9), "63"},
+              "\xff\xd8"_b + segment(0xda, "xx") + kJpegFrame, "0x0"},
+        Bytes{"Gif", "GIF89a"_b + le16(7) + le16(9), "7x9"},
         Bytes{"Bmp",
               "BM"_b + std::string(12, '\0') + le32(40) + le32(10) +
                   le32(unsigned(-20)),
-              "200"},
+              "10x20"},
         Bytes{"BmpOs2",
               "BM"_b + std::string(12, '\0') + le32(12) + le16(6) + le16(7),
-              "42"},
+              "6x7"},
         Bytes{"Psd", "8BPS"_b + std::string(10, '\0') + be32(13) + be32(11),
-              "143"},
-        Bytes{"Dds", "DDS "_b + std::string(8, '\0') + le32(4) + le32(8), "32"},
-        Bytes{"WebpExtended", "RIFF\0\0\0\0WEBP"_b + kVp8x, "2944"},
+              "11x13"},
+        Bytes{"Dds", "DDS "_b + std::string(8, '\0') + le32(4) + le32(8),
+              "8x4"},
+        Bytes{"WebpExtended", "RIFF\0\0\0\0WEBP"_b + kVp8x, "64x46"},
         Bytes{"WebpLossless",
               "RIFF\0\0\0\0WEBPVP8L"_b + le32(5) + "\x2f"_b + le32(4 | 5 << 14),
-              "30"},
+              "5x6"},
         Bytes{"WebpLossy",
               "RIFF\0\0\0\0WEBPVP8 "_b + le32(10) + "\0\0\0\x9d\x01\x2a"_b +
                   le16(9) + le16(10),
-              "90"},
+              "9x10"},
         Bytes{"HeifLargestOfItsPictures",
               "\0\0\0\x18"
               "ftypheic"_b +
                   "ispe\0\0\0\0"_b + be32(2) + be32(3) + "ispe\0\0\0\0"_b +
                   be32(40) + be32(30),
-              "1200"}),
+              "40x30"},
+        Bytes{"JpegXl", kJxl6000x4000, "6000x4000"},
+        Bytes{"JpegXlInEighths", "\xff\x0a\x41\x00"_b, "8x8"},
+        Bytes{"JpegXlContainer",
+              kJxlBox + isoBox("ftyp", "jxl ") + isoBox("jxlc", kJxl6000x4000),
+              "6000x4000"},
+        Bytes{"JpegXlContainerInParts",
+              kJxlBox + isoBox("jxlp", be32(0) + kJxl6000x4000) +
+                  isoBox("jxlp", be32(0x80000001) + "more"),
+              "6000x4000"}),
     nameOf);
 
 class OrientationTest : public ::testing::TestWithParam<Bytes> {};

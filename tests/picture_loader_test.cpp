@@ -42,14 +42,16 @@ static int liedAbout = 0;
 
 // Stands in for the real decoder (the test defines DecoderMain, so the
 // library's is not linked), in the real sandbox: a 2 x 2 picture for every
-// command, with one lie about picture `liedAbout`.
+// command, grey by the number of commands it has served (16 for the first),
+// with one lie about picture `liedAbout`.
 void DecoderMain(const DecoderSetup &setup) {
   const DecoderFds &fds = setup.fds;
   if (!SilenceOutput(fds) || !EnterDecoderSandbox(fds))
     _exit(1);
   DecodeCommand c;
-  while (ReadMessage(fds.commands, c) && c.index >= 0) {
-    std::memset(setup.slots + size_t(c.slot) * kMaxPictureBytes, 0x80, 12);
+  for (int served = 1; ReadMessage(fds.commands, c) && c.index >= 0; served++) {
+    std::memset(setup.slots + size_t(c.slot) * kMaxPictureBytes, 16 * served,
+                12);
     DecodeResult r = {c.index, kSoil, 2, 2, 3};
     bool liesNow = c.index == liedAbout;
     if (liesNow && lie == kOtherPicture)
@@ -197,7 +199,8 @@ TEST_P(BudgetTest, FitsWhatThePictureCanHold) {
   ASSERT_GE(fd, 0);
   int64_t bytes = lseek(fd, 0, SEEK_END);
   int64_t us = PictureBudgetUs(
-      fd, bytes, PictureKindOf(ByteSource{fd, nullptr, uint64_t(bytes)}));
+      fd, bytes, PictureKindOf(ByteSource{fd, nullptr, uint64_t(bytes)}),
+      16384);
   close(fd);
   remove_tree(dir);
   if (GetParam().minSeconds < 0) {
@@ -251,9 +254,7 @@ INSTANTIATE_TEST_SUITE_P(
       return info.param.name;
     });
 
-// The viewer's side believes nothing a decoder says that does not add up:
-// the picture lied about stays white, the others show.
-class LyingDecoderTest : public ::testing::TestWithParam<Lie> {
+class StandInDecoderTest : public ::testing::Test {
 protected:
   void SetUp() override {
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
@@ -268,6 +269,11 @@ protected:
   int window = 0;
   std::string dir;
 };
+
+// The viewer's side believes nothing a decoder says that does not add up:
+// the picture lied about stays white, the others show.
+class LyingDecoderTest : public StandInDecoderTest,
+                         public ::testing::WithParamInterface<Lie> {};
 
 TEST_P(LyingDecoderTest, PictureLiedAboutStaysWhite) {
   std::string paths[6];
@@ -285,6 +291,32 @@ TEST_P(LyingDecoderTest, PictureLiedAboutStaysWhite) {
       EXPECT_EQ(0u, textures[i]) << "picture " << i;
     else
       EXPECT_NE(0u, textures[i]) << "picture " << i;
+  glDeleteTextures(6, textures);
+}
+
+// One file behind all six faces' names, as the launcher links one picture
+// given alone: six textures, all from its first decoding.
+TEST_F(StandInDecoderTest, OneFileOnEveryFaceIsDecodedOnce) {
+  lie = kNone;
+  std::string paths[6];
+  const char *files[6];
+  for (int i = 0; i < 6; i++) {
+    paths[i] = dir + "/face" + std::to_string(i);
+    ASSERT_EQ(0, symlink((dir + "/b1.jpg").c_str(), paths[i].c_str()));
+    files[i] = paths[i].c_str();
+  }
+  unsigned int textures[6];
+  LoadGuardedTextures(files, textures, 6);
+  for (int i = 0; i < 6; i++) {
+    SCOPED_TRACE("face " + std::to_string(i));
+    for (int j = 0; j < i; j++)
+      EXPECT_NE(textures[j], textures[i]) << "the same texture as face " << j;
+    unsigned char texel[2 * 2 * 3];
+    glBindTexture(GL_TEXTURE_2D, textures[i]);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texel);
+    EXPECT_EQ(16, texel[0]) << "not from the first decoding";
+  }
   glDeleteTextures(6, textures);
 }
 

@@ -523,6 +523,16 @@ void toHeic(const std::string &path) {
   ASSERT_EQ("", run_command("mv " + path + " made.png && heif-enc -L -o " +
                             path + " made.png >/dev/null"));
 }
+// JPEG XL, from a PNG, and from a JPEG (which cjxl transcodes losslessly,
+// keeping its EXIF).
+void toJxl(const std::string &path) {
+  ASSERT_EQ("", run_command("mv " + path + " made.png && cjxl -q 95 made.png " +
+                            path + " >/dev/null 2>&1; rm made.png"));
+}
+void jpegToJxl(const std::string &path) {
+  ASSERT_EQ("", run_command("mv " + path + " made.jpg && cjxl made.jpg " +
+                            path + " >/dev/null 2>&1; rm made.jpg"));
+}
 void toAvifSayingP3(const std::string &path) {
   ASSERT_EQ("", run_command("avifenc --ignore-icc --cicp 12/13/6 --min 0 "
                             "--max 0 " +
@@ -657,6 +667,8 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"HeicTurnedByIrot", "GdkPixbuf", "-resize 48x64! -rotate 90 -quality 95 heic:", kFour, 40, "", pixiToIrot},
     Format{"HeicExifOrientationIgnored", "GdkPixbuf", "-resize 48x64! -quality 95 heic:", kFour, 40, "-Orientation=6 -n"},
     Format{"JpegExifCutShortShowsAsStored", "SOIL", "-resize 48x64! -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=6 -n", cutExifShort},
+    Format{"JpegXl", "libjxl", "png24:", kFour, 8, "", toJxl},
+    Format{"JpegXlFromJpegWithOrientation6", "libjxl", "-resize 48x64! -rotate 270 -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=6 -n", jpegToJxl},
     Format{"JpegDisplayP3", "SOIL", "-profile p3.icc -interlace none -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},
     Format{"ProgressiveJpegDisplayP3", "libjpeg-turbo", "-profile p3.icc -interlace JPEG -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},
     Format{"PngDisplayP3", "SOIL", "-profile p3.icc png24:", kMuted, 2, "", nullptr, "p3.icc"},

@@ -1,10 +1,13 @@
 #include "test_pictures.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <jpeglib.h>
 #include <lcms2.h>
 #include <sstream>
 #include <vector>
+#include <zlib.h>
 
 const std::array<Quadrants, 6> kFaceColours = {{
     {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}},
@@ -144,4 +147,105 @@ void write_profiles(const std::string &dir) {
   cmsDeleteTransform(toLab);
   for (cmsHPROFILE p : {cmyk, lab, s})
     cmsCloseProfile(p);
+}
+
+namespace {
+std::vector<unsigned char> halvesRow(int width, Rgb left, Rgb right) {
+  std::vector<unsigned char> row;
+  for (int x = 0; x < width; x++) {
+    Rgb c = x < width / 2 ? left : right;
+    row.insert(row.end(), {c.r, c.g, c.b});
+  }
+  return row;
+}
+} // namespace
+
+void write_jpeg(const std::string &path, int width, int height,
+                const std::function<Rgb(int x, int y)> &colour) {
+  FILE *out = std::fopen(path.c_str(), "wb");
+  jpeg_compress_struct jpeg;
+  jpeg_error_mgr errors;
+  jpeg.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&jpeg);
+  jpeg_stdio_dest(&jpeg, out);
+  jpeg.image_width = JDIMENSION(width);
+  jpeg.image_height = JDIMENSION(height);
+  jpeg.input_components = 3;
+  jpeg.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&jpeg);
+  jpeg_set_quality(&jpeg, 90, TRUE);
+  jpeg_start_compress(&jpeg, TRUE);
+  std::vector<unsigned char> row(size_t(width) * 3);
+  for (JSAMPROW r = row.data(); jpeg.next_scanline < jpeg.image_height;) {
+    for (int x = 0; x < width; x++) {
+      Rgb c = colour(x, int(jpeg.next_scanline));
+      row[3 * size_t(x)] = c.r;
+      row[3 * size_t(x) + 1] = c.g;
+      row[3 * size_t(x) + 2] = c.b;
+    }
+    jpeg_write_scanlines(&jpeg, &r, 1);
+  }
+  jpeg_finish_compress(&jpeg);
+  jpeg_destroy_compress(&jpeg);
+  std::fclose(out);
+}
+
+void write_halves_jpeg(const std::string &path, int width, int height, Rgb left,
+                       Rgb right) {
+  write_jpeg(path, width, height,
+             [&](int x, int) { return x < width / 2 ? left : right; });
+}
+
+void write_halves_png(const std::string &path, int width, int height, Rgb left,
+                      Rgb right) {
+  std::ofstream out(path, std::ios::binary);
+  auto chunk = [&](const char *type, const std::vector<unsigned char> &data) {
+    unsigned char length[4] = {static_cast<unsigned char>(data.size() >> 24),
+                               static_cast<unsigned char>(data.size() >> 16),
+                               static_cast<unsigned char>(data.size() >> 8),
+                               static_cast<unsigned char>(data.size())};
+    uLong crc = crc32(0, reinterpret_cast<const Bytef *>(type), 4);
+    crc = crc32(crc, data.data(), uInt(data.size()));
+    unsigned char sum[4] = {static_cast<unsigned char>(crc >> 24),
+                            static_cast<unsigned char>(crc >> 16),
+                            static_cast<unsigned char>(crc >> 8),
+                            static_cast<unsigned char>(crc)};
+    out.write(reinterpret_cast<const char *>(length), 4).write(type, 4);
+    out.write(reinterpret_cast<const char *>(data.data()), long(data.size()));
+    out.write(reinterpret_cast<const char *>(sum), 4);
+  };
+  out.write("\x89PNG\r\n\x1a\n", 8);
+  std::vector<unsigned char> header = {static_cast<unsigned char>(width >> 24),
+                                       static_cast<unsigned char>(width >> 16),
+                                       static_cast<unsigned char>(width >> 8),
+                                       static_cast<unsigned char>(width),
+                                       static_cast<unsigned char>(height >> 24),
+                                       static_cast<unsigned char>(height >> 16),
+                                       static_cast<unsigned char>(height >> 8),
+                                       static_cast<unsigned char>(height),
+                                       8,
+                                       2,
+                                       0,
+                                       0,
+                                       0}; // 8 bits, RGB
+  chunk("IHDR", header);
+  std::vector<unsigned char> row = halvesRow(width, left, right);
+  row.insert(row.begin(), 0); // no filter
+  std::vector<unsigned char> compressed(1 << 20);
+  z_stream z = {};
+  deflateInit(&z, 1);
+  for (int y = 0; y <= height; y++) {
+    z.next_in = row.data();
+    z.avail_in = y < height ? uInt(row.size()) : 0;
+    do {
+      z.next_out = compressed.data();
+      z.avail_out = uInt(compressed.size());
+      deflate(&z, y < height ? Z_NO_FLUSH : Z_FINISH);
+      size_t made = compressed.size() - z.avail_out;
+      if (made > 0)
+        chunk("IDAT", {compressed.begin(), compressed.begin() + long(made)});
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  chunk("IEND", {});
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 
 struct Rgb {
@@ -42,3 +43,15 @@ std::string read_file(const std::string &path);
 // has); gamma18.icc (sRGB's primaries on a gamma of 1.8); and cmyk.icc, of
 // its own, which makes cyan greener than plain arithmetic does.
 void write_profiles(const std::string &dir);
+
+// A picture of two halves, left and right, each of one colour, written row
+// by row, as large as cameras make them (ImageMagick here refuses pictures
+// over 16384 across or 128 megapixels): a baseline JPEG, or an 8-bit RGB
+// PNG.
+void write_halves_jpeg(const std::string &path, int width, int height, Rgb left,
+                       Rgb right);
+// A baseline JPEG of any size, each pixel as `colour` gives it.
+void write_jpeg(const std::string &path, int width, int height,
+                const std::function<Rgb(int x, int y)> &colour);
+void write_halves_png(const std::string &path, int width, int height, Rgb left,
+                      Rgb right);

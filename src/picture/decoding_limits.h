@@ -40,3 +40,7 @@ constexpr int kMaxPiecesWalked = 1000;
 // The largest colour profile read, from a picture or from the screen: far
 // more than a camera's, a display's or a printer's profile takes.
 constexpr uint64_t kMaxProfileBytes = uint64_t{4} << 20;
+
+// The largest texture assumed where the GL does not say (as every GL since
+// 2004 has at least).
+constexpr int kFallbackMaxSide = 4096;

@@ -47,6 +47,11 @@ bool isAvif(const unsigned char *h) {
 bool isHeif(const unsigned char *h) {
   return startsWith(h + 4, "ftyp") && !isAvif(h);
 }
+// JPEG XL: a bare codestream, or its container (a box named "JXL ").
+bool isJxl(const unsigned char *h) {
+  return (h[0] == 0xff && h[1] == 0x0a) ||
+         !std::memcmp(h, "\0\0\0\x0cJXL \r\n\x87\n", 12);
+}
 bool isAnything(const unsigned char *) {
   return true;
 }
@@ -60,89 +65,137 @@ void readHeader(const ByteSource &file, uint64_t at, unsigned char *out,
     file.read(at, out, size_t(std::min<uint64_t>(n, file.size - at)));
 }
 
-// Sizes declared by headers: the product of two numbers at `at`, each
-// `bytes` long, in either byte order.
-uint64_t product(const ByteSource &file, uint64_t at, int bytes, bool le) {
+// Sizes declared by headers: two numbers at `at`, each `bytes` long, in
+// either byte order, width first unless `heightFirst`.
+PictureSize pair(const ByteSource &file, uint64_t at, int bytes, bool le,
+                 bool heightFirst = false) {
   unsigned char b[8];
   readHeader(file, at, b, size_t(2 * bytes));
-  if (bytes == 2)
-    return uint64_t(Get16(b, le)) * Get16(b + 2, le);
-  return uint64_t(Get32(b, le)) * Get32(b + 4, le);
+  uint64_t first = bytes == 2 ? Get16(b, le) : Get32(b, le);
+  uint64_t second = bytes == 2 ? Get16(b + 2, le) : Get32(b + 4, le);
+  return heightFirst ? PictureSize{second, first} : PictureSize{first, second};
 }
 
-uint64_t pngPixels(const ByteSource &file) {
-  return product(file, 16, 4, false);
+PictureSize pngSize(const ByteSource &file) {
+  return pair(file, 16, 4, false);
 }
 
 // A JPEG's size is in its frame header, which may follow large metadata
 // segments.
-uint64_t jpegPixels(const ByteSource &file) {
-  uint64_t pixels = 0;
+PictureSize jpegSize(const ByteSource &file) {
+  PictureSize size;
   ForEachJpegSegment(file, [&](const Piece &segment) {
     uint32_t m = segment.type;
     bool frame = m >= 0xc0 && m <= 0xcf && m != 0xc4 && m != 0xc8 && m != 0xcc;
     unsigned char h[5]; // precision, then height and width
     if (frame && file.read(segment.at, h, sizeof h))
-      pixels = uint64_t(Be16(h + 1)) * Be16(h + 3);
+      size = {Be16(h + 3), Be16(h + 1)};
     return !frame;
   });
-  return pixels;
+  return size;
 }
 
-uint64_t gifPixels(const ByteSource &file) {
-  return product(file, 6, 2, true);
+PictureSize gifSize(const ByteSource &file) {
+  return pair(file, 6, 2, true);
 }
 
-uint64_t bmpPixels(const ByteSource &file) {
+PictureSize bmpSize(const ByteSource &file) {
   unsigned char h[12];
   readHeader(file, 14, h, sizeof h);
   if (Le32(h) == 12) // the old OS/2 header: 16-bit sizes
-    return uint64_t(Le16(h + 4)) * Le16(h + 6);
+    return {Le16(h + 4), Le16(h + 6)};
   int32_t height = int32_t(Le32(h + 8));
-  return uint64_t(Le32(h + 4)) *
-         uint64_t(height < 0 ? -int64_t(height) : int64_t(height));
+  return {Le32(h + 4),
+          uint64_t(height < 0 ? -int64_t(height) : int64_t(height))};
 }
 
-uint64_t psdPixels(const ByteSource &file) {
-  return product(file, 14, 4, false);
+PictureSize psdSize(const ByteSource &file) {
+  return pair(file, 14, 4, false, true);
 }
 
-uint64_t ddsPixels(const ByteSource &file) {
-  return product(file, 12, 4, true);
+PictureSize ddsSize(const ByteSource &file) {
+  return pair(file, 12, 4, true, true);
 }
 
-uint64_t webpPixels(const ByteSource &file) {
+PictureSize webpSize(const ByteSource &file) {
   unsigned char h[20]; // from offset 12: the first chunk's header and more
   readHeader(file, 12, h, sizeof h);
   if (startsWith(h, "VP8X"))
-    return uint64_t((Le32(h + 12) & 0xffffff) + 1) *
-           ((Le32(h + 15) & 0xffffff) + 1);
+    return {(Le32(h + 12) & 0xffffff) + 1u, (Le32(h + 15) & 0xffffff) + 1u};
   if (startsWith(h, "VP8L")) {
     uint32_t bits = Le32(h + 9);
-    return uint64_t((bits & 0x3fff) + 1) * (((bits >> 14) & 0x3fff) + 1);
+    return {(bits & 0x3fff) + 1u, ((bits >> 14) & 0x3fff) + 1u};
   }
   if (startsWith(h, "VP8 "))
-    return uint64_t(Le16(h + 14) & 0x3fff) * (Le16(h + 16) & 0x3fff);
-  return 0;
+    return {Le16(h + 14) & 0x3fff, Le16(h + 16) & 0x3fff};
+  return {};
 }
 
-// HEIF and AVIF give each picture's size in an "ispe" box near the start.
-uint64_t ispePixels(const ByteSource &file) {
+// HEIF and AVIF give each picture's size in an "ispe" box near the start:
+// the largest counts.
+PictureSize ispeSize(const ByteSource &file) {
   unsigned char b[4096];
   size_t n = size_t(std::min<uint64_t>(file.size, sizeof b));
   if (!file.read(0, b, n))
-    return 0;
-  uint64_t most = 0;
-  for (size_t i = 0; i + 16 <= n; i++)
-    if (!std::memcmp(b + i, "ispe", 4))
-      most = std::max(most, uint64_t(Be32(b + i + 8)) * Be32(b + i + 12));
-  return most;
+    return {};
+  PictureSize largest;
+  for (size_t i = 0; i + 16 <= n; i++) {
+    PictureSize s = {Be32(b + i + 8), Be32(b + i + 12)};
+    if (!std::memcmp(b + i, "ispe", 4) && s.pixels() > largest.pixels())
+      largest = s;
+  }
+  return largest;
+}
+
+// JPEG XL gives its size in bits right after its codestream's signature
+// (its SizeHeader), least significant bit first: in eighths where small,
+// and the width as a ratio of the height where it is a common one.
+PictureSize jxlCodestreamSize(const ByteSource &file, uint64_t at) {
+  unsigned char b[16];
+  readHeader(file, at, b, sizeof b);
+  if (b[0] != 0xff || b[1] != 0x0a)
+    return {};
+  int bit = 16;
+  auto bits = [&](int n) {
+    uint64_t v = 0;
+    for (int i = 0; i < n; i++, bit++)
+      v |= uint64_t(b[bit / 8] >> (bit % 8) & 1) << i;
+    return v;
+  };
+  bool small = bits(1);
+  auto side = [&] {
+    if (small)
+      return (bits(5) + 1) * 8;
+    const int widths[4] = {9, 13, 18, 30};
+    return bits(widths[bits(2)]) + 1;
+  };
+  uint64_t height = side();
+  // Width over height for ratios 1 to 7.
+  const uint64_t over[8][2] = {{0, 1}, {1, 1},  {12, 10}, {4, 3},
+                               {3, 2}, {16, 9}, {5, 4},   {2, 1}};
+  uint64_t ratio = bits(3);
+  uint64_t width = ratio ? height * over[ratio][0] / over[ratio][1] : side();
+  return {width, height};
+}
+
+PictureSize jxlSize(const ByteSource &file) {
+  PictureSize size = jxlCodestreamSize(file, 0);
+  // In the container, the codestream is in a "jxlc" box, or begins in the
+  // first "jxlp" box, after that box's index.
+  ForEachIsoBox(file, 0, file.size, [&](const Piece &box) {
+    if (box.type == FourCC("jxlc") || box.type == FourCC("jxlp"))
+      size = jxlCodestreamSize(file,
+                               box.at + (box.type == FourCC("jxlp") ? 4 : 0));
+    return box.type != FourCC("jxlc") && box.type != FourCC("jxlp");
+  });
+  return size;
 }
 
 constexpr uint32_t kSoilOnly = kReadWithSoil;
 constexpr uint32_t kPixbufOnly = kReadWithPixbuf;
 constexpr uint32_t kSoilThenLibjpeg = kReadWithSoil | kReadWithLibjpeg;
 constexpr uint32_t kSoilThenPixbuf = kReadWithSoil | kReadWithPixbuf;
+constexpr uint32_t kJxlOnly = kReadWithJxl;
 
 using M = MetadataIn;
 
@@ -155,29 +208,31 @@ using M = MetadataIn;
 // channel; WebP lossless, HEVC and AV1 can hold huge plain areas.
 // Nanoseconds per pixel: JPEG 43 with SOIL (libjpeg-turbo takes 12 for a
 // progressive or CMYK one; 50, what GdkPixbuf took for those, is kept);
-// GIF 354; HEIF 172 over all its threads.
+// GIF 354; HEIF 172 and JPEG XL about 80, over all their threads.
 // Metadata: JPEG, PNG and WebP are turned by their EXIF Orientation, as
 // browsers show them; TIFF by its own tag, which GdkPixbuf's loader applies
 // (libtiff doing part of it); HEIF and AVIF by their own transforms, which
 // libheif and libavif apply (an EXIF Orientation in them is to be ignored).
-// Their colours: from their metadata, but for TIFF's ICC profile, which
-// GdkPixbuf hands over.
+// JPEG XL is turned by libjxl, which also describes its colours. Their
+// colours: from their metadata, but for TIFF's ICC profile, which GdkPixbuf
+// hands over.
 // clang-format off
 const PictureKind kPictureKinds[] = {
   // name   endings               signature  declared size readers        SOIL GdkPixbuf  turns  metadata         px/byte ns/px
-  {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,    jpegPixels, kSoilThenLibjpeg, 0,  nullptr,     false, M::JpegSegments, 4096,  50},
-  {"PNG",  ".png ",               isPng,     pngPixels,  kSoilThenPixbuf,  0,  "png",       false, M::PngChunks,    8300,  30},
-  {"GIF",  ".gif ",               isGif,     gifPixels,  kPixbufOnly,      0,  "gif",       false, M::Nowhere,      4096, 360},
-  {"BMP",  ".bmp ",               isBmp,     bmpPixels,  kSoilThenPixbuf,  0,  "bmp",       false, M::Nowhere,       128,  15},
+  {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,    jpegSize,   kSoilThenLibjpeg, 0,  nullptr,     false, M::JpegSegments, 4096,  50},
+  {"PNG",  ".png ",               isPng,     pngSize,    kSoilThenPixbuf,  0,  "png",       false, M::PngChunks,    8300,  30},
+  {"GIF",  ".gif ",               isGif,     gifSize,    kPixbufOnly,      0,  "gif",       false, M::Nowhere,      4096, 360},
+  {"BMP",  ".bmp ",               isBmp,     bmpSize,    kSoilThenPixbuf,  0,  "bmp",       false, M::Nowhere,       128,  15},
   // SOIL's PSD reader always returns four channels but may report fewer,
   // which would scramble the picture: it is asked for the four it returns.
-  {"PSD",  ".psd ",               isPsd,     psdPixels,  kSoilOnly,        4,  nullptr,     false, M::Nowhere,        64,  15},
-  {"DDS",  ".dds ",               isDds,     ddsPixels,  kSoilOnly,        0,  nullptr,     false, M::Nowhere,         2,  15},
+  {"PSD",  ".psd ",               isPsd,     psdSize,    kSoilOnly,        4,  nullptr,     false, M::Nowhere,        64,  15},
+  {"DDS",  ".dds ",               isDds,     ddsSize,    kSoilOnly,        0,  nullptr,     false, M::Nowhere,         2,  15},
   {"HDR",  ".hdr ",               isHdr,     nullptr,    kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},
   {"TIFF", ".tif .tiff ",         isTiff,    nullptr,    kPixbufOnly,      0,  "tiff",      true,  M::Nowhere,      8300,  30},
-  {"WebP", ".webp ",              isWebp,    webpPixels, kPixbufOnly,      0,  "webp",      false, M::RiffChunks,    1e6,  80},
-  {"HEIF", ".heic .heif ",        isHeif,    ispePixels, kPixbufOnly,      0,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
-  {"AVIF", ".avif ",              isAvif,    ispePixels, kPixbufOnly,      0,  "avif",      false, M::IsoBoxes,      1e6, 110},
+  {"WebP", ".webp ",              isWebp,    webpSize,   kPixbufOnly,      0,  "webp",      false, M::RiffChunks,    1e6,  80},
+  {"HEIF", ".heic .heif ",        isHeif,    ispeSize,   kPixbufOnly,      0,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
+  {"AVIF", ".avif ",              isAvif,    ispeSize,   kPixbufOnly,      0,  "avif",      false, M::IsoBoxes,      1e6, 110},
+  {"JPEG XL", ".jxl ",            isJxl,     jxlSize,    kJxlOnly,         0,  nullptr,     false, M::Nowhere,       1e6, 100},
   // TGA has no signature; anything else goes to SOIL as well, which tells
   // by content.
   {"TGA or other", ".tga ",       isAnything, nullptr,   kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},

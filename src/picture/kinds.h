@@ -21,6 +21,11 @@ enum class MetadataIn {
   IsoBoxes
 };
 
+struct PictureSize {
+  uint64_t width = 0, height = 0;
+  uint64_t pixels() const { return width * height; }
+};
+
 struct PictureKind {
   const char *name;
   // The endings of its files' names, as cameras and file managers give
@@ -29,9 +34,9 @@ struct PictureKind {
   // Whether a file's first kHeadBytes bytes (fewer in a shorter file, the
   // rest zero) are this kind's signature.
   bool (*matches)(const unsigned char *head);
-  // Width times height as its header declares it; 0 where it can't be
-  // told. Null: the header does not say.
-  uint64_t (*declaredPixels)(const ByteSource &file);
+  // The size its header declares; 0 x 0 where it can't be told. Null: the
+  // header does not say.
+  PictureSize (*declaredSize)(const ByteSource &file);
   uint32_t readers; // 1 << PictureReader for each that may read it
   int soilChannels; // 0: as the file has them; else ask SOIL for these
   // GdkPixbuf's loader for it, when GdkPixbuf reads it, and whether that

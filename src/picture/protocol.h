@@ -30,11 +30,13 @@ enum PictureReader : int32_t {
   kSoil,
   kLibjpeg, // libjpeg-turbo
   kPixbuf,  // GdkPixbuf with its loaders
+  kJxl,     // libjxl
   kReaderCount
 };
 constexpr uint32_t kReadWithSoil = 1u << kSoil;
 constexpr uint32_t kReadWithLibjpeg = 1u << kLibjpeg;
 constexpr uint32_t kReadWithPixbuf = 1u << kPixbuf;
+constexpr uint32_t kReadWithJxl = 1u << kJxl;
 
 struct DecodeCommand {
   int32_t index;       // which picture (its descriptor in the decoder's list)
@@ -43,6 +45,8 @@ struct DecodeCommand {
   uint32_t readers;    // which readers to try, 1 << PictureReader each
   int64_t fileBytes;   // the file's size, as the viewer found it
   int64_t cpuBudgetUs; // CPU time the decoder may spend on it
+  int32_t maxSide;     // the GL's largest texture, across and down
+  int32_t unused;
 };
 
 struct DecodeResult {
@@ -58,6 +62,15 @@ inline bool FitsInSlot(int64_t width, int64_t height, int64_t channels) {
   return width > 0 && height > 0 && channels >= 1 && channels <= 4 &&
          uint64_t(width) * uint64_t(height) * uint64_t(channels) <=
              kMaxPictureBytes;
+}
+
+// Whether it fits in a slot and in a texture at most `maxSide` across and
+// down. A picture that does not is decoded smaller, keeping its
+// proportions, until it does.
+inline bool Fits(int64_t width, int64_t height, int64_t channels,
+                 int64_t maxSide) {
+  return FitsInSlot(width, height, channels) && width <= maxSide &&
+         height <= maxSide;
 }
 
 // Moving whole messages through a pipe: false when the pipe closed or broke.

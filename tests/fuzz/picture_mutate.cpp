@@ -5,12 +5,14 @@
  *   picture_mutate soil OUTDIR COUNT SEED FILE...
  *   picture_mutate pixbuf OUTDIR COUNT SEED FILE...
  *   picture_mutate libjpeg OUTDIR COUNT SEED FILE...
+ *   picture_mutate libjxl OUTDIR COUNT SEED FILE...
  *
  * A COUNT of 0 decodes each FILE once as it is, to check one found before.
  * "soil": bare SOIL in a child with a 2 s CPU limit (crash, abort, CPU
  * limit). "pixbuf": the viewer's own decoder process with GdkPixbuf readied
  * for the seeds' kinds, reading with GdkPixbuf in its sandbox ("libjpeg": with
- * libjpeg-turbo, the seeds being JPEGs), with the budget
+ * libjpeg-turbo, the seeds being JPEGs; "libjxl": with libjxl, the seeds
+ * being JPEG XL pictures), with the budget
  * the viewer would give each mutant (crash, abort, budget, and SIGSYS for a
  * system call the sandbox refused); one decoder serves mutants until one
  * kills it.
@@ -112,6 +114,9 @@ int decodeWithSoil(const char *path) {
   return status;
 }
 
+// The largest texture, as Mesa's software renderer has it.
+constexpr int kMaxSide = 16384;
+
 // The viewer's decoder process, serving one picture file that is rewritten
 // for every mutant.
 struct Decoder {
@@ -149,10 +154,10 @@ int decodeInDecoder(Decoder &d, size_t size) {
   if (d.pid < 0)
     start(d);
   int kind = PictureKindOf(ByteSource{d.picture, nullptr, size});
-  int64_t budget = PictureBudgetUs(d.picture, int64_t(size), kind);
+  int64_t budget = PictureBudgetUs(d.picture, int64_t(size), kind, kMaxSide);
   if (budget < 0)
     return 0;
-  DecodeCommand c = {0, 0, kind, d.readers, int64_t(size), budget};
+  DecodeCommand c = {0, 0, kind, d.readers, int64_t(size), budget, kMaxSide, 0};
   DecodeResult r;
   if (WriteMessage(d.commands, c) && ReadMessage(d.results, r))
     return 0;
@@ -166,8 +171,9 @@ int decodeInDecoder(Decoder &d, size_t size) {
 
 int main(int argc, char **argv) {
   if (argc < 6 || (strcmp(argv[1], "soil") && strcmp(argv[1], "pixbuf") &&
-                   strcmp(argv[1], "libjpeg"))) {
-    fprintf(stderr, "usage: %s soil|pixbuf|libjpeg OUTDIR COUNT SEED FILE...\n",
+                   strcmp(argv[1], "libjpeg") && strcmp(argv[1], "libjxl"))) {
+    fprintf(stderr,
+            "usage: %s soil|pixbuf|libjpeg|libjxl OUTDIR COUNT SEED FILE...\n",
             argv[0]);
     return 2;
   }
@@ -180,8 +186,9 @@ int main(int argc, char **argv) {
   signal(SIGPIPE, SIG_IGN);
 
   Decoder decoder;
-  decoder.readers =
-      !strcmp(argv[1], "libjpeg") ? kReadWithLibjpeg : kReadWithPixbuf;
+  decoder.readers = !strcmp(argv[1], "libjpeg")  ? kReadWithLibjpeg
+                    : !strcmp(argv[1], "libjxl") ? kReadWithJxl
+                                                 : kReadWithPixbuf;
   decoder.slots = static_cast<unsigned char *>(
       mmap(nullptr, 2 * kMaxPictureBytes, PROT_READ | PROT_WRITE,
            MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
@@ -192,7 +199,7 @@ int main(int argc, char **argv) {
     if (data == nullptr || pwrite(decoder.picture, data, size, 0) < 0)
       return 1;
     int kind = PictureKindOf(ByteSource{-1, data, size});
-    if (decoder.readers == kReadWithPixbuf)
+    if (decoder.readers != kReadWithLibjpeg)
       decoder.kinds |= 1u << kind;
     free(data);
   }

@@ -43,7 +43,7 @@ void setCpuTimer(int64_t us) {
 // Hands a picture over into the slot, in the screen's colours: the colours
 // its reader's library describes, else those its file's metadata does.
 bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
-                      unsigned char *slot, DecodeResult &r) {
+                      int maxSide, unsigned char *slot, DecodeResult &r) {
   ColourDescription colours = file.colours;
   if (picture.icc != nullptr) {
     colours = {};
@@ -56,15 +56,36 @@ bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
   ColourConversion conversion;
   bool convert =
       !onScreen && PrepareConversion(colours, picture.channels, conversion);
-  bool handed = HandOver(picture, convert ? &conversion : nullptr, slot, r);
+  bool handed =
+      HandOver(picture, convert ? &conversion : nullptr, maxSide, slot, r);
   if (convert)
     ReleaseConversion(conversion);
   return handed;
 }
 
-// Reads one picture with the first of the command's readers that can, and
-// hands it over into the slot. The first reader that makes a picture has the
-// last word: one that does not fit is not handed to the next.
+// The readers to try: the command's, that can read its kind here; for a
+// picture whose header declares it too large to show whole, those of them
+// that decode smaller, where there are any.
+uint32_t readersFor(const DecodeCommand &c, const ByteSource &file) {
+  uint32_t readers = 0, smaller = 0;
+  for (int r = 0; r < kReaderCount; r++) {
+    if (!(c.readers & (1u << r)) || !(readable[r] & (1u << c.kind)))
+      continue;
+    readers |= 1u << r;
+    if (kReaders[r].decodesSmaller)
+      smaller |= 1u << r;
+  }
+  auto declared = kPictureKinds[c.kind].declaredSize;
+  PictureSize size = declared ? declared(file) : PictureSize{};
+  bool tooLarge =
+      size.pixels() > 0 &&
+      !Fits(int64_t(size.width), int64_t(size.height), 3, c.maxSide);
+  return tooLarge && smaller != 0 ? smaller : readers;
+}
+
+// Reads one picture with the first of the readers that can, and hands it
+// over into the slot. The first reader that makes a picture has the last
+// word: one that does not fit is not handed to the next.
 void decode(const DecodeCommand &c, int fd, unsigned char *slot,
             DecodeResult &r) {
   if (c.fileBytes <= 0 || c.fileBytes > INT_MAX || c.kind < 0 ||
@@ -75,15 +96,17 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
   if (mapped == MAP_FAILED)
     return;
   const unsigned char *file = static_cast<unsigned char *>(mapped);
+  ByteSource source{-1, file, bytes};
   PictureMetadata metadata =
-      ReadMetadata(kPictureKinds[c.kind].metadata, ByteSource{-1, file, bytes});
+      ReadMetadata(kPictureKinds[c.kind].metadata, source);
+  uint32_t readers = readersFor(c, source);
   for (int reader = 0; reader < kReaderCount; reader++) {
     DecodedPicture picture;
     picture.orientation = metadata.orientation;
-    if (!(c.readers & (1u << reader)) || !(readable[reader] & (1u << c.kind)) ||
-        !kReaders[reader].read(file, bytes, c.kind, picture))
+    if (!(readers & (1u << reader)) ||
+        !kReaders[reader].read(file, bytes, c.kind, c.maxSide, picture))
       continue;
-    if (handOverInColour(picture, metadata, slot, r))
+    if (handOverInColour(picture, metadata, c.maxSide, slot, r))
       r.reader = reader;
     kReaders[reader].release(picture);
     break;

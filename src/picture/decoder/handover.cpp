@@ -60,19 +60,62 @@ void copyTurned(const unsigned char *stored, Walk walk, unsigned char *slot,
   }
 }
 
+// A picture too large to show whole, made smaller by a whole factor: each
+// pixel the average of a square of `factor` x `factor` of them (fewer at
+// the right and top edges), walked as the picture is turned.
+void copyReduced(const unsigned char *stored, Walk walk, int channels,
+                 int factor, int width, int height, unsigned char *slot,
+                 int outWidth, int outHeight) {
+  unsigned sums[4];
+  for (int y = 0; y < outHeight; y++) {
+    int y0 = y * factor, y1 = std::min(height, y0 + factor);
+    for (int x = 0; x < outWidth; x++) {
+      int x0 = x * factor, x1 = std::min(width, x0 + factor);
+      std::fill(sums, sums + channels, 0u);
+      for (int sy = y0; sy < y1; sy++) {
+        const unsigned char *in =
+            stored + walk.first + sy * walk.up + x0 * walk.across;
+        for (int sx = x0; sx < x1; sx++, in += walk.across)
+          for (int c = 0; c < channels; c++)
+            sums[c] += in[c];
+      }
+      unsigned n = unsigned((y1 - y0) * (x1 - x0));
+      unsigned char *out =
+          slot + (size_t(y) * size_t(outWidth) + size_t(x)) * size_t(channels);
+      for (int c = 0; c < channels; c++)
+        out[c] = static_cast<unsigned char>((sums[c] + n / 2) / n);
+    }
+  }
+}
+
+// The smallest whole factor by which a picture fits.
+int reductionFor(int width, int height, int channels, int maxSide) {
+  int factor = 1;
+  while (!Fits((width + factor - 1) / factor, (height + factor - 1) / factor,
+               channels, maxSide))
+    factor++;
+  return factor;
+}
+
 } // namespace
 
 bool HandOver(const DecodedPicture &picture, const ColourConversion *colours,
-              unsigned char *slot, DecodeResult &result) {
+              int maxSide, unsigned char *slot, DecodeResult &result) {
   int w = picture.width, h = picture.height, ch = picture.channels;
-  if (picture.pixels == nullptr || !FitsInSlot(w, h, ch) ||
-      picture.stride < size_t(w) * size_t(ch))
+  if (picture.pixels == nullptr || w <= 0 || h <= 0 || ch < 1 || ch > 4 ||
+      maxSide <= 0 || picture.stride < size_t(w) * size_t(ch))
     return false;
   bool sideways = picture.orientation >= 5 && picture.orientation <= 8;
   int width = sideways ? h : w, height = sideways ? w : h;
   Walk walk = walkFor(picture.orientation, w, h, ptrdiff_t(picture.stride), ch);
-  size_t row = size_t(width) * size_t(ch);
-  if (walk.across == ch) { // whole rows in order: as stored, or upside down
+  int factor = reductionFor(width, height, ch, maxSide);
+  int outWidth = (width + factor - 1) / factor;
+  int outHeight = (height + factor - 1) / factor;
+  size_t row = size_t(outWidth) * size_t(ch);
+  if (factor > 1) {
+    copyReduced(picture.pixels, walk, ch, factor, width, height, slot, outWidth,
+                outHeight);
+  } else if (walk.across == ch) { // whole rows in order, or upside down
     for (int y = 0; y < height; y++) {
       const unsigned char *stored = picture.pixels + walk.first + y * walk.up;
       if (colours != nullptr) // converted as they are copied
@@ -84,12 +127,13 @@ bool HandOver(const DecodedPicture &picture, const ColourConversion *colours,
     void (*copy[])(const unsigned char *, Walk, unsigned char *, int, int) = {
         copyTurned<1>, copyTurned<2>, copyTurned<3>, copyTurned<4>};
     copy[ch - 1](picture.pixels, walk, slot, width, height);
-    for (int y = 0; colours != nullptr && y < height; y++)
-      ConvertRow(*colours, slot + size_t(y) * row, slot + size_t(y) * row,
-                 width);
   }
-  result.width = width;
-  result.height = height;
+  bool converted = factor == 1 && walk.across == ch;
+  for (int y = 0; colours != nullptr && !converted && y < outHeight; y++)
+    ConvertRow(*colours, slot + size_t(y) * row, slot + size_t(y) * row,
+               outWidth);
+  result.width = outWidth;
+  result.height = outHeight;
   result.channels = ch;
   return true;
 }

@@ -5,10 +5,11 @@
 #include "picture/decoder/readers.h"
 #include "picture/protocol.h"
 
-// Checks that `picture` fits in a slot and copies it there as it is to be
-// shown, turned as its orientation says, bottom row first, as the protocol
-// wants, converted to the screen's colours where `colours` is given; fills
-// in the result's size. False when it does not fit (the result then says
-// the picture could not be read).
+// Copies `picture` into a slot as it is to be shown, turned as its
+// orientation says, bottom row first, as the protocol wants, converted to
+// the screen's colours where `colours` is given, and made smaller where it
+// does not fit (protocol.h: Fits) a slot or a texture at most `maxSide`
+// across and down; fills in the result's size. False when the picture is
+// not one (the result then says the picture could not be read).
 bool HandOver(const DecodedPicture &picture, const ColourConversion *colours,
-              unsigned char *slot, DecodeResult &result);
+              int maxSide, unsigned char *slot, DecodeResult &result);

@@ -2,10 +2,11 @@
 
 // clang-format off
 const Reader kReaders[] = {
-  // name            readied when needed  read          release
-  {"SOIL",           nullptr,             SoilRead,     SoilRelease},
-  {"libjpeg-turbo",  nullptr,             LibjpegRead,  LibjpegRelease},
-  {"GdkPixbuf",      PixbufReady,         PixbufRead,   PixbufRelease},
+  // name            readied when needed  decodes smaller  read          release
+  {"SOIL",           nullptr,             false,           SoilRead,     SoilRelease},
+  {"libjpeg-turbo",  nullptr,             true,            LibjpegRead,  LibjpegRelease},
+  {"GdkPixbuf",      PixbufReady,         false,           PixbufRead,   PixbufRelease},
+  {"libjxl",         JxlReady,            false,           JxlRead,      JxlRelease},
 };
 // clang-format on
 static_assert(sizeof kReaders / sizeof *kReaders == kReaderCount,

@@ -37,9 +37,14 @@ struct Reader {
   // loads it here, for the kinds given (1 << kind), before the sandbox goes
   // on; it returns the kinds it can then read.
   unsigned (*ready)(unsigned kinds);
-  // Reads a whole file of a kind (a row of the kind table, kinds.h); false
-  // when it can't, with nothing to release then.
-  bool (*read)(const unsigned char *file, size_t size, int kind,
+  // Whether it decodes a picture that does not fit (protocol.h: Fits)
+  // smaller itself, for less work than the whole; the hand-over makes the
+  // pictures of the others smaller.
+  bool decodesSmaller;
+  // Reads a whole file of a kind (a row of the kind table, kinds.h), at
+  // most `maxSide` across and down where it decodes smaller; false when it
+  // can't, with nothing to release then.
+  bool (*read)(const unsigned char *file, size_t size, int kind, int maxSide,
                DecodedPicture &out);
   void (*release)(DecodedPicture &picture);
 };
@@ -50,13 +55,17 @@ extern const Reader kReaders[kReaderCount];
 uint32_t ReadiedWhenNeeded();
 
 // Each reader's own file.
-bool SoilRead(const unsigned char *file, size_t size, int kind,
+bool SoilRead(const unsigned char *file, size_t size, int kind, int maxSide,
               DecodedPicture &out);
 void SoilRelease(DecodedPicture &picture);
-bool LibjpegRead(const unsigned char *file, size_t size, int kind,
+bool LibjpegRead(const unsigned char *file, size_t size, int kind, int maxSide,
                  DecodedPicture &out);
 void LibjpegRelease(DecodedPicture &picture);
 unsigned PixbufReady(unsigned kinds);
-bool PixbufRead(const unsigned char *file, size_t size, int kind,
+bool PixbufRead(const unsigned char *file, size_t size, int kind, int maxSide,
                 DecodedPicture &out);
 void PixbufRelease(DecodedPicture &picture);
+unsigned JxlReady(unsigned kinds);
+bool JxlRead(const unsigned char *file, size_t size, int kind, int maxSide,
+             DecodedPicture &out);
+void JxlRelease(DecodedPicture &picture);

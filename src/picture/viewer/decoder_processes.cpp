@@ -5,6 +5,9 @@
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +28,13 @@ int64_t nowUs() {
   if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != viewer)
     _exit(1);
   DecoderMain(setup);
+}
+
+int usableCores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0)
+    return 1;
+  return CPU_COUNT(&set) > 0 ? CPU_COUNT(&set) : 1;
 }
 
 } // namespace
@@ -86,13 +96,44 @@ bool SendPicture(DecoderProcess &d, DecodeCommand c, int64_t wallUs) {
   return false;
 }
 
-int WaitForAnswers(const DecoderProcess decoders[], int count, int busy[],
-                   bool answered[]) {
+void ReadyPool(DecoderPool &pool, int pictures, int64_t expectedUs,
+               unsigned readyKinds) {
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &pool.previousSigpipe);
+  int worth = int(1 + expectedUs / kWorkPerDecoderUs);
+  int n = std::min({usableCores(), pictures, worth});
+  pool.areaBytes = size_t(n) * 2 * kMaxPictureBytes;
+  void *area = n > 0 ? mmap(nullptr, pool.areaBytes, PROT_READ | PROT_WRITE,
+                            MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)
+                     : MAP_FAILED;
+  if (area == MAP_FAILED)
+    return;
+  pool.area = area;
+  for (int i = 0; i < n; i++) {
+    pool.decoders[i].slots =
+        static_cast<unsigned char *>(area) + size_t(i) * 2 * kMaxPictureBytes;
+    pool.decoders[i].readyKinds = readyKinds;
+  }
+  pool.count = n;
+}
+
+void ReleasePool(DecoderPool &pool) {
+  for (int i = 0; i < pool.count; i++)
+    StopDecoder(pool.decoders[i], pool.decoders[i].picture >= 0);
+  if (pool.area != nullptr)
+    munmap(pool.area, pool.areaBytes);
+  sigaction(SIGPIPE, &pool.previousSigpipe, nullptr);
+  pool.count = 0;
+  pool.area = nullptr;
+}
+
+int WaitForAnswers(const DecoderPool &pool, int busy[], bool answered[]) {
   pollfd fds[kMaxPictures];
   int n = 0;
   int64_t now = nowUs(), wait = INT64_MAX;
-  for (int i = 0; i < count; i++) {
-    const DecoderProcess &d = decoders[i];
+  for (int i = 0; i < pool.count; i++) {
+    const DecoderProcess &d = pool.decoders[i];
     if (d.pid < 0 || d.picture < 0)
       continue;
     fds[n] = {d.results, POLLIN, 0};

@@ -4,11 +4,13 @@
 // and stopping one.
 #pragma once
 
+#include <csignal>
+#include <cstddef>
 #include <cstdint>
-#include <poll.h>
 #include <sys/types.h>
 
 #include "picture/decoder/decoder.h"
+#include "picture/decoding_limits.h"
 #include "picture/protocol.h"
 
 // One decoder process and what it is working on.
@@ -38,12 +40,31 @@ void StopDecoder(DecoderProcess &d, bool killIt);
 // from now to answer. False when it can't be told: it is stopped then.
 bool SendPicture(DecoderProcess &d, DecodeCommand c, int64_t wallUs);
 
+// The decoders of a load, each with two slots in one shared area.
+struct DecoderPool {
+  DecoderProcess decoders[kMaxPictures];
+  int count = 0;
+  void *area = nullptr;
+  size_t areaBytes = 0;
+  struct sigaction previousSigpipe = {};
+};
+
+// Readies a pool for `pictures` pictures expected to take `expectedUs` of
+// decoding: as many decoders as cores, unless the pictures are few or small
+// (starting one costs a few milliseconds), their readers readied when
+// needed ready for `readyKinds` once started. SIGPIPE is ignored meanwhile:
+// a decoder that dies makes writing to it fail instead of ending the viewer.
+void ReadyPool(DecoderPool &pool, int pictures, int64_t expectedUs,
+               unsigned readyKinds);
+// Stops every decoder (killing those still at work) and gives the slots
+// back.
+void ReleasePool(DecoderPool &pool);
+
 // Waits until a decoder at work answers or the earliest deadline passes.
-// Lists those at work in `busy` (indices into `decoders`) and whether each
-// answered in `answered`. Returns how many are at work: 0 when none is, -1
-// when waiting failed.
-int WaitForAnswers(const DecoderProcess decoders[], int count, int busy[],
-                   bool answered[]);
+// Lists those at work in `busy` (indices into the pool's decoders) and
+// whether each answered in `answered`. Returns how many are at work: 0 when
+// none is, -1 when waiting failed.
+int WaitForAnswers(const DecoderPool &pool, int busy[], bool answered[]);
 
 // Reads the answer of a decoder that answered; false when it sent none
 // whole (an answer is one small write: it arrives whole or not at all).

@@ -1,17 +1,13 @@
 // What a load does: opens the pictures, queues them for decoders, hands
-// each decoder its next picture, and takes each answer: checks it, makes the
-// texture, or queues the picture again for a reader readied only when
-// needed. The decoder processes themselves are in decoder_processes.cpp.
+// each decoder its next picture, and takes each answer: checks it, has the
+// textures made (textures.cpp), or queues the picture again for a reader
+// readied only when needed. The decoder processes themselves are in
+// decoder_processes.cpp.
 #include "picture/viewer/guard.h"
 
 #include <GL/gl.h>
-#include <SOIL/SOIL.h>
-#include <algorithm>
-#include <csignal>
 #include <cstdint>
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +18,7 @@
 #include "picture/viewer/budget.h"
 #include "picture/viewer/decoder_processes.h"
 #include "picture/viewer/screen_profile.h"
+#include "picture/viewer/textures.h"
 
 namespace {
 
@@ -31,6 +28,11 @@ struct Picture {
   int64_t budgetUs = 0;
   int32_t kind = 0;
   bool settled = false;
+  dev_t device = 0; // which file it is
+  ino_t inode = 0;
+  // The earlier picture of the same file, whose decoding makes this one's
+  // texture as well; -1 for none.
+  int sameAs = -1;
 };
 
 struct Queue {
@@ -45,6 +47,7 @@ struct Load {
   Picture pictures[kMaxPictures];
   int fds[kMaxPictures]; // the pictures' descriptors, as decoders get them
   int count = 0;
+  int maxSide = 0; // the GL's largest texture, across and down
   // Readers that are readied only when needed (1 << reader).
   uint32_t readiedWhenNeeded = 0;
   // Pictures waiting for a decoder: those a reader every decoder has may
@@ -52,11 +55,7 @@ struct Load {
   // the others could not read).
   Queue forAnyDecoder, forReadiedDecoder;
   ScreenProfile screen;
-  DecoderProcess decoders[kMaxPictures];
-  int decoderCount = 0;
-  void *shared = MAP_FAILED;
-  size_t sharedBytes = 0;
-  struct sigaction previousSigpipe = {};
+  DecoderPool pool;
 };
 
 // What every decoder of the load is started with.
@@ -68,15 +67,21 @@ DecoderSetup setupOf(const Load &load) {
   return setup;
 }
 
-int usableCores() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) != 0)
-    return 1;
-  return CPU_COUNT(&set) > 0 ? CPU_COUNT(&set) : 1;
+// The earlier picture open on the same file (as the launcher's links to
+// one picture on several faces are), or -1.
+int earlierOfTheSameFile(const Load &load, int i) {
+  const Picture &p = load.pictures[i];
+  for (int j = 0; j < i; j++) {
+    const Picture &q = load.pictures[j];
+    if (q.fd >= 0 && q.device == p.device && q.inode == p.inode)
+      return j;
+  }
+  return -1;
 }
 
 // Opens each picture once, here: only regular files are decoded (a FIFO
-// would block), and the budget comes from the file's size and header.
+// would block), each file once however many faces show it, and the budget
+// comes from the file's size and header.
 void openPictures(const char *const files[], Load &load) {
   for (int i = 0; i < load.count; i++) {
     Picture &p = load.pictures[i];
@@ -84,9 +89,18 @@ void openPictures(const char *const files[], Load &load) {
     struct stat st;
     if (p.fd >= 0 && fstat(p.fd, &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_size > 0) {
+      p.device = st.st_dev;
+      p.inode = st.st_ino;
+      p.sameAs = earlierOfTheSameFile(load, i);
+      if (p.sameAs >= 0) {
+        close(p.fd);
+        p.fd = load.fds[i] = -1;
+        p.settled = true;
+        continue;
+      }
       p.bytes = st.st_size;
       p.kind = PictureKindOf(ByteSource{p.fd, nullptr, uint64_t(p.bytes)});
-      p.budgetUs = PictureBudgetUs(p.fd, p.bytes, p.kind);
+      p.budgetUs = PictureBudgetUs(p.fd, p.bytes, p.kind, load.maxSide);
       if (p.budgetUs > 0) {
         bool any = kPictureKinds[p.kind].readers & ~load.readiedWhenNeeded;
         (any ? load.forAnyDecoder : load.forReadiedDecoder).push(i);
@@ -99,16 +113,6 @@ void openPictures(const char *const files[], Load &load) {
     p.fd = load.fds[i] = -1;
     p.settled = true;
   }
-}
-
-// How many decoders the pictures' expected decoding time pays for, from
-// their budgets (which are that time times a safety factor, plus a base).
-int decodersWorthStarting(const Load &load) {
-  int64_t expected = 0;
-  for (int i = 0; i < load.count; i++)
-    if (load.pictures[i].fd >= 0)
-      expected += (load.pictures[i].budgetUs - kBaseBudgetUs) / kBudgetSafety;
-  return int(1 + expected / kWorkPerDecoderUs);
 }
 
 // Kinds of the pictures not settled yet that a reader readied only when
@@ -124,35 +128,21 @@ unsigned kindsStillWanted(const Load &load) {
   return kinds;
 }
 
-// Readies the load: SIGPIPE ignored (a decoder that dies makes writing to it
-// fail instead of ending the viewer), and as many decoders as cores, unless
-// the pictures are small, each with two slots of shared memory. The readers
-// readied when needed are readied from the start for the pictures that only
-// they read.
+// Readies the decoders for the pictures queued, from their expected
+// decoding time (their budgets are that time times a safety factor, plus a
+// base). The readers readied when needed are readied from the start for the
+// pictures that only they read.
 void beginLoad(Load &load) {
-  struct sigaction ignore = {};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore, &load.previousSigpipe);
-
-  int queued = load.forAnyDecoder.tail + load.forReadiedDecoder.tail;
-  int n = std::min({usableCores(), queued, decodersWorthStarting(load)});
-  load.sharedBytes = size_t(n) * 2 * kMaxPictureBytes;
-  if (n > 0)
-    load.shared = mmap(nullptr, load.sharedBytes, PROT_READ | PROT_WRITE,
-                       MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (load.shared == MAP_FAILED)
-    return;
+  int64_t expectedUs = 0;
+  for (int i = 0; i < load.count; i++)
+    if (load.pictures[i].fd >= 0)
+      expectedUs += (load.pictures[i].budgetUs - kBaseBudgetUs) / kBudgetSafety;
   unsigned onlyThem = 0;
   const Queue &q = load.forReadiedDecoder;
   for (int i = q.head; i < q.tail; i++)
     onlyThem |= 1u << load.pictures[q.items[i]].kind;
-  for (int i = 0; i < n; i++) {
-    DecoderProcess &d = load.decoders[i];
-    d.slots = static_cast<unsigned char *>(load.shared) +
-              size_t(i) * 2 * kMaxPictureBytes;
-    d.readyKinds = onlyThem;
-  }
-  load.decoderCount = n;
+  int queued = load.forAnyDecoder.tail + load.forReadiedDecoder.tail;
+  ReadyPool(load.pool, queued, expectedUs, onlyThem);
 }
 
 // The next picture waiting and the readers to ask for it; false when none
@@ -187,7 +177,8 @@ bool feed(DecoderProcess &d, Load &load) {
   }
   if (d.readyKinds & kind)
     readers |= kPictureKinds[p.kind].readers & load.readiedWhenNeeded;
-  DecodeCommand c = {picture, 0, p.kind, readers, p.bytes, p.budgetUs};
+  DecodeCommand c = {picture, 0,          p.kind,       readers,
+                     p.bytes, p.budgetUs, load.maxSide, 0};
   if (SendPicture(d, c, kWallFactor * p.budgetUs + kWallSlackUs))
     return true;
   p.settled = true;
@@ -197,8 +188,8 @@ bool feed(DecoderProcess &d, Load &load) {
 // Every decoder without work gets some while there is some, and one that
 // died is started again.
 void feedIdleDecoders(Load &load) {
-  for (int i = 0; i < load.decoderCount; i++) {
-    DecoderProcess &d = load.decoders[i];
+  for (int i = 0; i < load.pool.count; i++) {
+    DecoderProcess &d = load.pool.decoders[i];
     bool waiting =
         !load.forAnyDecoder.empty() || !load.forReadiedDecoder.empty();
     if (d.picture < 0 && waiting &&
@@ -209,31 +200,33 @@ void feedIdleDecoders(Load &load) {
 
 // Whether a decoder's answer can be believed: about the picture it was
 // given, and, where it says a picture was read, read by one of the readers
-// asked and fitting in a slot. The one place an answer is checked, before a
-// byte of its slot is read.
-bool acceptResult(const DecoderProcess &d, const DecodeResult &r) {
+// asked and fitting in a slot and a texture. The one place an answer is
+// checked, before a byte of its slot is read.
+bool acceptResult(const DecoderProcess &d, const DecodeResult &r, int maxSide) {
   if (r.index != d.picture)
     return false;
   if (r.reader == kNoReader)
     return true;
   return r.reader >= 0 && r.reader < kReaderCount &&
          (d.readers & (1u << r.reader)) &&
-         FitsInSlot(r.width, r.height, r.channels);
+         Fits(r.width, r.height, r.channels, maxSide);
 }
 
-// The slot's rows are packed tightly, as SOIL's copy of them is; GL reads
-// rows as starting on 4-byte boundaries unless told otherwise, which would
-// shear every picture whose rows are not a multiple of 4 bytes and read past
-// the end of the copy. The alignment is told for the upload and put back.
-unsigned makeTexture(const DecoderProcess &d, int slot, const DecodeResult &r) {
-  GLint alignment = 4;
-  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  unsigned name = SOIL_create_OGL_texture(
-      d.slots + size_t(slot) * kMaxPictureBytes, r.width, r.height, r.channels,
-      SOIL_CREATE_NEW_ID, 0);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
-  return name;
+// The textures of a decoded picture: its own, and those of the pictures of
+// the same file.
+void makeTextures(const Load &load, int picture, const unsigned char *pixels,
+                  const DecodeResult &r, unsigned textures[], int readBy[]) {
+  int faces[kMaxPictures], count = 0;
+  for (int i = picture; i < load.count; i++)
+    if (i == picture || load.pictures[i].sameAs == picture)
+      faces[count++] = i;
+  unsigned names[kMaxPictures];
+  MakeTextures(pixels, r.width, r.height, r.channels, names, count);
+  for (int k = 0; k < count; k++) {
+    textures[faces[k]] = names[k];
+    if (readBy != nullptr)
+      readBy[faces[k]] = r.reader;
+  }
 }
 
 // Takes a decoder's answer, or its silence past its deadline: makes the
@@ -243,7 +236,7 @@ void settle(Load &load, DecoderProcess &d, bool answered, unsigned textures[],
             int readBy[]) {
   Picture &p = load.pictures[d.picture];
   DecodeResult r = {};
-  if (!answered || !ReadAnswer(d, r) || !acceptResult(d, r)) {
+  if (!answered || !ReadAnswer(d, r) || !acceptResult(d, r, load.maxSide)) {
     // Crashed, killed by its budget or the sandbox, stuck or lying: that
     // picture stays 0, and a new decoder goes on with the rest.
     p.settled = true;
@@ -262,19 +255,13 @@ void settle(Load &load, DecoderProcess &d, bool answered, unsigned textures[],
   int done = d.picture, slot = d.slot;
   d.picture = -1;
   feed(d, load);
-  if (decoded) {
-    textures[done] = makeTexture(d, slot, r);
-    if (readBy != nullptr)
-      readBy[done] = r.reader;
-  }
+  if (decoded)
+    makeTextures(load, done, d.slots + size_t(slot) * kMaxPictureBytes, r,
+                 textures, readBy);
 }
 
 void endLoad(Load &load) {
-  for (int i = 0; i < load.decoderCount; i++)
-    StopDecoder(load.decoders[i], load.decoders[i].picture >= 0);
-  if (load.shared != MAP_FAILED)
-    munmap(load.shared, load.sharedBytes);
-  sigaction(SIGPIPE, &load.previousSigpipe, nullptr);
+  ReleasePool(load.pool);
   for (int i = 0; i < load.count; i++)
     if (load.pictures[i].fd >= 0)
       close(load.pictures[i].fd);
@@ -296,17 +283,21 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
   load.count = count;
   load.readiedWhenNeeded = ReadiedWhenNeeded();
   load.screen = ReadScreenProfile();
+  // Asked once; a picture larger is decoded smaller.
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &load.maxSide);
+  if (load.maxSide <= 0)
+    load.maxSide = kFallbackMaxSide;
   openPictures(files, load);
   beginLoad(load);
   for (;;) {
     feedIdleDecoders(load);
     int busy[kMaxPictures];
     bool answered[kMaxPictures];
-    int n = WaitForAnswers(load.decoders, load.decoderCount, busy, answered);
+    int n = WaitForAnswers(load.pool, busy, answered);
     if (n <= 0)
       break;
     for (int k = 0; k < n; k++) {
-      DecoderProcess &d = load.decoders[busy[k]];
+      DecoderProcess &d = load.pool.decoders[busy[k]];
       if (answered[k] || PastDeadline(d))
         settle(load, d, answered[k], textures, readBy);
     }

@@ -1,0 +1,11 @@
+// Textures from the pixels a decoder handed over: rows tightly packed,
+// bottom row first, 1 to 4 channels (protocol.h).
+#pragma once
+
+// Makes `count` textures of one picture, as SOIL makes a texture of its
+// pixels, into names[0] ... names[count - 1] (0 where one can't be made).
+// Several share one copy of the pixels where the GL can (texture views of
+// GL 4.3), as the faces of one picture given for several do; else each
+// holds its own. Needs a current GL context.
+void MakeTextures(const unsigned char *pixels, int width, int height,
+                  int channels, unsigned names[], int count);
