@@ -2,8 +2,6 @@
 // Keys "x", "y" and "z" turn it one more degree about that axis.
 #include <GL/glu.h>
 #include <GL/glut.h>
-#include <GL/glx.h>
-#include <X11/Xutil.h>
 
 #include "scene.h"
 
@@ -19,21 +17,6 @@ void reshape(int width, int height) {
                  1.0, 100.0);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-}
-
-// Tells the desktop which program the window is (WM_CLASS "vorlix",
-// "Vorlix"), which the toolkit does not, so that docks and task bars show
-// it with Vorlix's icon and entry. The one place the viewer speaks to the
-// window system past the toolkit: GLX hands out the window just made.
-void nameWindow() {
-  Display *display = glXGetCurrentDisplay();
-  GLXDrawable window = glXGetCurrentDrawable();
-  if (display == nullptr || window == None)
-    return;
-  char name[] = "vorlix", className[] = "Vorlix";
-  XClassHint hint = {name, className};
-  XSetClassHint(display, window, &hint);
-  XFlush(display); // now, not once the pictures have loaded
 }
 
 void keyboard(unsigned char key, int /*x*/, int /*y*/) {
@@ -58,8 +41,7 @@ int main(int argc, char **argv) {
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowSize(480, 360);
   glutInitWindowPosition(100, 100);
-  glutCreateWindow("Vorlix");
-  nameWindow();
+  glutCreateWindow("Vorlix"); // its class and icon: window_identity.cpp
 
   init(); // a picture that fails shows as a white face; start-up goes on
 

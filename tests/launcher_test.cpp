@@ -3,6 +3,7 @@
 // and which file stands behind each of b1.jpg ... b6.jpg there.
 #include <fcntl.h>
 #include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,13 +19,19 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs `program` with `args` in `dir`, with the environment as it is.
+// Runs `program` with `args` in `dir`, with the environment as it is; as
+// the user nobody where `asNobody` and this is root (who reads any file).
 Outcome run(const std::string &program, const std::vector<std::string> &args,
-            const std::string &dir) {
+            const std::string &dir, bool asNobody = false) {
   std::string files = make_temp_dir();
+  chmod(files.c_str(), 0777);
   Outcome o;
   pid_t pid = fork();
   if (pid == 0) {
+    if (asNobody && getuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
+         setuid(65534) != 0))
+      _exit(126);
     if (chdir(dir.c_str()) != 0)
       _exit(126);
     int out = open((files + "/out").c_str(), O_WRONLY | O_CREAT, 0600);
@@ -82,11 +89,14 @@ protected:
   }
 
 public:
-  Outcome launch(const std::vector<std::string> &args) {
-    return run(bin + "/vorlix-open", args, work);
+  Outcome launch(const std::vector<std::string> &args, bool asNobody = false) {
+    if (asNobody) // the folders open to the user nobody too
+      for (const std::string &d : {bin, work, runtime})
+        chmod(d.c_str(), 0777);
+    return run(bin + "/vorlix-open", args, work, asNobody);
   }
   void picture(const std::string &name) {
-    write_bytes(work + "/" + name, "a picture");
+    write_quadrant_picture(work + "/" + name, 2, 2, kFaceColours[0]);
   }
   std::string bin, work, runtime;
 };
@@ -99,6 +109,7 @@ struct Case {
   // the viewer runs in the working folder itself.
   std::vector<std::string> faces;
   const char *problem = ""; // else: what standard error says, and no viewer
+  bool asNobody = false;    // run by a user who can't read every file
 };
 
 void PrintTo(const Case &c, std::ostream *os) {
@@ -111,7 +122,7 @@ class ChoiceTest : public LauncherTest,
 TEST_P(ChoiceTest, PutsTheRightPicturesOnTheFaces) {
   const Case &c = GetParam();
   c.make(*this);
-  Outcome o = launch(c.args);
+  Outcome o = launch(c.args, c.asNobody);
   char real[4096];
   ASSERT_NE(nullptr, realpath(work.c_str(), real));
   std::vector<std::string> f = fields(o.out);
@@ -152,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
     Case{"NaturalOrderWithoutRegardToCase", [](LauncherTest &t) {
            pictures(t, {"photo 10.jpg", "photo 2.jpg", "Photo 3.jpg", "photo 1.jpg"});
          }, {"."},
-         {"photo 1.jpg", "photo 2.jpg", "Photo 3.jpg", "photo 10.jpg", "photo 1.jpg", "photo 2.jpg"}},
+         {"photo 1.jpg", "photo 2.jpg", "Photo 3.jpg", "photo 10.jpg", "Photo 3.jpg", "photo 10.jpg"}},
     Case{"EveryExtensionInAnyCase", [](LauncherTest &t) {
            pictures(t, {"a.JPG", "b.jpe", "c.Jpeg", "d.HEIC", "e.webp", "f.TIFF", "g.avif", "notes.txt", "jpg"});
          }, {"."},
@@ -171,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
            symlink("nowhere.jpg", (t.work + "/dangling.jpg").c_str());
            symlink("sub", (t.work + "/folder link.jpg").c_str());
          }, {"."},
-         {"link.jpg", "real.jpg", "link.jpg", "real.jpg", "link.jpg", "real.jpg"}},
+         {"link.jpg", "link.jpg", "real.jpg", "link.jpg", "real.jpg", "real.jpg"}},
     Case{"MoreThanSix", [](LauncherTest &t) {
            pictures(t, {"8.png", "7.png", "6.png", "5.png", "4.png", "3.png", "2.png", "1.png"});
          }, {"."},
@@ -184,7 +195,18 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
            mkdir((t.work + "/trip").c_str(), 0700);
            pictures(t, {"trip/2.jpg", "trip/1.jpg"});
          }, {"z.jpg", "trip", "a.jpg"},
-         {"z.jpg", "trip/1.jpg", "trip/2.jpg", "a.jpg", "z.jpg", "trip/1.jpg"}},
+         {"z.jpg", "trip/1.jpg", "trip/2.jpg", "a.jpg", "trip/2.jpg", "a.jpg"}},
+    // Faces next to each other in the spin (front, right, back, left)
+    // differ: b1 front, b2 back, b3 top, b4 bottom, b5 right, b6 left.
+    Case{"ThreePicturesShareOppositeFaces", [](LauncherTest &t) {
+           pictures(t, {"1.png", "2.png", "3.png"});
+         }, {"."},
+         {"1.png", "1.png", "2.png", "2.png", "3.png", "3.png"}},
+    Case{"UnreadableFileInAFolderLeftOut", [](LauncherTest &t) {
+           pictures(t, {"a.jpg", "b.jpg", "c.jpg"});
+           chmod((t.work + "/b.jpg").c_str(), 0);
+         }, {"."},
+         {"a.jpg", "a.jpg", "c.jpg", "a.jpg", "c.jpg", "c.jpg"}, "", true},
     Case{"FolderOfFacePicturesAsItIs", [](LauncherTest &t) {
            pictures(t, {"b1.jpg", "b2.jpg", "b3.jpg", "b4.jpg", "b5.jpg", "b6.jpg", "a.jpg"});
          }, {"."}, {}},
@@ -193,11 +215,19 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
            mkdir((t.work + "/Fotos \xc3\xa4\xc3\xb6\xc3\xbc").c_str(), 0700);
            t.picture("Fotos \xc3\xa4\xc3\xb6\xc3\xbc/Bild.JPG");
          }, {"-dash.jpg", "new\nline.jpg", "\xff\xfe.jpg", "with space.jpg", "Fotos \xc3\xa4\xc3\xb6\xc3\xbc"},
-         {"-dash.jpg", "new\nline.jpg", "\xff\xfe.jpg", "with space.jpg", "Fotos \xc3\xa4\xc3\xb6\xc3\xbc/Bild.JPG", "-dash.jpg"}},
+         {"-dash.jpg", "new\nline.jpg", "\xff\xfe.jpg", "with space.jpg", "Fotos \xc3\xa4\xc3\xb6\xc3\xbc/Bild.JPG", "\xff\xfe.jpg"}},
     Case{"EmptyFolder", [](LauncherTest &) {}, {"."}, {}, "no pictures in ."},
     Case{"MissingPath", [](LauncherTest &) {}, {"gone.jpg"}, {}, "gone.jpg: No such file or directory"},
     Case{"MissingPathAmongPictures", [](LauncherTest &t) { t.picture("a.jpg"); },
          {"a.jpg", "gone\nfolder"}, {}, "gone?folder: No such file or directory"},
+    Case{"TextAndVideoNamed", [](LauncherTest &t) {
+           write_bytes(t.work + "/notes.txt", "Notes for the trip\n");
+           write_bytes(t.work + "/clip.MP4", std::string("\0\0\0\x18", 4) + "ftypisom");
+         }, {"notes.txt", "clip.MP4"}, {}, "notes.txt: not a picture Vorlix can show"},
+    Case{"VideoNamedAmongPictures", [](LauncherTest &t) {
+           t.picture("a.jpg");
+           write_bytes(t.work + "/clip.MP4", std::string("\0\0\0\x18", 4) + "ftypisom");
+         }, {"a.jpg", "clip.MP4"}, {}, "clip.MP4: not a picture Vorlix can show"},
     Case{"ViewerOptionBeforeDashes", [](LauncherTest &t) { t.picture("a.jpg"); },
          {"a.jpg", "-display", ":1"}, {}, "the viewer's go after --"}),
     [](const ::testing::TestParamInfo<Case> &info) { return info.param.name; });
@@ -211,6 +241,15 @@ TEST_F(LauncherTest, ViewerOptionsAfterDashesGoToTheViewer) {
   EXPECT_EQ("-display", f[8]);
   EXPECT_EQ(":1", f[9]);
   EXPECT_EQ("--help", f[10]);
+}
+
+TEST_F(LauncherTest, MissingSamplesAreNamed) {
+  struct stat st;
+  if (stat(VORLIX_SAMPLES_DIR, &st) == 0)
+    GTEST_SKIP() << "the samples are installed at " << VORLIX_SAMPLES_DIR;
+  Outcome o = launch({});
+  EXPECT_EQ(1, WEXITSTATUS(o.status));
+  EXPECT_NE(std::string::npos, o.err.find(VORLIX_SAMPLES_DIR)) << o.err;
 }
 
 TEST_F(LauncherTest, HelpAndVersion) {

@@ -21,7 +21,8 @@ ByteSource of(const std::string &file) {
 }
 
 std::string kindOf(const std::string &file) {
-  return kPictureKinds[PictureKindOf(of(file))].name;
+  int kind = PictureKindOf(of(file));
+  return kind == kNotAPicture ? "not a picture" : kPictureKinds[kind].name;
 }
 
 std::string be16(unsigned v) {
@@ -80,7 +81,7 @@ TEST_P(SignatureTest, TellsTheKind) {
   EXPECT_EQ(GetParam().expected, kindOf(GetParam().file));
 }
 
-const std::string kOther = "TGA or other";
+const std::string kOther = "not a picture";
 
 // Each kind's signature, and a near miss of it.
 INSTANTIATE_TEST_SUITE_P(
@@ -90,7 +91,13 @@ INSTANTIATE_TEST_SUITE_P(
         Bytes{"JpegXlCodestream", "\xff\x0a\xfa"_b, "JPEG XL"},
         Bytes{"JpegXlContainer", "\0\0\0\x0cJXL \r\n\x87\n"_b, "JPEG XL"},
         Bytes{"JpegXlNearMiss", "\xff\x0b\xfa"_b, kOther},
-        Bytes{"TgaWithLongId", "\xff\x00\x02\x00"_b + std::string(255, 'i'),
+        Bytes{"TgaWithLongId",
+              "\xff\x00\x02"_b + std::string(9, '\0') + le16(4) + le16(4) +
+                  "\x18\x20"_b + std::string(255, 'i'),
+              "TGA"},
+        Bytes{"TgaNearMiss",
+              "\0\0\x04"_b + std::string(9, '\0') + le16(4) + le16(4) +
+                  "\x18\x20"_b,
               kOther},
         Bytes{"Png", "\x89PNG\r\n\x1a\n"_b, "PNG"},
         Bytes{"PngNearMiss", "\x89PNF\r\n\x1a\n"_b, kOther},
@@ -116,6 +123,11 @@ INSTANTIATE_TEST_SUITE_P(
               "\0\0\0\x18"
               "ftyqheic"_b,
               kOther},
+        Bytes{"Mp4Video",
+              "\0\0\0\x18"
+              "ftypisom"_b,
+              kOther},
+        Bytes{"Text", "Notes for the trip\n", kOther},
         Bytes{"Empty", "", kOther}),
     nameOf);
 

@@ -3,6 +3,10 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <unistd.h>
+// After GoogleTest, which names a type None, a macro here.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include "picture_folder_test.h"
 #include "viewer_process.h"
@@ -67,6 +71,54 @@ TEST_F(ViewerTest, OpensItsWindowAndDrawsTheTiltedCube) {
   EXPECT_NEAR(std::remainder(y - a.y, 360.0), 0.0, 1e-3)
       << "frame " << later.frame;
   EXPECT_EQ("", viewer.stop()) << "the viewer prints nothing";
+}
+
+// What a window manager sees as it takes the window (here the test is the
+// window manager, and the viewer's map comes to it as a request): the
+// window's class and its icon, at 48 and 128 pixels, already there.
+TEST_F(ViewerTest, WindowSaysWhoItIsBeforeItIsShown) {
+  Display *x = XOpenDisplay(nullptr);
+  ASSERT_NE(nullptr, x);
+  XSelectInput(x, DefaultRootWindow(x), SubstructureRedirectMask);
+  XSync(x, False);
+  ViewerProcess viewer(dir);
+  XEvent e = {};
+  long long end = ViewerProcess::now_ns() + 30000000000LL;
+  while (e.type != MapRequest && ViewerProcess::now_ns() < end) {
+    if (XPending(x) > 0)
+      XNextEvent(x, &e);
+    else
+      usleep(2000);
+  }
+  ASSERT_EQ(MapRequest, e.type) << "the viewer asked for no window";
+  Window window = e.xmaprequest.window;
+  XClassHint hint = {};
+  ASSERT_NE(0, XGetClassHint(x, window, &hint)) << "no class";
+  EXPECT_STREQ("vorlix", hint.res_name);
+  EXPECT_STREQ("Vorlix", hint.res_class);
+  XFree(hint.res_name);
+  XFree(hint.res_class);
+  Atom type;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char *icon = nullptr;
+  XGetWindowProperty(x, window, XInternAtom(x, "_NET_WM_ICON", False), 0,
+                     1 << 20, False, XA_CARDINAL, &type, &format, &items,
+                     &after, &icon);
+  ASSERT_NE(nullptr, icon) << "no icon";
+  const long *sizes = reinterpret_cast<const long *>(icon);
+  EXPECT_EQ(2u + 48 * 48 + 2 + 128 * 128, items);
+  if (items > 2 + 48 * 48 + 1) {
+    EXPECT_EQ(48, sizes[0]);
+    EXPECT_EQ(48, sizes[1]);
+    EXPECT_EQ(128, sizes[2 + 48 * 48]);
+    EXPECT_EQ(128, sizes[3 + 48 * 48]);
+  }
+  XFree(icon);
+  XMapWindow(x, window); // and lets it be shown
+  XCloseDisplay(x);
+  EXPECT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+  EXPECT_EQ("", viewer.stop());
 }
 
 TEST_F(ViewerTest, KeysTurnTheCube) {

@@ -87,7 +87,9 @@ bool picturesIn(const std::string &folder, std::vector<std::string> &found,
         e->d_type == DT_REG ||
         ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) &&
          fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode));
-    if (regular)
+    // One that can't be read is left out, as a file manager would never
+    // hand it over.
+    if (regular && faccessat(dirfd(dir), e->d_name, R_OK, 0) == 0)
       names.push_back(e->d_name);
   }
   closedir(dir);
@@ -101,6 +103,32 @@ bool picturesIn(const std::string &folder, std::vector<std::string> &found,
     found.push_back(in + names[i]);
   return true;
 }
+
+// Whether a file holds a picture the viewer reads, told by its content as
+// the viewer's loader tells it.
+bool holdsAPicture(const std::string &path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  bool picture = fd >= 0 && fstat(fd, &st) == 0 &&
+                 PictureKindOf(ByteSource{fd, nullptr, uint64_t(st.st_size)}) !=
+                     kNotAPicture;
+  if (fd >= 0)
+    close(fd);
+  return picture;
+}
+
+// Which of fewer than six pictures each face shows (b1.jpg ... b6.jpg:
+// front, back, top, bottom, right, left): the front face the first, and
+// the faces the spin shows one after the other (front, right, back, left)
+// different where they can be. Two alternate; three share opposite faces.
+const int kFewerThanSix[6][kFaces] = {
+    {},
+    {0, 0, 0, 0, 0, 0},
+    {0, 0, 1, 0, 1, 1},
+    {0, 0, 1, 1, 2, 2},
+    {0, 1, 2, 3, 2, 3},
+    {0, 1, 2, 3, 4, 2},
+};
 
 bool holdsFacePictures(const std::string &folder) {
   for (int face = 1; face <= kFaces; face++) {
@@ -137,15 +165,22 @@ std::string FaceFile(const std::string &folder, int face) {
 Choice ChoosePictures(const std::vector<std::string> &paths,
                       const std::string &samples) {
   Choice choice;
+  struct stat st;
   if (paths.empty()) {
-    choice.folder = samples;
+    int why = stat(samples.c_str(), &st) != 0 ? errno
+              : S_ISDIR(st.st_mode)           ? 0
+                                              : ENOTDIR;
+    if (why != 0)
+      choice.problem = "no sample pictures in " + printable(samples) + ": " +
+                       std::strerror(why);
+    else
+      choice.folder = samples;
     return choice;
   }
   std::vector<std::string> found;
   for (const std::string &path : paths) {
     if (found.size() >= size_t(kFaces))
       break;
-    struct stat st;
     bool exists = stat(path.c_str(), &st) == 0;
     if (!exists && path[0] == '-') {
       choice.problem = printable(path) + ": no such picture or folder, nor an "
@@ -163,8 +198,11 @@ Choice ChoosePictures(const std::vector<std::string> &paths,
     if (S_ISDIR(st.st_mode)) {
       if (!picturesIn(path, found, choice.problem))
         return choice;
-    } else if (S_ISREG(st.st_mode)) {
+    } else if (S_ISREG(st.st_mode) && holdsAPicture(path)) {
       found.push_back(path);
+    } else if (S_ISREG(st.st_mode)) {
+      choice.problem = printable(path) + ": not a picture Vorlix can show";
+      return choice;
     } else {
       choice.problem = printable(path) + ": not a picture or a folder";
       return choice;
@@ -175,7 +213,9 @@ Choice ChoosePictures(const std::vector<std::string> &paths,
                                        : "no pictures among the paths given";
     return choice;
   }
-  for (size_t i = 0; i < size_t(kFaces); i++)
-    choice.pictures.push_back(found[i % found.size()]);
+  for (int face = 0; face < kFaces; face++)
+    choice.pictures.push_back(found.size() >= size_t(kFaces)
+                                  ? found[size_t(face)]
+                                  : found[kFewerThanSix[found.size()][face]]);
   return choice;
 }

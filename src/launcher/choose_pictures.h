@@ -11,15 +11,16 @@ struct Choice {
   // b6.jpg, or the samples.
   std::string folder;
   // Otherwise the pictures for faces 1 to 6, in order (always six: fewer
-  // found are repeated).
+  // found are repeated, neighbours in the spin different where they can be).
   std::vector<std::string> pictures;
   // Otherwise, why there is nothing to show (one line, printable).
   std::string problem;
 };
 
 // No paths: the samples. One folder holding b1.jpg ... b6.jpg: that folder.
-// Otherwise the pictures given and those directly in the folders given, each
-// folder's in the order a file manager shows them, the first six.
+// Otherwise the pictures given (by their content) and those directly in the
+// folders given (by their names' endings), each folder's in the order a
+// file manager shows them, the first six.
 Choice ChoosePictures(const std::vector<std::string> &paths,
                       const std::string &samples);
 

@@ -44,16 +44,31 @@ bool isWebp(const unsigned char *h) {
 bool isAvif(const unsigned char *h) {
   return startsWith(h + 4, "ftypavi");
 }
+// HEIF's brands (an MP4 video has others, and is no picture).
 bool isHeif(const unsigned char *h) {
-  return startsWith(h + 4, "ftyp") && !isAvif(h);
+  const char *brands[] = {"heic", "heix", "heim", "heis", "hevc",
+                          "hevx", "mif1", "msf1", "mif2"};
+  bool heif = false;
+  for (const char *brand : brands)
+    heif = heif || startsWith(h + 8, brand);
+  return startsWith(h + 4, "ftyp") && heif;
 }
 // JPEG XL: a bare codestream, or its container (a box named "JXL ").
 bool isJxl(const unsigned char *h) {
   return (h[0] == 0xff && h[1] == 0x0a) ||
          !std::memcmp(h, "\0\0\0\x0cJXL \r\n\x87\n", 12);
 }
-bool isAnything(const unsigned char *) {
-  return true;
+// TGA has no signature, but a header that only takes some values: a colour
+// map or none, an image type (colour-mapped, true colour or grey, plain or
+// run-length), a size, and a depth.
+bool isTga(const unsigned char *h) {
+  int type = h[2], depth = h[16];
+  return h[1] <= 1 &&
+         (type == 1 || type == 2 || type == 3 || type == 9 || type == 10 ||
+          type == 11) &&
+         Le16(h + 12) > 0 && Le16(h + 14) > 0 &&
+         (depth == 8 || depth == 15 || depth == 16 || depth == 24 ||
+          depth == 32);
 }
 
 // Reads a header's `n` bytes from `at`; what lies past the file's end reads
@@ -233,9 +248,7 @@ const PictureKind kPictureKinds[] = {
   {"HEIF", ".heic .heif ",        isHeif,    ispeSize,   kPixbufOnly,      0,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
   {"AVIF", ".avif ",              isAvif,    ispeSize,   kPixbufOnly,      0,  "avif",      false, M::IsoBoxes,      1e6, 110},
   {"JPEG XL", ".jxl ",            isJxl,     jxlSize,    kJxlOnly,         0,  nullptr,     false, M::Nowhere,       1e6, 100},
-  // TGA has no signature; anything else goes to SOIL as well, which tells
-  // by content.
-  {"TGA or other", ".tga ",       isAnything, nullptr,   kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},
+  {"TGA",  ".tga ",               isTga,     nullptr,    kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},
 };
 // clang-format on
 
@@ -246,10 +259,10 @@ static_assert(sizeof kPictureKinds / sizeof *kPictureKinds <= 32,
 int PictureKindOf(const ByteSource &file) {
   unsigned char head[kHeadBytes];
   readHeader(file, 0, head, sizeof head);
-  int kind = 0;
-  while (kind < kPictureKindCount - 1 && !kPictureKinds[kind].matches(head))
-    kind++;
-  return kind;
+  for (int kind = 0; kind < kPictureKindCount; kind++)
+    if (kPictureKinds[kind].matches(head))
+      return kind;
+  return kNotAPicture;
 }
 
 bool NamedLikeAPicture(const char *name) {

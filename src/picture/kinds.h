@@ -60,8 +60,9 @@ extern const int kPictureKindCount;
 // How many of a file's first bytes tell its kind.
 constexpr int kHeadBytes = 32;
 
-// The kind whose signature the file starts with; the last row (TGA, which
-// has no signature, and anything not recognised) when none.
+// The kind whose signature the file starts with, the first row that
+// matches; kNotAPicture when none does.
+constexpr int kNotAPicture = -1;
 int PictureKindOf(const ByteSource &file);
 
 // Whether a file name ends as the files of a kind in the table do.

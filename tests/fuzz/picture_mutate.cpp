@@ -154,6 +154,8 @@ int decodeInDecoder(Decoder &d, size_t size) {
   if (d.pid < 0)
     start(d);
   int kind = PictureKindOf(ByteSource{d.picture, nullptr, size});
+  if (kind == kNotAPicture) // no decoder would be asked
+    return 0;
   int64_t budget = PictureBudgetUs(d.picture, int64_t(size), kind, kMaxSide);
   if (budget < 0)
     return 0;
@@ -199,7 +201,7 @@ int main(int argc, char **argv) {
     if (data == nullptr || pwrite(decoder.picture, data, size, 0) < 0)
       return 1;
     int kind = PictureKindOf(ByteSource{-1, data, size});
-    if (decoder.readers != kReadWithLibjpeg)
+    if (decoder.readers != kReadWithLibjpeg && kind != kNotAPicture)
       decoder.kinds |= 1u << kind;
     free(data);
   }

@@ -100,7 +100,9 @@ void openPictures(const char *const files[], Load &load) {
       }
       p.bytes = st.st_size;
       p.kind = PictureKindOf(ByteSource{p.fd, nullptr, uint64_t(p.bytes)});
-      p.budgetUs = PictureBudgetUs(p.fd, p.bytes, p.kind, load.maxSide);
+      p.budgetUs = p.kind == kNotAPicture
+                       ? -1
+                       : PictureBudgetUs(p.fd, p.bytes, p.kind, load.maxSide);
       if (p.budgetUs > 0) {
         bool any = kPictureKinds[p.kind].readers & ~load.readiedWhenNeeded;
         (any ? load.forAnyDecoder : load.forReadiedDecoder).push(i);
