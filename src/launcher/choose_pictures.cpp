@@ -71,6 +71,8 @@ std::string printable(const std::string &name) {
 
 // The pictures directly in a folder (not in its subfolders), hidden files
 // left out, in the order a file manager shows them: at most the first six.
+// One that can't be read is left out too, as a file manager would never
+// hand it over; only those that come first are asked after.
 bool picturesIn(const std::string &folder, std::vector<std::string> &found,
                 std::string &problem) {
   DIR *dir = opendir(folder.c_str());
@@ -87,20 +89,24 @@ bool picturesIn(const std::string &folder, std::vector<std::string> &found,
         e->d_type == DT_REG ||
         ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) &&
          fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode));
-    // One that can't be read is left out, as a file manager would never
-    // hand it over.
-    if (regular && faccessat(dirfd(dir), e->d_name, R_OK, 0) == 0)
+    if (regular)
       names.push_back(e->d_name);
   }
-  closedir(dir);
-  size_t first = std::min(names.size(), size_t(kFaces));
-  std::partial_sort(names.begin(), names.begin() + long(first), names.end(),
-                    NaturalLess);
   std::string in = folder == "."          ? ""
                    : folder.back() == '/' ? folder
                                           : folder + "/";
-  for (size_t i = 0; i < first; i++)
-    found.push_back(in + names[i]);
+  size_t taken = 0;
+  for (size_t next = 0; taken < size_t(kFaces) && next < names.size();) {
+    size_t end = std::min(names.size(), next + size_t(kFaces));
+    std::partial_sort(names.begin() + long(next), names.begin() + long(end),
+                      names.end(), NaturalLess);
+    for (; next < end && taken < size_t(kFaces); next++)
+      if (faccessat(dirfd(dir), names[next].c_str(), R_OK, 0) == 0) {
+        found.push_back(in + names[next]);
+        taken++;
+      }
+  }
+  closedir(dir);
   return true;
 }
 
@@ -162,52 +168,67 @@ std::string FaceFile(const std::string &folder, int face) {
   return folder + "/b" + std::to_string(face) + ".jpg";
 }
 
-Choice ChoosePictures(const std::vector<std::string> &paths,
-                      const std::string &samples) {
+namespace {
+
+// The samples' folder, where it is there.
+Choice samplesIn(const std::string &samples) {
   Choice choice;
   struct stat st;
-  if (paths.empty()) {
-    int why = stat(samples.c_str(), &st) != 0 ? errno
-              : S_ISDIR(st.st_mode)           ? 0
-                                              : ENOTDIR;
-    if (why != 0)
-      choice.problem = "no sample pictures in " + printable(samples) + ": " +
-                       std::strerror(why);
-    else
-      choice.folder = samples;
-    return choice;
+  int why = stat(samples.c_str(), &st) != 0 ? errno
+            : S_ISDIR(st.st_mode)           ? 0
+                                            : ENOTDIR;
+  if (why != 0)
+    choice.problem = "no sample pictures in " + printable(samples) + ": " +
+                     std::strerror(why);
+  else
+    choice.folder = samples;
+  return choice;
+}
+
+// Adds what one path given stands for to the pictures found; false, with
+// the problem said, where it is neither a picture nor a folder, or can't be
+// read. A single folder holding b1.jpg ... b6.jpg is taken as it is.
+bool addPath(const std::string &path, bool alone,
+             std::vector<std::string> &found, Choice &choice) {
+  struct stat st;
+  bool exists = stat(path.c_str(), &st) == 0;
+  if (!exists && path[0] == '-') {
+    choice.problem = printable(path) + ": no such picture or folder, nor an "
+                                       "option (the viewer's go after --)";
+    return false;
   }
+  if (!exists || (S_ISREG(st.st_mode) && access(path.c_str(), R_OK) != 0)) {
+    choice.problem = printable(path) + ": " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode) && alone && holdsFacePictures(path)) {
+    choice.folder = path;
+    return false;
+  }
+  if (S_ISDIR(st.st_mode))
+    return picturesIn(path, found, choice.problem);
+  if (S_ISREG(st.st_mode) && holdsAPicture(path)) {
+    found.push_back(path);
+    return true;
+  }
+  choice.problem =
+      printable(path) + (S_ISREG(st.st_mode) ? ": not a picture Vorlix can show"
+                                             : ": not a picture or a folder");
+  return false;
+}
+
+} // namespace
+
+Choice ChoosePictures(const std::vector<std::string> &paths,
+                      const std::string &samples) {
+  if (paths.empty())
+    return samplesIn(samples);
+  Choice choice;
   std::vector<std::string> found;
-  for (const std::string &path : paths) {
-    if (found.size() >= size_t(kFaces))
-      break;
-    bool exists = stat(path.c_str(), &st) == 0;
-    if (!exists && path[0] == '-') {
-      choice.problem = printable(path) + ": no such picture or folder, nor an "
-                                         "option (the viewer's go after --)";
+  for (const std::string &path : paths)
+    if (found.size() < size_t(kFaces) &&
+        !addPath(path, paths.size() == 1, found, choice))
       return choice;
-    }
-    if (!exists || (S_ISREG(st.st_mode) && access(path.c_str(), R_OK) != 0)) {
-      choice.problem = printable(path) + ": " + std::strerror(errno);
-      return choice;
-    }
-    if (S_ISDIR(st.st_mode) && paths.size() == 1 && holdsFacePictures(path)) {
-      choice.folder = path;
-      return choice;
-    }
-    if (S_ISDIR(st.st_mode)) {
-      if (!picturesIn(path, found, choice.problem))
-        return choice;
-    } else if (S_ISREG(st.st_mode) && holdsAPicture(path)) {
-      found.push_back(path);
-    } else if (S_ISREG(st.st_mode)) {
-      choice.problem = printable(path) + ": not a picture Vorlix can show";
-      return choice;
-    } else {
-      choice.problem = printable(path) + ": not a picture or a folder";
-      return choice;
-    }
-  }
   if (found.empty()) {
     choice.problem = paths.size() == 1 ? "no pictures in " + printable(paths[0])
                                        : "no pictures among the paths given";

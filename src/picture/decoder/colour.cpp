@@ -5,219 +5,15 @@
 #include <cstring>
 #include <lcms2.h>
 
-namespace {
+#include "picture/decoder/profiles.h"
 
-cmsHPROFILE screen = nullptr;     // null: sRGB
-cmsHPROFILE screenGrey = nullptr; // grey on the screen's tone curve
+namespace {
 
 // lcms2 says nothing of the profiles it can't read.
 void quiet(cmsContext, cmsUInt32Number, const char *) {}
 
-cmsHPROFILE srgb() {
-  static cmsHPROFILE profile = cmsCreate_sRGBProfile();
-  return profile;
-}
-
-cmsToneCurve *srgbCurve() {
-  const cmsFloat64Number params[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92,
-                                      0.04045};
-  return cmsBuildParametricToneCurve(nullptr, 4, params);
-}
-
-cmsHPROFILE srgbGrey() {
-  static cmsHPROFILE profile = [] {
-    cmsToneCurve *curve = srgbCurve();
-    cmsHPROFILE p = cmsCreateGrayProfile(cmsD50_xyY(), curve);
-    cmsFreeToneCurve(curve);
-    return p;
-  }();
-  return profile;
-}
-
-const cmsTagSignature kCurves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag,
-                                    cmsSigBlueTRCTag};
-const cmsTagSignature kColorants[3] = {
-    cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
-
-// An RGB profile of three curves and a matrix: its matrix from the
-// primaries' light to XYZ (row by row), and its curves.
-bool matrixAndCurves(cmsHPROFILE p, double m[9], cmsToneCurve *curves[3]) {
-  if (cmsGetColorSpace(p) != cmsSigRgbData || !cmsIsMatrixShaper(p))
-    return false;
-  for (int c = 0; c < 3; c++) {
-    auto *xyz = static_cast<cmsCIEXYZ *>(cmsReadTag(p, kColorants[c]));
-    curves[c] = static_cast<cmsToneCurve *>(cmsReadTag(p, kCurves[c]));
-    if (xyz == nullptr || curves[c] == nullptr)
-      return false;
-    m[c] = xyz->X;
-    m[3 + c] = xyz->Y;
-    m[6 + c] = xyz->Z;
-  }
-  return true;
-}
-
-// Whether two curves agree everywhere within half a level of 8 bits.
-bool sameCurve(const cmsToneCurve *a, const cmsToneCurve *b) {
-  for (int i = 0; i <= 64; i++) {
-    float x = float(i) / 64;
-    if (std::fabs(cmsEvalToneCurveFloat(a, x) - cmsEvalToneCurveFloat(b, x)) >
-        0.5f / 255)
-      return false;
-  }
-  return true;
-}
-
-// Whether a profile means sRGB's colours, whatever it is called: the
-// common "sRGB IEC61966-2.1" profiles, and the plain grey ones on sRGB's
-// curve.
-bool isSrgb(cmsHPROFILE p) {
-  cmsToneCurve *curve = srgbCurve();
-  bool same = false;
-  if (cmsGetColorSpace(p) == cmsSigGrayData) {
-    auto *grey = static_cast<cmsToneCurve *>(cmsReadTag(p, cmsSigGrayTRCTag));
-    same = grey != nullptr && sameCurve(grey, curve);
-  } else {
-    double m[9], s[9];
-    cmsToneCurve *curves[3], *srgbCurves[3];
-    same =
-        matrixAndCurves(p, m, curves) && matrixAndCurves(srgb(), s, srgbCurves);
-    for (int i = 0; same && i < 9; i++)
-      same = std::fabs(m[i] - s[i]) < 0.002;
-    for (int c = 0; same && c < 3; c++)
-      same = sameCurve(curves[c], curve);
-  }
-  cmsFreeToneCurve(curve);
-  return same;
-}
-
-// A profile from an ICC profile's bytes, where it is one of `space` that
-// can be converted from (or, for the screen, to) and is not sRGB.
-cmsHPROFILE openProfile(const unsigned char *icc, size_t size,
-                        cmsColorSpaceSignature space, int direction) {
-  if (icc == nullptr || size < 128 || size > kMaxProfileBytes)
-    return nullptr;
-  cmsHPROFILE p = cmsOpenProfileFromMem(icc, cmsUInt32Number(size));
-  if (p != nullptr &&
-      (cmsGetColorSpace(p) != space ||
-       !cmsIsIntentSupported(p, INTENT_PERCEPTUAL, direction) || isSrgb(p))) {
-    cmsCloseProfile(p);
-    p = nullptr;
-  }
-  return p;
-}
-
-// White point and red, green and blue primaries as x, y: ITU-T H.273's
-// colour primaries 1 (BT.709, as sRGB), 9 (BT.2020), 11 (DCI-P3) and 12
-// (Display P3).
-bool codedPrimaries(int code, double xy[8]) {
-  const double bt709[8] = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
-  const double bt2020[8] = {0.3127, 0.3290, 0.708, 0.292,
-                            0.170,  0.797,  0.131, 0.046};
-  const double p3[8] = {0.3127, 0.3290, 0.680, 0.320,
-                        0.265,  0.690,  0.150, 0.060};
-  const double *chosen = code == 1 || code == 2     ? bt709
-                         : code == 9                ? bt2020
-                         : code == 11 || code == 12 ? p3
-                                                    : nullptr;
-  if (chosen == nullptr)
-    return false;
-  std::memcpy(xy, chosen, sizeof p3);
-  if (code == 11) { // DCI's white
-    xy[0] = 0.314;
-    xy[1] = 0.351;
-  }
-  return true;
-}
-
-// H.273's transfer characteristics for pictures shown on an ordinary
-// screen: sRGB's (13), and the video ones still pictures take as it (1, 6,
-// 14, 15; 2, unspecified); linear (8); gamma 2.2 (4) and 2.8 (5). Null for
-// the others: PQ and HLG are for screens that show more than white.
-cmsToneCurve *codedCurve(int code) {
-  switch (code) {
-  case 1:
-  case 2:
-  case 6:
-  case 13:
-  case 14:
-  case 15:
-    return srgbCurve();
-  case 8:
-    return cmsBuildGamma(nullptr, 1.0);
-  case 4:
-    return cmsBuildGamma(nullptr, 2.2);
-  case 5:
-    return cmsBuildGamma(nullptr, 2.8);
-  default:
-    return nullptr;
-  }
-}
-
-// A profile of its primaries and curve, unless it is sRGB's.
-cmsHPROFILE builtProfile(const double xy[8], cmsToneCurve *curve,
-                         cmsColorSpaceSignature space) {
-  if (curve == nullptr)
-    return nullptr;
-  cmsHPROFILE p = nullptr;
-  if (space == cmsSigGrayData) {
-    p = cmsCreateGrayProfile(cmsD50_xyY(), curve);
-  } else {
-    cmsCIExyY white = {xy[0], xy[1], 1};
-    cmsCIExyYTRIPLE primaries = {
-        {xy[2], xy[3], 1}, {xy[4], xy[5], 1}, {xy[6], xy[7], 1}};
-    cmsToneCurve *curves[3] = {curve, curve, curve};
-    p = cmsCreateRGBProfile(&white, &primaries, curves);
-  }
-  cmsFreeToneCurve(curve);
-  if (p != nullptr && isSrgb(p)) {
-    cmsCloseProfile(p);
-    p = nullptr;
-  }
-  return p;
-}
-
-// PNG's gAMA, with cHRM's primaries where they are given and make sense
-// (else sRGB's). Within 1 % of sRGB's exponent and primaries, as PNG
-// writers put them beside sRGB pictures, it is sRGB.
-cmsHPROFILE gammaProfile(const ColourDescription &c,
-                         cmsColorSpaceSignature space) {
-  double xy[8];
-  codedPrimaries(1, xy);
-  bool given = true;
-  for (double v : c.chromaticities)
-    given = given && v > 0 && v < 1;
-  bool srgbPrimaries = true;
-  for (int i = 0; i < 8; i++)
-    srgbPrimaries = srgbPrimaries &&
-                    (!given || std::fabs(c.chromaticities[i] - xy[i]) < 0.01);
-  if (!srgbPrimaries)
-    std::memcpy(xy, c.chromaticities, sizeof xy);
-  double exponent = 1 / c.gamma;
-  if (std::fabs(exponent - 2.2) < 0.022 && srgbPrimaries)
-    return nullptr;
-  if (exponent < 0.1 || exponent > 10)
-    return nullptr;
-  return builtProfile(xy, cmsBuildGamma(nullptr, exponent), space);
-}
-
-// The profile the description stands for, of `space`; null where that is
-// sRGB, or where it can't be used (the picture is then shown as stored).
-cmsHPROFILE profileOf(const ColourDescription &c,
-                      cmsColorSpaceSignature space) {
-  double xy[8];
-  switch (c.source) {
-  case ColourDescription::kIcc:
-    return openProfile(c.icc, c.iccSize, space, LCMS_USED_AS_INPUT);
-  case ColourDescription::kCoded:
-    return codedPrimaries(c.primaries, xy)
-               ? builtProfile(xy, codedCurve(c.transfer), space)
-               : nullptr;
-  case ColourDescription::kGammaAndPrimaries:
-    return gammaProfile(c, space);
-  default:
-    return nullptr;
-  }
-}
+cmsHPROFILE screen = nullptr;     // null: sRGB
+cmsHPROFILE screenGrey = nullptr; // grey on the screen's tone curve
 
 cmsUInt32Number formatOf(int channels) {
   const cmsUInt32Number formats[] = {TYPE_GRAY_8, TYPE_GRAYA_8, TYPE_RGB_8,
@@ -247,8 +43,8 @@ void invert(const double a[9], double out[9]) {
 bool prepareMatrices(cmsHPROFILE from, cmsHPROFILE to, ColourConversion &c) {
   double mFrom[9], mTo[9], toInverse[9];
   cmsToneCurve *fromCurves[3], *toCurves[3];
-  if (!matrixAndCurves(from, mFrom, fromCurves) ||
-      !matrixAndCurves(to, mTo, toCurves))
+  if (!MatrixAndCurves(from, mFrom, fromCurves) ||
+      !MatrixAndCurves(to, mTo, toCurves))
     return false;
   invert(mTo, toInverse);
   for (int i = 0; i < 3; i++)
@@ -324,7 +120,7 @@ void inksByArithmetic(unsigned char *row, int width, bool inverted) {
 
 void UseScreenProfile(const unsigned char *icc, size_t size) {
   cmsSetLogErrorHandler(quiet);
-  screen = openProfile(icc, size, cmsSigRgbData, LCMS_USED_AS_OUTPUT);
+  screen = OpenProfile(icc, size, cmsSigRgbData, LCMS_USED_AS_OUTPUT);
   cmsProfileClassSignature kind =
       screen ? cmsGetDeviceClass(screen) : cmsSigDisplayClass;
   if (kind != cmsSigDisplayClass && kind != cmsSigColorSpaceClass) {
@@ -334,9 +130,9 @@ void UseScreenProfile(const unsigned char *icc, size_t size) {
   // Grey pictures stay grey, on the screen's tone curve (its green's).
   double m[9];
   cmsToneCurve *curves[3];
-  if (screen != nullptr && matrixAndCurves(screen, m, curves))
+  if (screen != nullptr && MatrixAndCurves(screen, m, curves))
     screenGrey = cmsCreateGrayProfile(cmsD50_xyY(), curves[1]);
-  if (screenGrey != nullptr && isSrgb(screenGrey)) {
+  if (screenGrey != nullptr && IsSrgb(screenGrey)) {
     cmsCloseProfile(screenGrey);
     screenGrey = nullptr;
   }
@@ -345,13 +141,13 @@ void UseScreenProfile(const unsigned char *icc, size_t size) {
 bool InksToRgb(DecodedPicture &picture, const ColourDescription &colours) {
   bool inverted = picture.inks == DecodedPicture::kCmykInverted;
   cmsHPROFILE inks = colours.source == ColourDescription::kIcc
-                         ? openProfile(colours.icc, colours.iccSize,
+                         ? OpenProfile(colours.icc, colours.iccSize,
                                        cmsSigCmykData, LCMS_USED_AS_INPUT)
                          : nullptr;
   cmsHTRANSFORM t = nullptr;
   if (inks != nullptr) {
     t = cmsCreateTransform(inks, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8,
-                           screen ? screen : srgb(), TYPE_RGB_8,
+                           screen ? screen : SrgbProfile(), TYPE_RGB_8,
                            INTENT_PERCEPTUAL, 0);
     cmsCloseProfile(inks);
   }
@@ -381,12 +177,12 @@ bool PrepareConversion(const ColourDescription &colours, int channels,
                        ColourConversion &out) {
   bool grey = channels <= 2;
   cmsHPROFILE source =
-      profileOf(colours, grey ? cmsSigGrayData : cmsSigRgbData);
+      ProfileOf(colours, grey ? cmsSigGrayData : cmsSigRgbData);
   cmsHPROFILE target = grey ? screenGrey : screen;
   if (source == nullptr && target == nullptr)
     return false;
-  cmsHPROFILE from = source ? source : grey ? srgbGrey() : srgb();
-  cmsHPROFILE to = target ? target : grey ? srgbGrey() : srgb();
+  cmsHPROFILE from = source ? source : grey ? SrgbGreyProfile() : SrgbProfile();
+  cmsHPROFILE to = target ? target : grey ? SrgbGreyProfile() : SrgbProfile();
   out.channels = channels;
   bool ready = !grey && prepareMatrices(from, to, out);
   if (!ready) {
