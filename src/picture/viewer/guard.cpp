@@ -5,7 +5,6 @@
 // decoder_processes.cpp.
 #include "picture/viewer/guard.h"
 
-#include <GL/gl.h>
 #include <cstdint>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -285,10 +284,7 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
   load.count = count;
   load.readiedWhenNeeded = ReadiedWhenNeeded();
   load.screen = ReadScreenProfile();
-  // Asked once; a picture larger is decoded smaller.
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &load.maxSide);
-  if (load.maxSide <= 0)
-    load.maxSide = kFallbackMaxSide;
+  load.maxSide = LargestTexture();
   openPictures(files, load);
   beginLoad(load);
   for (;;) {

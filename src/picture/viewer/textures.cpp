@@ -6,6 +6,8 @@
 #include <SOIL/SOIL.h>
 #include <cstring>
 
+#include "picture/decoding_limits.h"
+
 namespace {
 
 // The pixels' rows are packed tightly, as SOIL's copy of them is; GL reads
@@ -90,4 +92,10 @@ void MakeTextures(const unsigned char *pixels, int width, int height,
   for (int i = 0; i < count; i++)
     names[i] = SOIL_create_OGL_texture(pixels, width, height, channels,
                                        SOIL_CREATE_NEW_ID, 0);
+}
+
+int LargestTexture() {
+  GLint largest = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+  return largest > 0 ? largest : kFallbackMaxSide;
 }

@@ -9,3 +9,7 @@
 // holds its own. Needs a current GL context.
 void MakeTextures(const unsigned char *pixels, int width, int height,
                   int channels, unsigned names[], int count);
+
+// The GL's largest texture, across and down (kFallbackMaxSide where it
+// does not say): a picture larger is decoded smaller.
+int LargestTexture();
