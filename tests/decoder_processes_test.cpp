@@ -125,30 +125,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A medium-format camera's whole picture, decoded smaller to fit a
         // slot; a PNG larger than the slots, made smaller when handed over;
         // a panorama wider than the GL's largest texture (16384 here).
-        LargePicture{"Jpeg102Megapixels",
-                     "",
-                     {220, 40, 40},
-                     "",
-                     write_halves_jpeg,
-                     11648,
-                     8736,
-                     {40, 60, 220}},
-        LargePicture{"PngLargerThanASlot",
-                     "",
-                     {220, 40, 40},
-                     "",
-                     write_halves_png,
-                     12000,
-                     12000,
-                     {40, 60, 220}},
-        LargePicture{"PanoramaWiderThanTheGl",
-                     "",
-                     {220, 40, 40},
-                     "",
-                     write_halves_jpeg,
-                     20000,
-                     1000,
-                     {40, 60, 220}},
+        // clang-format off
+        LargePicture{"Jpeg102Megapixels", "", {220, 40, 40}, "", write_halves_jpeg, 11648, 8736, {40, 60, 220}},
+        LargePicture{"PngLargerThanASlot", "", {220, 40, 40}, "", write_halves_png, 12000, 12000, {40, 60, 220}},
+        LargePicture{"PanoramaWiderThanTheGl", "", {220, 40, 40}, "", write_halves_jpeg, 20000, 1000, {40, 60, 220}},
+        // clang-format on
         LargePicture{"OneColourPng6000x4000",
                      "-size 6000x4000 xc:'#20a040' -define png:bit-depth=8 "
                      "png:",
