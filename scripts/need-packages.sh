@@ -1,18 +1,34 @@
 # Sourced by ./run, ./test, ./bench and ./package: need_packages PKG... installs
 # the Debian packages that are not installed yet (through sudo when not root).
+# A name written ?PKG is installed only where the archive offers it (a
+# package that one Debian release has and another does not).
 need_packages() {
-  local missing=()
+  local missing=() offered=() p
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
-      missing+=("$p")
+    case $p in
+      \?*) p=${p#\?}
+        installed "$p" || offered+=("$p") ;;
+      *) installed "$p" || missing+=("$p") ;;
+    esac
+  done
+  [ ${#missing[@]} -eq 0 ] && [ ${#offered[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  # A fresh system has no package lists to ask yet (dpkg is in every one).
+  if [ ${#missing[@]} -gt 0 ] || ! apt-cache show dpkg >/dev/null 2>&1; then
+    "${sudo[@]}" apt-get update -qq
+  fi
+  for p in ${offered[@]+"${offered[@]}"}; do
+    ! apt-cache show "$p" >/dev/null 2>&1 || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing ${missing[*]}" >&2
-  local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
     --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
 }
 
 # What building and running the viewer needs: besides SOIL, pictures are read

@@ -2,6 +2,7 @@
 // draws, shows that face white and the others with their pictures, and
 // prints nothing; a picture that hangs its decoder in the middle of the six
 // costs only its own face.
+#include <algorithm>
 #include <cmath>
 #include <dirent.h>
 #include <functional>

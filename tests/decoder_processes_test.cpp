@@ -32,9 +32,11 @@ std::string sandboxProblems(pid_t pid, const std::string &dir) {
     return "not yet";
   if (status.find("NoNewPrivs:\t1") == std::string::npos)
     problems += " new privileges possible;";
-  std::istringstream lines(run_command("cd " + proc +
-                                       "/fd && for f in *; do echo $f " +
-                                       "$(readlink $f); done 2>/dev/null"));
+  // A descriptor whose link can no longer be read (the decoder ended
+  // meanwhile) gives no line.
+  std::istringstream lines(
+      run_command("cd " + proc + "/fd && for f in *; do t=$(readlink $f) && " +
+                  "echo $f $t; done 2>/dev/null"));
   int pipes = 0;
   for (std::string fd, target; lines >> fd >> target;) {
     bool standard = fd == "0" || fd == "1" || fd == "2";

@@ -1,6 +1,7 @@
 // The launcher's choice of pictures, without a window: the real vorlix-open,
 // copied beside a stand-in viewer that reports the folder it was started in
 // and which file stands behind each of b1.jpg ... b6.jpg there.
+#include <algorithm>
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>

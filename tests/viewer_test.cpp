@@ -1,6 +1,7 @@
 // The real viewer in a real X window: its window, its first frame, keys sent
 // through the X server, resizing, and its silence.
 #include <cmath>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <unistd.h>
 // After GoogleTest, which names a type None, a macro here.
@@ -265,12 +266,12 @@ TEST_F(ViewerTest, LauncherShowsAFolderOfCameraPictures) {
   remove_tree(runtime);
 }
 
-TEST(BundledPictures, ShowOnEveryFace) {
-  ViewerProcess viewer(PICTURES_DIR, true);
+// The bundled pictures' first frame: the red "1" face at the front, the
+// green "3" face on top.
+void expectSamplesShown(ViewerProcess &viewer) {
   ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
   Capture first;
   ASSERT_TRUE(viewer.first_capture(first));
-  // The red "1" face at the front; the green "3" face on top.
   const unsigned char *front =
       &first.image
            .rgba[(size_t(kFrontY - 20) * first.image.width + kFrontX - 30) * 4];
@@ -280,6 +281,21 @@ TEST(BundledPictures, ShowOnEveryFace) {
       &first.image.rgba[(size_t(kTopY) * first.image.width + kTopX - 30) * 4];
   EXPECT_GT(top[1], top[0] + 40) << "green top";
   EXPECT_EQ("", viewer.stop());
+}
+
+TEST(BundledPictures, ShowOnEveryFace) {
+  ViewerProcess viewer(PICTURES_DIR, true);
+  expectSamplesShown(viewer);
+}
+
+// The launcher a package installed, named by VORLIX_INSTALLED_LAUNCHER, as
+// the menu starts it: on the samples it installed.
+TEST(InstalledLauncher, ShowsTheSamplePictures) {
+  const char *launcher = std::getenv("VORLIX_INSTALLED_LAUNCHER");
+  if (launcher == nullptr)
+    GTEST_SKIP() << "VORLIX_INSTALLED_LAUNCHER names no installed launcher";
+  ViewerProcess viewer(PICTURES_DIR, true, launcher);
+  expectSamplesShown(viewer);
 }
 
 } // namespace

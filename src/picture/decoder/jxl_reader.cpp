@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <jxl/decode.h>
 #include <jxl/thread_parallel_runner.h>
+#include <jxl/version.h>
 
 #include "picture/decoder/readers.h"
 #include "picture/decoding_limits.h"
@@ -57,18 +58,33 @@ void finish(Decoding *d) {
   delete d;
 }
 
+// The profile calls of libjxl before 0.9 also take a pixel format, unused.
+#if JPEGXL_NUMERIC_VERSION < JPEGXL_COMPUTE_NUMERIC_VERSION(0, 9, 0)
+JxlDecoderStatus profileSize(JxlDecoder *d, size_t *size) {
+  return jxl.profileSize(d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, size);
+}
+JxlDecoderStatus profile(JxlDecoder *d, unsigned char *to, size_t size) {
+  return jxl.profile(d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, to, size);
+}
+#else
+JxlDecoderStatus profileSize(JxlDecoder *d, size_t *size) {
+  return jxl.profileSize(d, JXL_COLOR_PROFILE_TARGET_DATA, size);
+}
+JxlDecoderStatus profile(JxlDecoder *d, unsigned char *to, size_t size) {
+  return jxl.profile(d, JXL_COLOR_PROFILE_TARGET_DATA, to, size);
+}
+#endif
+
 // The profile of the decoded pixels: the file's own, or the one libjxl
 // describes its colour encoding with.
 void takeProfile(Decoding &d, DecodedPicture &out) {
   size_t size = 0;
-  if (jxl.profileSize(d.decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
-                      &size) != JXL_DEC_SUCCESS ||
-      size == 0 || size > kMaxProfileBytes)
+  if (profileSize(d.decoder, &size) != JXL_DEC_SUCCESS || size == 0 ||
+      size > kMaxProfileBytes)
     return;
   d.profile = static_cast<unsigned char *>(std::malloc(size));
   if (d.profile != nullptr &&
-      jxl.profile(d.decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, d.profile,
-                  size) == JXL_DEC_SUCCESS) {
+      profile(d.decoder, d.profile, size) == JXL_DEC_SUCCESS) {
     out.icc = d.profile;
     out.iccSize = size;
   }
