@@ -50,8 +50,9 @@ dpkg-deb -x "$deb" "$work/deb"
 # Branch protection is arm64's, though hardening-check asks for it on every
 # architecture where it knows it (Debian 13's).
 unchecked=(--nocfprotection)
+checks=$(hardening-check --help 2>&1) || true
 if [ "$(dpkg --print-architecture)" != arm64 ] &&
-  hardening-check --help | grep -q -- --nobranchprotection; then
+  grep -q -- --nobranchprotection <<<"$checks"; then
   unchecked+=(--nobranchprotection)
 fi
 hardening-check "${unchecked[@]}" "$work/deb/usr/bin/vorlix" >"$work/hardening" ||
