@@ -69,6 +69,76 @@ bool measureOnOneCore(const std::string &binary, const std::string &dir,
   return ok;
 }
 
+// One process run for 12 s: time to its first frame, frames per second
+// from 2 s on, and resident memory at 12 s.
+struct LongRun {
+  double startup_ms = 0, fps = 0;
+  long rss_kib = 0;
+};
+
+bool measureFor12s(const std::string &binary, const std::string &dir,
+                   LongRun &out) {
+  ViewerProcess p(dir, false, binary);
+  if (!p.wait_frames(1, 120))
+    return false;
+  out.startup_ms = (p.record().first_swap_ns - p.started_ns()) / 1e6;
+  auto sleepUntil = [&](double s) {
+    long long at = p.started_ns() + (long long)(s * 1e9);
+    if (at > ViewerProcess::now_ns())
+      usleep(useconds_t((at - ViewerProcess::now_ns()) / 1000));
+  };
+  sleepUntil(2);
+  FrameRecord a = p.record();
+  sleepUntil(12);
+  FrameRecord b = p.record();
+  out.rss_kib = p.rss_kib();
+  out.fps = double(b.frames - a.frames) * 1e9 /
+            double(b.last_swap_ns - a.last_swap_ns);
+  return !p.stop().size();
+}
+
+// How far the viewer's first frame is from the same frame with every pixel
+// the average of the pictures over its footprint (area_reference), over the
+// faces' inner pixels: the mean difference in levels, and the share of
+// pixels off by more than 24 levels in a channel.
+struct Sharpness {
+  double meanError = -1, offShare = -1;
+};
+
+Sharpness sharpness(const std::string &viewer, const std::string &dir) {
+  Sharpness out;
+  std::string work = make_temp_dir(), file = work + "/reference.rgba";
+  std::string failed =
+      run_command("cd '" + dir + "' && " + AREA_REFERENCE_BINARY + " " + file +
+                  " >/dev/null 2>&1 || echo failed");
+  std::string reference = read_file(file);
+  remove_tree(work);
+  ViewerProcess p(dir, true, viewer);
+  Capture first;
+  if (!failed.empty() || !p.wait_frames(1, 120) || !p.first_capture(first) ||
+      reference.size() != first.image.rgba.size())
+    return out;
+  p.stop();
+  double sum = 0;
+  long pixels = 0, off = 0;
+  for (size_t i = 0; i + 3 < reference.size(); i += 4) {
+    if (static_cast<unsigned char>(reference[i + 3]) != 255)
+      continue;
+    int worst = 0;
+    for (size_t c = 0; c < 3; c++) {
+      int d = std::abs(int(first.image.rgba[i + c]) -
+                       int(static_cast<unsigned char>(reference[i + c])));
+      sum += d;
+      worst = std::max(worst, d);
+    }
+    pixels++;
+    off += worst > 24;
+  }
+  if (pixels > 0)
+    out = {sum / (3.0 * double(pixels)), 100.0 * double(off) / double(pixels)};
+  return out;
+}
+
 // A folder holding the bundled pictures, with some of them replaced.
 std::string folderWith(const std::vector<std::string> &replacements) {
   std::string dir = make_temp_dir();
@@ -95,9 +165,12 @@ std::string tinyWidePsd() {
 int main(int argc, char **argv) {
   int runs = argc > 1 ? std::atoi(argv[1]) : 5;
   const char *markdown = argc > 2 ? argv[2] : nullptr;
-  const std::string viewer = VORLIX_BINARY, launcher = LAUNCHER_BINARY,
-                    floor = FLOOR_BINARY, floorQuad = FLOOR_QUAD_BINARY,
-                    floorSoil = FLOOR_SOIL_BINARY;
+  // VORLIX_BENCH_VIEWER: another viewer to measure, an earlier build say.
+  const char *other = std::getenv("VORLIX_BENCH_VIEWER");
+  const std::string viewer = other ? other : VORLIX_BINARY,
+                    launcher = LAUNCHER_BINARY, floor = FLOOR_BINARY,
+                    floorQuad = FLOOR_QUAD_BINARY,
+                    floorSoil = FLOOR_SOIL_BINARY, plain = PLAIN_SOIL_BINARY;
 
   // Six 12-megapixel photos: 4000 x 3000 baseline JPEGs of a fractal, each
   // in its own colours.
@@ -164,6 +237,15 @@ int main(int argc, char **argv) {
   for (int i = 1; i <= 6; i++)
     made += run_command("ln -s " + alone + "/b1.jpg " + everywhere + "/b" +
                         std::to_string(i) + ".jpg 2>&1");
+  // Six pages of small print, in effect, as scanned: 4000 x 3000 pages of
+  // one-pixel lines 3 to 5 pixels apart, across and down.
+  std::string pages = make_temp_dir();
+  for (int i = 1; i <= 6; i++)
+    write_jpeg(pages + "/b" + std::to_string(i) + ".jpg", 4000, 3000,
+               [i](int x, int y) {
+                 bool line = (i % 2 ? x : y) % (2 + (i + 1) / 2) == 0;
+                 return line ? Rgb{20, 20, 20} : Rgb{240, 240, 235};
+               });
   // A 200-byte PNG whose header declares 60000 x 60000 pixels.
   std::string bomb = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) +
                      std::string("\0\0\xea\x60\0\0\xea\x60\x08\x02\0\0\0", 13);
@@ -190,8 +272,26 @@ int main(int argc, char **argv) {
   }
 
   std::vector<double> vFps, fFps, vStart, fStart, qStart, pv, pf, pv1, pf1, pp,
-      pc, hv, hf, ev, av, o1, o6, cam, cut, psd, png, bad;
+      pc, hv, hf, ev, av, o1, o6, cam, cut, psd, png, bad, lvStart, lpStart,
+      lvFps, lpFps, lvRss, lpRss;
   for (int i = 0; i < runs; i++) {
+    LongRun lv, lp;
+    if (!measureFor12s(viewer, photos, lv) ||
+        !measureFor12s(plain, photos, lp)) {
+      std::fprintf(stderr, "bench: a 12 s run failed\n");
+      return 1;
+    }
+    lvStart.push_back(lv.startup_ms);
+    lpStart.push_back(lp.startup_ms);
+    lvFps.push_back(lv.fps);
+    lpFps.push_back(lp.fps);
+    lvRss.push_back(double(lv.rss_kib));
+    lpRss.push_back(double(lp.rss_kib));
+    std::fprintf(stderr,
+                 "run %d, 12 s with six 12 MP photos: first frame %.0f / "
+                 "plain %.0f ms, %.0f / %.0f fps, %ld / %ld KiB\n",
+                 i + 1, lv.startup_ms, lp.startup_ms, lv.fps, lp.fps,
+                 lv.rss_kib, lp.rss_kib);
     Run v, f, q, a, b, a1, b1, p, t, h1, h2, e1, e2, u, s, l, c, d, g, e;
     if (!measure(viewer, PICTURES_DIR, 2.0, v) ||
         !measure(floor, PICTURES_DIR, 2.0, f) ||
@@ -247,9 +347,13 @@ int main(int argc, char **argv) {
                  e2.startup_ms, g.startup_ms, u.startup_ms, s.startup_ms,
                  l.startup_ms, c.startup_ms, d.startup_ms, e.startup_ms);
   }
+  // The first frame is the same from run to run: measured once.
+  Sharpness sBundled = sharpness(viewer, PICTURES_DIR),
+            sPhotos = sharpness(viewer, photos),
+            sPages = sharpness(viewer, pages);
   for (const std::string &dir :
        {photos, progressive, p3, huge, alone, everywhere, upright, sideways,
-        camera, cutShort, widePsd, pngBomb, broken})
+        camera, cutShort, widePsd, pngBomb, broken, pages})
     remove_tree(dir);
 
   // Memory over a 40 s run on the bundled pictures: the first seconds warm
@@ -270,7 +374,7 @@ int main(int argc, char **argv) {
 
   double vf = median(vFps), ff = median(fFps), vs = median(vStart),
          fs = median(fStart), qs = median(qStart), bundled = vs;
-  char table[6000];
+  char table[8000];
   std::snprintf(
       table, sizeof table,
       "| measure (median of %d interleaved runs) | viewer | floor | viewer / "
@@ -306,7 +410,18 @@ int main(int argc, char **argv) {
       "| %.1f ms | | "
       "%+.1f ms over bundled |\n"
       "| resident memory after 1 s / 20 s / 40 s, peak | %ld / %ld / %ld KiB, "
-      "%ld KiB | | %+ld KiB from 1 to 20 s, %+ld KiB from 20 to 40 s |\n",
+      "%ld KiB | | %+ld KiB from 1 to 20 s, %+ld KiB from 20 to 40 s |\n"
+      "| six 12-megapixel JPEGs for 12 s, against the plain SOIL program: "
+      "exec to first frame | %.0f ms | %.0f ms | %.2f |\n"
+      "| the same: frames per second from 2 to 12 s | %.0f | %.0f | %.2f |\n"
+      "| the same: resident memory at 12 s | %.0f KiB | %.0f KiB | %.2f |\n"
+      "| first frame against its area average (mean error over the faces' "
+      "inner pixels, share off by more than 24 levels): bundled pictures | "
+      "%.1f levels, %.1f %% | | |\n"
+      "| the same: six detailed 12-megapixel photos | %.1f levels, %.1f %% | "
+      "| |\n"
+      "| the same: six 12-megapixel pages of one-pixel lines | %.1f levels, "
+      "%.1f %% | | |\n",
       runs, vf, ff, vf / ff, vs, fs, vs - fs, qs, qs - fs, median(pv),
       median(pf), median(pv) / median(pf), median(pv1), median(pf1),
       median(pv1) / median(pf1), median(pp), median(pv),
@@ -316,7 +431,11 @@ int main(int argc, char **argv) {
       median(cam), median(cam) - bundled, median(cut), median(cut) - bundled,
       median(psd), median(psd) - bundled, median(png), median(png) - bundled,
       median(bad), median(bad) - bundled, rss1, rss20, rss40, peak,
-      rss20 - rss1, rss40 - rss20);
+      rss20 - rss1, rss40 - rss20, median(lvStart), median(lpStart),
+      median(lvStart) / median(lpStart), median(lvFps), median(lpFps),
+      median(lvFps) / median(lpFps), median(lvRss), median(lpRss),
+      median(lvRss) / median(lpRss), sBundled.meanError, sBundled.offShare,
+      sPhotos.meanError, sPhotos.offShare, sPages.meanError, sPages.offShare);
   std::fputs(table, stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

@@ -3,6 +3,7 @@
 #include <GL/glut.h>
 
 #include "picture/viewer/guard.h"
+#include "picture/viewer/textures.h"
 
 float xRot = 40.0f;
 float yRot = 0.0f;
@@ -44,7 +45,9 @@ int LoadGLTextures() {
       status = 0;
     glBindTexture(GL_TEXTURE_2D, texture[i]);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    // Linear, or trilinear for a picture many times larger than its face,
+    // which has mipmaps.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, MinifyingFilter());
   }
   return status;
 }

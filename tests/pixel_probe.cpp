@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 std::string probe_pixel(const Image &img, int x, int y, Rgb expected,
                         int tolerance) {
@@ -22,6 +23,21 @@ std::string probe_pixel(const Image &img, int x, int y, Rgb expected,
                 "(%d, %d, %d)",
                 x, y, expected.r, expected.g, expected.b, p[0], p[1], p[2]);
   return msg;
+}
+
+std::string probe_rect(const Image &img, int x, int y, int w, int h,
+                       Rgb expected, int tolerance) {
+  std::string first;
+  int off = 0;
+  for (int py = y; py < y + h; py++)
+    for (int px = x; px < x + w; px++) {
+      std::string problem = probe_pixel(img, px, py, expected, tolerance);
+      if (!problem.empty() && off++ == 0)
+        first = problem;
+    }
+  return off == 0 ? ""
+                  : std::to_string(off) + " of " + std::to_string(w * h) +
+                        " pixels off, first " + first;
 }
 
 namespace {

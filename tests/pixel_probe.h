@@ -19,6 +19,11 @@ struct Image {
 std::string probe_pixel(const Image &img, int x, int y, Rgb expected,
                         int tolerance = 8);
 
+// The same for every pixel of the rectangle of `w` x `h` pixels whose lower
+// left corner is (x, y): empty, or how many are off and the first of them.
+std::string probe_rect(const Image &img, int x, int y, int w, int h,
+                       Rgb expected, int tolerance = 8);
+
 // Angles (degrees) of glTranslatef(0, 0, -5) . Rx(a) . Ry(b) . Rz(c), from a
 // column-major model-view matrix, for z within (-90, 90) and y not near 90 or
 // 270 (where x and z cannot be told apart). Results lie in (-180, 180].

@@ -149,17 +149,6 @@ void write_profiles(const std::string &dir) {
     cmsCloseProfile(p);
 }
 
-namespace {
-std::vector<unsigned char> halvesRow(int width, Rgb left, Rgb right) {
-  std::vector<unsigned char> row;
-  for (int x = 0; x < width; x++) {
-    Rgb c = x < width / 2 ? left : right;
-    row.insert(row.end(), {c.r, c.g, c.b});
-  }
-  return row;
-}
-} // namespace
-
 void write_jpeg(const std::string &path, int width, int height,
                 const std::function<Rgb(int x, int y)> &colour) {
   FILE *out = std::fopen(path.c_str(), "wb");
@@ -198,6 +187,12 @@ void write_halves_jpeg(const std::string &path, int width, int height, Rgb left,
 
 void write_halves_png(const std::string &path, int width, int height, Rgb left,
                       Rgb right) {
+  write_png(path, width, height,
+            [&](int x, int) { return x < width / 2 ? left : right; });
+}
+
+void write_png(const std::string &path, int width, int height,
+               const std::function<Rgb(int x, int y)> &colour) {
   std::ofstream out(path, std::ios::binary);
   auto chunk = [&](const char *type, const std::vector<unsigned char> &data) {
     unsigned char length[4] = {static_cast<unsigned char>(data.size() >> 24),
@@ -229,12 +224,17 @@ void write_halves_png(const std::string &path, int width, int height, Rgb left,
                                        0,
                                        0}; // 8 bits, RGB
   chunk("IHDR", header);
-  std::vector<unsigned char> row = halvesRow(width, left, right);
-  row.insert(row.begin(), 0); // no filter
+  std::vector<unsigned char> row(1 + size_t(width) * 3); // no filter
   std::vector<unsigned char> compressed(1 << 20);
   z_stream z = {};
   deflateInit(&z, 1);
   for (int y = 0; y <= height; y++) {
+    for (int x = 0; y < height && x < width; x++) {
+      Rgb c = colour(x, y);
+      row[1 + 3 * size_t(x)] = c.r;
+      row[2 + 3 * size_t(x)] = c.g;
+      row[3 + 3 * size_t(x)] = c.b;
+    }
     z.next_in = row.data();
     z.avail_in = y < height ? uInt(row.size()) : 0;
     do {

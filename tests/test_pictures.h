@@ -55,3 +55,6 @@ void write_jpeg(const std::string &path, int width, int height,
                 const std::function<Rgb(int x, int y)> &colour);
 void write_halves_png(const std::string &path, int width, int height, Rgb left,
                       Rgb right);
+// An 8-bit RGB PNG of any size, each pixel as `colour` gives it.
+void write_png(const std::string &path, int width, int height,
+               const std::function<Rgb(int x, int y)> &colour);

@@ -41,6 +41,14 @@ constexpr int kMaxPiecesWalked = 1000;
 // more than a camera's, a display's or a printer's profile takes.
 constexpr uint64_t kMaxProfileBytes = uint64_t{4} << 20;
 
+// Pictures come back no larger than the screen can show them on a face
+// (protocol.h: ShownSize): a picture at least twice as long as this share
+// of the screen's height is made smaller, keeping at least this share.
+constexpr int kKeptPercentOfScreenHeight = 90;
+
+// The screen's height assumed where the viewer can't ask it.
+constexpr int kFallbackScreenHeight = 1080;
+
 // The largest texture assumed where the GL does not say (as every GL since
 // 2004 has at least).
 constexpr int kFallbackMaxSide = 4096;

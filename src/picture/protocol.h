@@ -38,6 +38,18 @@ constexpr uint32_t kReadWithLibjpeg = 1u << kLibjpeg;
 constexpr uint32_t kReadWithPixbuf = 1u << kPixbuf;
 constexpr uint32_t kReadWithJxl = 1u << kJxl;
 
+// How large a decoded picture comes back. At most `maxSide` (the GL's
+// largest texture) across and down, and within a slot (Fits). And no larger
+// than the screen can show: a picture whose longer side is at least twice
+// `keepSide` is made smaller by a whole factor, as far as its longer side
+// keeps at least `keepSide` (0.9 of the screen's height: a face is at most
+// about half the window's height, and the window at most the screen's).
+// A `keepSide` of 0 keeps every picture as large as it fits.
+struct ShownSize {
+  int32_t maxSide;
+  int32_t keepSide;
+};
+
 struct DecodeCommand {
   int32_t index;       // which picture (its descriptor in the decoder's list)
   int32_t slot;        // 0 or 1
@@ -45,8 +57,7 @@ struct DecodeCommand {
   uint32_t readers;    // which readers to try, 1 << PictureReader each
   int64_t fileBytes;   // the file's size, as the viewer found it
   int64_t cpuBudgetUs; // CPU time the decoder may spend on it
-  int32_t maxSide;     // the GL's largest texture, across and down
-  int32_t unused;
+  ShownSize size;
 };
 
 struct DecodeResult {
@@ -71,6 +82,22 @@ inline bool Fits(int64_t width, int64_t height, int64_t channels,
                  int64_t maxSide) {
   return FitsInSlot(width, height, channels) && width <= maxSide &&
          height <= maxSide;
+}
+
+// The whole factor by which a picture is made smaller to come back: the
+// largest by which its longer side keeps `keepSide`, or the smallest by
+// which it fits, where that is larger (1: as it is). Each pixel of the
+// smaller picture is the average of the factor x factor pixels it covers.
+inline int64_t ReductionFactor(int64_t width, int64_t height, int64_t channels,
+                               ShownSize size) {
+  int64_t longer = width > height ? width : height, factor = 1;
+  if (size.keepSide > 0 && longer / size.keepSide > 1)
+    factor = longer / size.keepSide;
+  while (factor < longer &&
+         !Fits((width + factor - 1) / factor, (height + factor - 1) / factor,
+               channels, size.maxSide))
+    factor++;
+  return factor;
 }
 
 // Moving whole messages through a pipe: false when the pipe closed or broke.

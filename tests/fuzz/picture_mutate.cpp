@@ -159,7 +159,8 @@ int decodeInDecoder(Decoder &d, size_t size) {
   int64_t budget = PictureBudgetUs(d.picture, int64_t(size), kind, kMaxSide);
   if (budget < 0)
     return 0;
-  DecodeCommand c = {0, 0, kind, d.readers, int64_t(size), budget, kMaxSide, 0};
+  DecodeCommand c = {
+      0, 0, kind, d.readers, int64_t(size), budget, {kMaxSide, 0}};
   DecodeResult r;
   if (WriteMessage(d.commands, c) && ReadMessage(d.results, r))
     return 0;

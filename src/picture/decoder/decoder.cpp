@@ -43,7 +43,7 @@ void setCpuTimer(int64_t us) {
 // Hands a picture over into the slot, in the screen's colours: the colours
 // its reader's library describes, else those its file's metadata does.
 bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
-                      int maxSide, unsigned char *slot, DecodeResult &r) {
+                      ShownSize shown, unsigned char *slot, DecodeResult &r) {
   ColourDescription colours = file.colours;
   if (picture.icc != nullptr) {
     colours = {};
@@ -57,15 +57,16 @@ bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
   bool convert =
       !onScreen && PrepareConversion(colours, picture.channels, conversion);
   bool handed =
-      HandOver(picture, convert ? &conversion : nullptr, maxSide, slot, r);
+      HandOver(picture, convert ? &conversion : nullptr, shown, slot, r);
   if (convert)
     ReleaseConversion(conversion);
   return handed;
 }
 
 // The readers to try: the command's, that can read its kind here; for a
-// picture whose header declares it too large to show whole, those of them
-// that decode smaller, where there are any.
+// picture whose header declares it to be made smaller (too large to show
+// whole, or larger than the screen shows), those of them that decode
+// smaller, where there are any.
 uint32_t readersFor(const DecodeCommand &c, const ByteSource &file) {
   uint32_t readers = 0, smaller = 0;
   for (int r = 0; r < kReaderCount; r++) {
@@ -77,10 +78,10 @@ uint32_t readersFor(const DecodeCommand &c, const ByteSource &file) {
   }
   auto declared = kPictureKinds[c.kind].declaredSize;
   PictureSize size = declared ? declared(file) : PictureSize{};
-  bool tooLarge =
+  bool larger =
       size.pixels() > 0 &&
-      !Fits(int64_t(size.width), int64_t(size.height), 3, c.maxSide);
-  return tooLarge && smaller != 0 ? smaller : readers;
+      ReductionFactor(int64_t(size.width), int64_t(size.height), 3, c.size) > 1;
+  return larger && smaller != 0 ? smaller : readers;
 }
 
 // Reads one picture with the first of the readers that can, and hands it
@@ -104,9 +105,9 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
     DecodedPicture picture;
     picture.orientation = metadata.orientation;
     if (!(readers & (1u << reader)) ||
-        !kReaders[reader].read(file, bytes, c.kind, c.maxSide, picture))
+        !kReaders[reader].read(file, bytes, c.kind, c.size, picture))
       continue;
-    if (handOverInColour(picture, metadata, c.maxSide, slot, r))
+    if (handOverInColour(picture, metadata, c.size, slot, r))
       r.reader = reader;
     kReaders[reader].release(picture);
     break;

@@ -60,7 +60,7 @@ void copyTurned(const unsigned char *stored, Walk walk, unsigned char *slot,
   }
 }
 
-// A picture too large to show whole, made smaller by a whole factor: each
+// A picture made smaller by a whole factor (protocol.h: ReductionFactor): each
 // pixel the average of a square of `factor` x `factor` of them (fewer at
 // the right and top edges), walked as the picture is turned.
 void copyReduced(const unsigned char *stored, Walk walk, int channels,
@@ -88,27 +88,18 @@ void copyReduced(const unsigned char *stored, Walk walk, int channels,
   }
 }
 
-// The smallest whole factor by which a picture fits.
-int reductionFor(int width, int height, int channels, int maxSide) {
-  int factor = 1;
-  while (!Fits((width + factor - 1) / factor, (height + factor - 1) / factor,
-               channels, maxSide))
-    factor++;
-  return factor;
-}
-
 } // namespace
 
 bool HandOver(const DecodedPicture &picture, const ColourConversion *colours,
-              int maxSide, unsigned char *slot, DecodeResult &result) {
+              ShownSize shown, unsigned char *slot, DecodeResult &result) {
   int w = picture.width, h = picture.height, ch = picture.channels;
   if (picture.pixels == nullptr || w <= 0 || h <= 0 || ch < 1 || ch > 4 ||
-      maxSide <= 0 || picture.stride < size_t(w) * size_t(ch))
+      shown.maxSide <= 0 || picture.stride < size_t(w) * size_t(ch))
     return false;
   bool sideways = picture.orientation >= 5 && picture.orientation <= 8;
   int width = sideways ? h : w, height = sideways ? w : h;
   Walk walk = walkFor(picture.orientation, w, h, ptrdiff_t(picture.stride), ch);
-  int factor = reductionFor(width, height, ch, maxSide);
+  int factor = int(ReductionFactor(width, height, ch, shown));
   int outWidth = (width + factor - 1) / factor;
   int outHeight = (height + factor - 1) / factor;
   size_t row = size_t(outWidth) * size_t(ch);

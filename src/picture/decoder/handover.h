@@ -8,8 +8,8 @@
 // Copies `picture` into a slot as it is to be shown, turned as its
 // orientation says, bottom row first, as the protocol wants, converted to
 // the screen's colours where `colours` is given, and made smaller where it
-// does not fit (protocol.h: Fits) a slot or a texture at most `maxSide`
-// across and down; fills in the result's size. False when the picture is
-// not one (the result then says the picture could not be read).
+// is larger than `shown` (protocol.h: ShownSize, ReductionFactor); fills in
+// the result's size. False when the picture is not one (the result then
+// says the picture could not be read).
 bool HandOver(const DecodedPicture &picture, const ColourConversion *colours,
-              int maxSide, unsigned char *slot, DecodeResult &result);
+              ShownSize shown, unsigned char *slot, DecodeResult &result);

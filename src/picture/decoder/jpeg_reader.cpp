@@ -1,8 +1,10 @@
 // libjpeg-turbo, the reader for the JPEGs SOIL does not read: progressive
 // ones (most pictures saved from the web), CMYK ones (their inks left for
 // the colour conversion), ones cut short, which show what arrived, and ones
-// too large to show whole, which it decodes smaller.
+// larger than a screen shows, which it decodes smaller.
+#include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <jpeglib.h>
@@ -39,24 +41,36 @@ void readRows(jpeg_decompress_struct &jpeg, unsigned char *pixels,
   }
 }
 
-// A picture that does not fit is decoded at the largest of 1/2, 1/4 and 1/8
-// at which it does (or at 1/8): in a fraction of the time and memory of the
-// whole, as it leaves out the finest detail of each block. libjpeg-turbo's
-// other scales (7/8, 3/4 ...) take longer than the whole here, and make
-// textures too large to be made quickly.
-void chooseScale(jpeg_decompress_struct &jpeg, int channels, int maxSide) {
-  for (int eighths = 8; eighths >= 1; eighths /= 2) {
+// A picture larger than the screen can show is decoded at the smallest of
+// 1/2, 1/4 and 1/8 at which its longer side still keeps `shown.keepSide`,
+// and one that does not fit at the largest at which it does (or at 1/8):
+// in a fraction of the time and memory of the whole, as each block's finest
+// detail, which no screen would show, is left out. The hand-over makes it
+// smaller still where it must. libjpeg-turbo's other scales (7/8, 3/4 ...)
+// take longer than the whole here.
+void chooseScale(jpeg_decompress_struct &jpeg, int channels, ShownSize shown) {
+  auto at = [&](int eighths) {
     jpeg.scale_num = unsigned(eighths);
     jpeg.scale_denom = 8;
     jpeg_calc_output_dimensions(&jpeg);
-    if (Fits(jpeg.output_width, jpeg.output_height, channels, maxSide))
-      return;
+  };
+  auto longer = [&] {
+    return int64_t(std::max(jpeg.output_width, jpeg.output_height));
+  };
+  int eighths = 8;
+  for (; eighths > 1; eighths /= 2) {
+    at(eighths / 2);
+    if (shown.keepSide <= 0 || longer() < shown.keepSide)
+      break;
   }
+  for (at(eighths); eighths > 1; at(eighths /= 2))
+    if (Fits(jpeg.output_width, jpeg.output_height, channels, shown.maxSide))
+      break;
 }
 
 // Decodes into `pixels`, allocated here; false on an error. Nothing with a
 // destructor lives in here, as an error leaves it with longjmp.
-bool decode(const unsigned char *file, size_t size, int maxSide,
+bool decode(const unsigned char *file, size_t size, ShownSize shown,
             DecodedPicture &out, unsigned char *volatile &pixels) {
   jpeg_decompress_struct jpeg;
   Errors errors;
@@ -75,7 +89,7 @@ bool decode(const unsigned char *file, size_t size, int maxSide,
   jpeg.out_color_space = cmyk                       ? JCS_CMYK
                          : jpeg.num_components == 1 ? JCS_GRAYSCALE
                                                     : JCS_RGB;
-  chooseScale(jpeg, cmyk ? 3 : jpeg.num_components == 1 ? 1 : 3, maxSide);
+  chooseScale(jpeg, cmyk ? 3 : jpeg.num_components == 1 ? 1 : 3, shown);
   jpeg_start_decompress(&jpeg);
   int w = int(jpeg.output_width), h = int(jpeg.output_height);
   int ch = jpeg.output_components;
@@ -107,10 +121,10 @@ bool decode(const unsigned char *file, size_t size, int maxSide,
 
 } // namespace
 
-bool LibjpegRead(const unsigned char *file, size_t size, int, int maxSide,
+bool LibjpegRead(const unsigned char *file, size_t size, int, ShownSize shown,
                  DecodedPicture &out) {
   unsigned char *volatile pixels = nullptr;
-  if (decode(file, size, maxSide, out, pixels)) {
+  if (decode(file, size, shown, out, pixels)) {
     out.owner = pixels;
     return true;
   }

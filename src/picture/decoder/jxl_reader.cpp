@@ -165,7 +165,7 @@ unsigned JxlReady(unsigned kinds) {
   return kinds;
 }
 
-bool JxlRead(const unsigned char *file, size_t size, int, int,
+bool JxlRead(const unsigned char *file, size_t size, int, ShownSize,
              DecodedPicture &out) {
   auto *d = new Decoding;
   d->decoder = jxl.create(nullptr);

@@ -156,7 +156,7 @@ void handOverProfile(GdkPixbuf *picture, DecodedPicture &out) {
 // The first frame of an animation, 8 bits a channel, RGB or RGBA. A loader
 // that turns pictures itself leaves what it did not do in the picture's
 // "orientation" option.
-bool PixbufRead(const unsigned char *file, size_t size, int kind, int,
+bool PixbufRead(const unsigned char *file, size_t size, int kind, ShownSize,
                 DecodedPicture &out) {
   GdkPixbufLoader *loader = load(kPictureKinds[kind].pixbufModule, file, size);
   if (loader == nullptr)

@@ -41,11 +41,11 @@ struct Reader {
   // smaller itself, for less work than the whole; the hand-over makes the
   // pictures of the others smaller.
   bool decodesSmaller;
-  // Reads a whole file of a kind (a row of the kind table, kinds.h), at
-  // most `maxSide` across and down where it decodes smaller; false when it
-  // can't, with nothing to release then.
-  bool (*read)(const unsigned char *file, size_t size, int kind, int maxSide,
-               DecodedPicture &out);
+  // Reads a whole file of a kind (a row of the kind table, kinds.h), no
+  // larger than `shown` asks where it decodes smaller; false when it can't,
+  // with nothing to release then.
+  bool (*read)(const unsigned char *file, size_t size, int kind,
+               ShownSize shown, DecodedPicture &out);
   void (*release)(DecodedPicture &picture);
 };
 
@@ -55,17 +55,17 @@ extern const Reader kReaders[kReaderCount];
 uint32_t ReadiedWhenNeeded();
 
 // Each reader's own file.
-bool SoilRead(const unsigned char *file, size_t size, int kind, int maxSide,
+bool SoilRead(const unsigned char *file, size_t size, int kind, ShownSize shown,
               DecodedPicture &out);
 void SoilRelease(DecodedPicture &picture);
-bool LibjpegRead(const unsigned char *file, size_t size, int kind, int maxSide,
-                 DecodedPicture &out);
+bool LibjpegRead(const unsigned char *file, size_t size, int kind,
+                 ShownSize shown, DecodedPicture &out);
 void LibjpegRelease(DecodedPicture &picture);
 unsigned PixbufReady(unsigned kinds);
-bool PixbufRead(const unsigned char *file, size_t size, int kind, int maxSide,
-                DecodedPicture &out);
+bool PixbufRead(const unsigned char *file, size_t size, int kind,
+                ShownSize shown, DecodedPicture &out);
 void PixbufRelease(DecodedPicture &picture);
 unsigned JxlReady(unsigned kinds);
-bool JxlRead(const unsigned char *file, size_t size, int kind, int maxSide,
+bool JxlRead(const unsigned char *file, size_t size, int kind, ShownSize shown,
              DecodedPicture &out);
 void JxlRelease(DecodedPicture &picture);

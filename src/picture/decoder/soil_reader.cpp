@@ -6,7 +6,7 @@
 #include "picture/decoder/readers.h"
 #include "picture/kinds.h"
 
-bool SoilRead(const unsigned char *file, size_t size, int kind, int,
+bool SoilRead(const unsigned char *file, size_t size, int kind, ShownSize,
               DecodedPicture &out) {
   if (size > INT_MAX)
     return false;

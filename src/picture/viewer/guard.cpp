@@ -16,7 +16,7 @@
 #include "picture/protocol.h"
 #include "picture/viewer/budget.h"
 #include "picture/viewer/decoder_processes.h"
-#include "picture/viewer/screen_profile.h"
+#include "picture/viewer/screen.h"
 #include "picture/viewer/textures.h"
 
 namespace {
@@ -46,14 +46,14 @@ struct Load {
   Picture pictures[kMaxPictures];
   int fds[kMaxPictures]; // the pictures' descriptors, as decoders get them
   int count = 0;
-  int maxSide = 0; // the GL's largest texture, across and down
+  ShownSize size; // how large the pictures come back (protocol.h)
   // Readers that are readied only when needed (1 << reader).
   uint32_t readiedWhenNeeded = 0;
   // Pictures waiting for a decoder: those a reader every decoder has may
   // read, then those only a reader readied when needed reads (and those
   // the others could not read).
   Queue forAnyDecoder, forReadiedDecoder;
-  ScreenProfile screen;
+  ScreenFacts screen;
   DecoderPool pool;
 };
 
@@ -61,8 +61,8 @@ struct Load {
 DecoderSetup setupOf(const Load &load) {
   DecoderSetup setup = {};
   setup.fds = {-1, -1, load.fds, load.count};
-  setup.screenProfile = load.screen.bytes;
-  setup.screenProfileSize = load.screen.size;
+  setup.screenProfile = load.screen.profile;
+  setup.screenProfileSize = load.screen.profileSize;
   return setup;
 }
 
@@ -99,9 +99,10 @@ void openPictures(const char *const files[], Load &load) {
       }
       p.bytes = st.st_size;
       p.kind = PictureKindOf(ByteSource{p.fd, nullptr, uint64_t(p.bytes)});
-      p.budgetUs = p.kind == kNotAPicture
-                       ? -1
-                       : PictureBudgetUs(p.fd, p.bytes, p.kind, load.maxSide);
+      p.budgetUs =
+          p.kind == kNotAPicture
+              ? -1
+              : PictureBudgetUs(p.fd, p.bytes, p.kind, load.size.maxSide);
       if (p.budgetUs > 0) {
         bool any = kPictureKinds[p.kind].readers & ~load.readiedWhenNeeded;
         (any ? load.forAnyDecoder : load.forReadiedDecoder).push(i);
@@ -178,8 +179,8 @@ bool feed(DecoderProcess &d, Load &load) {
   }
   if (d.readyKinds & kind)
     readers |= kPictureKinds[p.kind].readers & load.readiedWhenNeeded;
-  DecodeCommand c = {picture, 0,          p.kind,       readers,
-                     p.bytes, p.budgetUs, load.maxSide, 0};
+  DecodeCommand c = {picture, 0,          p.kind,   readers,
+                     p.bytes, p.budgetUs, load.size};
   if (SendPicture(d, c, kWallFactor * p.budgetUs + kWallSlackUs))
     return true;
   p.settled = true;
@@ -237,7 +238,8 @@ void settle(Load &load, DecoderProcess &d, bool answered, unsigned textures[],
             int readBy[]) {
   Picture &p = load.pictures[d.picture];
   DecodeResult r = {};
-  if (!answered || !ReadAnswer(d, r) || !acceptResult(d, r, load.maxSide)) {
+  if (!answered || !ReadAnswer(d, r) ||
+      !acceptResult(d, r, load.size.maxSide)) {
     // Crashed, killed by its budget or the sandbox, stuck or lying: that
     // picture stays 0, and a new decoder goes on with the rest.
     p.settled = true;
@@ -266,7 +268,7 @@ void endLoad(Load &load) {
   for (int i = 0; i < load.count; i++)
     if (load.pictures[i].fd >= 0)
       close(load.pictures[i].fd);
-  ReleaseScreenProfile(load.screen);
+  ReleaseScreen(load.screen);
 }
 
 } // namespace
@@ -283,8 +285,9 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
   Load load;
   load.count = count;
   load.readiedWhenNeeded = ReadiedWhenNeeded();
-  load.screen = ReadScreenProfile();
-  load.maxSide = LargestTexture();
+  load.screen = ReadScreen();
+  load.size = {LargestTexture(),
+               load.screen.height * kKeptPercentOfScreenHeight / 100};
   openPictures(files, load);
   beginLoad(load);
   for (;;) {

@@ -4,9 +4,12 @@
 #include <GL/glext.h>
 #include <GL/glx.h>
 #include <SOIL/SOIL.h>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "picture/decoding_limits.h"
+#include "picture/viewer/mipmaps.h"
 
 namespace {
 
@@ -23,13 +26,13 @@ struct TightRows {
   ~TightRows() { glPixelStorei(GL_UNPACK_ALIGNMENT, saved); }
 };
 
+// The GL's texture views (GL 4.3), where it has them, and the immutable
+// storage they need.
 struct Views {
   PFNGLTEXSTORAGE2DPROC storage = nullptr;
   PFNGLTEXTUREVIEWPROC view = nullptr;
 };
 
-// The GL's texture views, where it has them (and the immutable storage
-// they need).
 Views viewsOfThisGl() {
   Views v;
   const char *extensions =
@@ -46,32 +49,61 @@ Views viewsOfThisGl() {
   return v;
 }
 
-// SOIL's texture parameters: clamped at the edges, filtered linearly.
-void likeSoil() {
+// A face is at most about half the window's height on the screen (0.43 of
+// it seen square-on, a little more at its near edge when turned). A
+// picture more than twice that, longer than the window is high, is
+// minified on every face, which linear filtering alone turns to noise and
+// moire: it gets a mipmap chain, smaller copies of itself to be sampled
+// from (a third more memory). Smaller pictures are sampled linearly, as
+// they are.
+bool wantsMipmaps(int width, int height) {
+  GLint viewport[4] = {0, 0, 0, 0};
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  int window = viewport[3] > 0 ? viewport[3] : 360;
+  return std::max(width, height) > window;
+}
+
+GLenum formatOf(int channels) {
+  const GLenum formats[] = {GL_LUMINANCE, GL_LUMINANCE_ALPHA, GL_RGB, GL_RGBA};
+  return formats[channels - 1];
+}
+
+// SOIL's texture parameters: clamped at the edges, filtered linearly; and
+// trilinear minification where it has mipmaps.
+void likeSoil(bool mipmapped) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+                  mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
 }
 
-// One texture of its own storage and `count - 1` views of it; false where
-// the GL would not (nothing is left made then).
+// One texture of its own storage, with the picture and its mipmaps, and
+// `count - 1` views of it; false where the GL would not (nothing is left
+// made then).
 bool viewsOfOne(const Views &v, const unsigned char *pixels, int width,
-                int height, int channels, unsigned names[], int count) {
-  GLenum format = channels == 3 ? GL_RGB : GL_RGBA;
-  GLenum sized = channels == 3 ? GL_RGB8 : GL_RGBA8;
+                int height, int channels,
+                const std::vector<MipmapLevel> &mipmaps, unsigned names[],
+                int count) {
+  GLenum format = formatOf(channels),
+         sized = channels == 3 ? GL_RGB8 : GL_RGBA8;
+  GLsizei levels = GLsizei(1 + mipmaps.size());
   while (glGetError() != GL_NO_ERROR) {
   }
   glGenTextures(count, names);
   glBindTexture(GL_TEXTURE_2D, names[0]);
-  v.storage(GL_TEXTURE_2D, 1, sized, width, height);
+  v.storage(GL_TEXTURE_2D, levels, sized, width, height);
   glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format,
                   GL_UNSIGNED_BYTE, pixels);
-  likeSoil();
+  for (size_t l = 0; l < mipmaps.size(); l++)
+    glTexSubImage2D(GL_TEXTURE_2D, GLint(l + 1), 0, 0, mipmaps[l].width,
+                    mipmaps[l].height, format, GL_UNSIGNED_BYTE,
+                    mipmaps[l].pixels.data());
+  likeSoil(!mipmaps.empty());
   for (int i = 1; i < count; i++) {
-    v.view(names[i], GL_TEXTURE_2D, names[0], sized, 0, 1, 0, 1);
+    v.view(names[i], GL_TEXTURE_2D, names[0], sized, 0, GLuint(levels), 0, 1);
     glBindTexture(GL_TEXTURE_2D, names[i]);
-    likeSoil();
+    likeSoil(!mipmaps.empty());
   }
   if (glGetError() == GL_NO_ERROR)
     return true;
@@ -79,19 +111,43 @@ bool viewsOfOne(const Views &v, const unsigned char *pixels, int width,
   return false;
 }
 
+// Gives the bound texture, which SOIL made of level 0, its mipmaps.
+void addMipmaps(const std::vector<MipmapLevel> &mipmaps, int channels) {
+  GLenum format = formatOf(channels);
+  for (size_t l = 0; l < mipmaps.size(); l++)
+    glTexImage2D(GL_TEXTURE_2D, GLint(l + 1), GLint(format), mipmaps[l].width,
+                 mipmaps[l].height, 0, format, GL_UNSIGNED_BYTE,
+                 mipmaps[l].pixels.data());
+  likeSoil(true);
+}
+
 } // namespace
 
 void MakeTextures(const unsigned char *pixels, int width, int height,
                   int channels, unsigned names[], int count) {
   TightRows tight;
+  std::vector<MipmapLevel> mipmaps;
+  if (wantsMipmaps(width, height))
+    mipmaps = MipmapChain(pixels, width, height, channels);
   // Grey textures have no views: they are of the formats views leave out.
   static const Views views = viewsOfThisGl();
   if (count > 1 && channels >= 3 && views.storage && views.view &&
-      viewsOfOne(views, pixels, width, height, channels, names, count))
+      viewsOfOne(views, pixels, width, height, channels, mipmaps, names, count))
     return;
-  for (int i = 0; i < count; i++)
+  for (int i = 0; i < count; i++) {
     names[i] = SOIL_create_OGL_texture(pixels, width, height, channels,
                                        SOIL_CREATE_NEW_ID, 0);
+    if (names[i] != 0 && !mipmaps.empty()) {
+      glBindTexture(GL_TEXTURE_2D, names[i]);
+      addMipmaps(mipmaps, channels);
+    }
+  }
+}
+
+int MinifyingFilter() {
+  GLint width = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &width);
+  return width > 0 ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR;
 }
 
 int LargestTexture() {

@@ -4,11 +4,17 @@
 
 // Makes `count` textures of one picture, as SOIL makes a texture of its
 // pixels, into names[0] ... names[count - 1] (0 where one can't be made).
-// Several share one copy of the pixels where the GL can (texture views of
-// GL 4.3), as the faces of one picture given for several do; else each
-// holds its own. Needs a current GL context.
+// A picture longer than the window is high (more than twice a face's
+// largest size on the screen) also gets a mipmap chain, and trilinear
+// minification. Several share one copy of the pixels where the GL can
+// (texture views of GL 4.3), as the faces of one picture given for several
+// do; else each holds its own. Needs a current GL context.
 void MakeTextures(const unsigned char *pixels, int width, int height,
                   int channels, unsigned names[], int count);
+
+// The minifying filter that suits the bound texture: GL_LINEAR_MIPMAP_LINEAR
+// where it has mipmaps, else GL_LINEAR.
+int MinifyingFilter();
 
 // The GL's largest texture, across and down (kFallbackMaxSide where it
 // does not say): a picture larger is decoded smaller.

@@ -1,4 +1,4 @@
-#include "picture/viewer/screen_profile.h"
+#include "picture/viewer/screen.h"
 
 #include <GL/glx.h>
 #include <X11/Xatom.h>
@@ -7,19 +7,22 @@
 
 #include "picture/decoding_limits.h"
 
-ScreenProfile ReadScreenProfile() {
-  ScreenProfile profile;
+ScreenFacts ReadScreen() {
+  ScreenFacts screen;
+  screen.height = kFallbackScreenHeight;
   Display *display = glXGetCurrentDisplay();
   GLXDrawable window = glXGetCurrentDrawable();
   XWindowAttributes attributes;
   if (display == nullptr || window == None ||
       !XGetWindowAttributes(display, window, &attributes))
-    return profile;
+    return screen;
+  if (HeightOfScreen(attributes.screen) > 0)
+    screen.height = HeightOfScreen(attributes.screen);
   // Screen 0's is _ICC_PROFILE, screen n's _ICC_PROFILE_n.
-  int screen = XScreenNumberOfScreen(attributes.screen);
+  int number = XScreenNumberOfScreen(attributes.screen);
   std::string name = "_ICC_PROFILE";
-  if (screen > 0)
-    name += "_" + std::to_string(screen);
+  if (number > 0)
+    name += "_" + std::to_string(number);
   Atom atom = XInternAtom(display, name.c_str(), True);
   Atom type = None;
   int format = 0;
@@ -29,19 +32,19 @@ ScreenProfile ReadScreenProfile() {
       XGetWindowProperty(display, attributes.root, atom, 0,
                          long(kMaxProfileBytes / 4), False, AnyPropertyType,
                          &type, &format, &items, &after, &data) != Success)
-    return profile;
+    return screen;
   if (format == 8 && after == 0 && items > 0) {
-    profile.bytes = data;
-    profile.size = items;
-    profile.owner = data;
+    screen.profile = data;
+    screen.profileSize = items;
+    screen.owner = data;
   } else if (data != nullptr) {
     XFree(data);
   }
-  return profile;
+  return screen;
 }
 
-void ReleaseScreenProfile(ScreenProfile &profile) {
-  if (profile.owner != nullptr)
-    XFree(profile.owner);
-  profile = {};
+void ReleaseScreen(ScreenFacts &screen) {
+  if (screen.owner != nullptr)
+    XFree(screen.owner);
+  screen = {};
 }
