@@ -168,6 +168,35 @@ TEST_F(SteadyTest, KilledViewerLeavesNoDecoder) {
     kill(decoder, SIGKILL);
 }
 
+// A decoder stopped in the middle of a picture uses no CPU time, so its
+// budget's timer never ends it: the viewer gives up on it at its deadline
+// (four times its budget and 2 s: 4.4 s for this picture), kills it, and
+// goes on without it. The picture alone (its expected decoding under what
+// a second decoder is started for) has the one decoder first.
+TEST_F(SteadyTest, DecoderStoppedMidPictureIsKilledAtItsDeadline) {
+  ASSERT_EQ("", convert("-size 1000x900 xc:'#808080' -attenuate 0.3 +noise "
+                        "Uniform -type TrueColor -interlace none jpg:" +
+                        dir + "/b1.jpg"));
+  ViewerProcess viewer(dir, true);
+  pid_t stopped = -1;
+  while (stopped < 0 && viewer.alive() && viewer.record().frames == 0)
+    for (pid_t child : viewer.children())
+      if (read_file("/proc/" + std::to_string(child) + "/status")
+                  .find("Seccomp:\t2") != std::string::npos &&
+          kill(child, SIGSTOP) == 0)
+        stopped = child;
+  ASSERT_GT(stopped, 0) << "no decoder seen at work";
+  ASSERT_TRUE(viewer.wait_frames(1, 15)) << viewer.stop();
+  EXPECT_LT(viewer.record().first_swap_ns - viewer.started_ns(), 10e9);
+  Capture first;
+  ASSERT_TRUE(viewer.first_capture(first));
+  EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY, kWhite));
+  EXPECT_TRUE(gone(stopped)) << "decoder " << stopped << " still there";
+  EXPECT_TRUE(viewer.children().empty()) << "a decoder outlives the load";
+  kill(stopped, SIGKILL);
+  EXPECT_EQ("", viewer.stop());
+}
+
 // A descriptor that survives the closing (its close fails, and close_range
 // is missing) is found by the decoder's own check, and the decoder reads
 // nothing: every face is white.

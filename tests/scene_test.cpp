@@ -552,6 +552,45 @@ void damageProfile(const std::string &path) {
   write_bytes(path, jpeg);
 }
 
+// A CMYK JPEG as libjpeg writes one when told not to write Adobe's marker:
+// its inks stored plainly, not inverted as Adobe's way has them.
+void plainInks(const std::string &path) {
+  write_cmyk_jpeg(path, 64, 64, [](int x, int y) {
+    return y < 32 ? (x < 32 ? kFour.topLeft : kFour.topRight)
+                  : (x < 32 ? kFour.bottomLeft : kFour.bottomRight);
+  });
+}
+
+// A JPEG tagged with the Display P3 profile padded by a private tag to
+// `bytes` in all, split over as many APP2 segments as it takes.
+void tagPaddedP3(const std::string &path, uint32_t bytes) {
+  cmsHPROFILE p3 = cmsOpenProfileFromFile("p3.icc", "r");
+  std::vector<char> padding(bytes - 4096, 0);
+  cmsWriteRawTag(p3, cmsTagSignature(0x76726c78), padding.data(),
+                 cmsUInt32Number(padding.size())); // 'vrlx'
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(p3, nullptr, &size);
+  std::string icc(size, '\0');
+  cmsSaveProfileToMem(p3, &icc[0], &size);
+  cmsCloseProfile(p3);
+  ASSERT_LE(size, bytes);
+  icc.resize(bytes, '\0'); // the rest of the padding, after the last tag
+  for (int i = 0; i < 4; i++)
+    icc[size_t(i)] = char(bytes >> (24 - 8 * i));
+  write_bytes("padded.icc", icc);
+  ASSERT_EQ("", run_command("exiftool -q -q -overwrite_original "
+                            "'-icc_profile<=padded.icc' " +
+                            path + " 2>&1"));
+}
+
+// The largest profile read is 4 MiB.
+void tagP3JustUnder4MiB(const std::string &path) {
+  tagPaddedP3(path, (4u << 20) - 16);
+}
+void tagP3Over4MiB(const std::string &path) {
+  tagPaddedP3(path, (4u << 20) + 1);
+}
+
 // A PNG encoded with a gamma of 1.8 and nothing else to say of its colours
 // (gAMA only): ImageMagick's own colour chunks replaced.
 void gamma18(const std::string &path) {
@@ -625,6 +664,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"ProgressiveJpeg", "libjpeg-turbo", "-interlace JPEG -quality 95 jpg:", kFour, 24},
     Format{"BaselineJpegCutShort", "libjpeg-turbo", "-interlace none -quality 95 jpg:", kTopHalf, 24, "", cutScanShort},
     Format{"CmykJpeg", "libjpeg-turbo", "-colorspace CMYK -quality 95 jpg:", kFour, 40},
+    Format{"CmykJpegPlainInksWithoutAdobeMarker", "libjpeg-turbo", "jpg:", kFour, 24, "", plainInks},
     Format{"Png8BitRgb", "SOIL", "-define png:color-type=2 png24:", kFour, 0},
     Format{"Png8BitRgba", "SOIL", "-alpha on png32:", kFour, 0},
     Format{"Png8BitPalette", "SOIL", "png8:", kFour, 0},
@@ -679,6 +719,8 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"AvifSayingDisplayP3", "GdkPixbuf", "png24:", kMuted, 4, "", toAvifSayingP3, "p3.icc"},
     Format{"JpegAdobeRgb", "SOIL", "-profile adobe.icc -interlace none -quality 95 jpg:", kMuted, 6, "", nullptr, "adobe.icc"},
     Format{"PngSrgbTaggedAsStored", "SOIL", "-profile srgb.icc png24:", kMuted, 0},
+    Format{"JpegProfileJustUnder4MiB", "SOIL", "-interlace none -quality 95 jpg:", kMuted, 6, "", tagP3JustUnder4MiB, "p3.icc"},
+    Format{"JpegProfileOver4MiBAsStored", "SOIL", "-interlace none -quality 95 jpg:", kMuted, 6, "", tagP3Over4MiB},
     Format{"JpegDamagedProfileAsStored", "SOIL", "-profile p3.icc -interlace none -quality 95 jpg:", kMuted, 6, "", damageProfile},
     Format{"CmykJpegWithItsProfile", "libjpeg-turbo", "-colorspace CMYK -profile cmyk.icc -quality 95 jpg:", kMuted, 8, "", nullptr, "cmyk.icc"},
     Format{"PngGamma18", "SOIL", "png24:", kMuted, 2, "", gamma18, "gamma18.icc"},

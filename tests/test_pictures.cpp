@@ -149,8 +149,10 @@ void write_profiles(const std::string &dir) {
     cmsCloseProfile(p);
 }
 
-void write_jpeg(const std::string &path, int width, int height,
-                const std::function<Rgb(int x, int y)> &colour) {
+namespace {
+// A baseline JPEG, RGB or (`inks`) CMYK.
+void writeJpeg(const std::string &path, int width, int height,
+               const std::function<Rgb(int x, int y)> &colour, bool inks) {
   FILE *out = std::fopen(path.c_str(), "wb");
   jpeg_compress_struct jpeg;
   jpeg_error_mgr errors;
@@ -159,24 +161,40 @@ void write_jpeg(const std::string &path, int width, int height,
   jpeg_stdio_dest(&jpeg, out);
   jpeg.image_width = JDIMENSION(width);
   jpeg.image_height = JDIMENSION(height);
-  jpeg.input_components = 3;
-  jpeg.in_color_space = JCS_RGB;
+  jpeg.input_components = inks ? 4 : 3;
+  jpeg.in_color_space = inks ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&jpeg);
   jpeg_set_quality(&jpeg, 90, TRUE);
+  jpeg.write_Adobe_marker = FALSE;
   jpeg_start_compress(&jpeg, TRUE);
-  std::vector<unsigned char> row(size_t(width) * 3);
+  int n = jpeg.input_components;
+  std::vector<unsigned char> row(size_t(width) * size_t(n));
   for (JSAMPROW r = row.data(); jpeg.next_scanline < jpeg.image_height;) {
     for (int x = 0; x < width; x++) {
       Rgb c = colour(x, int(jpeg.next_scanline));
-      row[3 * size_t(x)] = c.r;
-      row[3 * size_t(x) + 1] = c.g;
-      row[3 * size_t(x) + 2] = c.b;
+      unsigned char *p = &row[size_t(n) * size_t(x)];
+      p[0] = inks ? 255 - c.r : c.r;
+      p[1] = inks ? 255 - c.g : c.g;
+      p[2] = inks ? 255 - c.b : c.b;
+      if (inks)
+        p[3] = 0;
     }
     jpeg_write_scanlines(&jpeg, &r, 1);
   }
   jpeg_finish_compress(&jpeg);
   jpeg_destroy_compress(&jpeg);
   std::fclose(out);
+}
+} // namespace
+
+void write_jpeg(const std::string &path, int width, int height,
+                const std::function<Rgb(int x, int y)> &colour) {
+  writeJpeg(path, width, height, colour, false);
+}
+
+void write_cmyk_jpeg(const std::string &path, int width, int height,
+                     const std::function<Rgb(int x, int y)> &colour) {
+  writeJpeg(path, width, height, colour, true);
 }
 
 void write_halves_jpeg(const std::string &path, int width, int height, Rgb left,

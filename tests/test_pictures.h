@@ -53,6 +53,10 @@ void write_halves_jpeg(const std::string &path, int width, int height, Rgb left,
 // A baseline JPEG of any size, each pixel as `colour` gives it.
 void write_jpeg(const std::string &path, int width, int height,
                 const std::function<Rgb(int x, int y)> &colour);
+// The same in printing inks, as a scanner or print workflow writes them
+// without Adobe's marker: CMYK stored plainly, not inverted (no black ink).
+void write_cmyk_jpeg(const std::string &path, int width, int height,
+                     const std::function<Rgb(int x, int y)> &colour);
 void write_halves_png(const std::string &path, int width, int height, Rgb left,
                       Rgb right);
 // An 8-bit RGB PNG of any size, each pixel as `colour` gives it.
