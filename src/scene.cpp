@@ -4,6 +4,7 @@
 
 #include "picture/viewer/guard.h"
 #include "picture/viewer/textures.h"
+#include "show/show.h"
 
 float xRot = 40.0f;
 float yRot = 0.0f;
@@ -79,6 +80,8 @@ void display() {
   wrap(yRot);
   wrap(xRot);
   wrap(zRot);
+  // With a list of more pictures, faces turned away take the next ones.
+  ShowNextPictures(texture, xRot, yRot, zRot);
 
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glLoadIdentity();

@@ -81,6 +81,10 @@ void glXSwapBuffers(Display *dpy, GLXDrawable drawable) {
     glGetIntegerv(GL_VIEWPORT, state->viewport);
     glGetFloatv(GL_PROJECTION_MATRIX, state->projection);
     glGetFloatv(GL_MODELVIEW_MATRIX, state->modelview);
+    while (__atomic_load_n(&state->lockstep, __ATOMIC_ACQUIRE) &&
+           __atomic_load_n(&state->capture_request, __ATOMIC_ACQUIRE) ==
+               state->capture_done)
+      usleep(50);
     if (__atomic_load_n(&state->capture_request, __ATOMIC_ACQUIRE) !=
         state->capture_done)
       capture(dpy, drawable);

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "show/show_list.h"
 #include "test_pictures.h"
 #include "viewer_process.h"
 
@@ -64,6 +65,7 @@ const char *const kStandInViewer =
     "#!/bin/sh\n"
     "printf '%s\\0' \"$(pwd -P)\" \"$(stat -c %a .)\"\n"
     "for i in 1 2 3 4 5 6; do readlink -n b$i.jpg; printf '\\0'; done\n"
+    "[ ! -f show.list ] || cp show.list \"$(dirname \"$0\")\"\n"
     "for a in \"$@\"; do printf '%s\\0' \"$a\"; done\n";
 
 // Records its arguments, as a desktop would show them.
@@ -111,6 +113,9 @@ struct Case {
   std::vector<std::string> faces;
   const char *problem = ""; // else: what standard error says, and no viewer
   bool asNobody = false;    // run by a user who can't read every file
+  // The show's list, where there is one: its pictures, and seconds.
+  std::vector<std::string> show = {};
+  double seconds = 8;
 };
 
 void PrintTo(const Case &c, std::ostream *os) {
@@ -147,6 +152,12 @@ TEST_P(ChoiceTest, PutsTheRightPicturesOnTheFaces) {
   for (int i = 0; i < 6; i++)
     EXPECT_EQ(std::string(real) + "/" + c.faces[i], f[2 + i]) << "face " << i;
   EXPECT_EQ("", run_command("ls -A " + runtime)) << "private folder left";
+  ShowList list;
+  ASSERT_EQ(!c.show.empty(), ReadShowList(bin + "/show.list", list));
+  for (std::string &p : list.pictures)
+    p = p.substr(std::string(real).size() + 1);
+  EXPECT_EQ(c.show, list.pictures);
+  EXPECT_EQ(c.seconds, list.seconds);
 }
 
 void pictures(LauncherTest &t, std::initializer_list<const char *> names) {
@@ -160,7 +171,19 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
            for (int i = 1; i <= 9; i++)
              t.picture("IMG_000" + std::to_string(i) + ".jpg");
          }, {"."},
+         {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "IMG_0004.jpg", "IMG_0005.jpg", "IMG_0006.jpg"}, "", false,
+         {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "IMG_0004.jpg", "IMG_0005.jpg", "IMG_0006.jpg", "IMG_0007.jpg", "IMG_0008.jpg", "IMG_0009.jpg"}},
+    Case{"CameraFolderFirstSixOnly", [](LauncherTest &t) {
+           for (int i = 1; i <= 9; i++)
+             t.picture("IMG_000" + std::to_string(i) + ".jpg");
+         }, {"--first-six", "."},
          {"IMG_0001.jpg", "IMG_0002.jpg", "IMG_0003.jpg", "IMG_0004.jpg", "IMG_0005.jpg", "IMG_0006.jpg"}},
+    Case{"ExactlySixNoShow", [](LauncherTest &t) {
+           pictures(t, {"6.png", "5.png", "4.png", "3.png", "2.png", "1.png"});
+         }, {"--seconds", "3", "."},
+         {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png"}},
+    Case{"SecondsNotANumber", [](LauncherTest &t) { t.picture("a.jpg"); },
+         {"--seconds", "soon", "a.jpg"}, {}, "--seconds takes a number"},
     Case{"NaturalOrderWithoutRegardToCase", [](LauncherTest &t) {
            pictures(t, {"photo 10.jpg", "photo 2.jpg", "Photo 3.jpg", "photo 1.jpg"});
          }, {"."},
@@ -168,7 +191,8 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
     Case{"EveryExtensionInAnyCase", [](LauncherTest &t) {
            pictures(t, {"a.JPG", "b.jpe", "c.Jpeg", "d.HEIC", "e.webp", "f.TIFF", "g.avif", "notes.txt", "jpg"});
          }, {"."},
-         {"a.JPG", "b.jpe", "c.Jpeg", "d.HEIC", "e.webp", "f.TIFF"}},
+         {"a.JPG", "b.jpe", "c.Jpeg", "d.HEIC", "e.webp", "f.TIFF"}, "", false,
+         {"a.JPG", "b.jpe", "c.Jpeg", "d.HEIC", "e.webp", "f.TIFF", "g.avif"}},
     Case{"NotHiddenNotInSubfoldersNotText", [](LauncherTest &t) {
            pictures(t, {".hidden.jpg", "notes.txt", "real.jpg"});
            mkdir((t.work + "/sub").c_str(), 0700);
@@ -184,10 +208,13 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
            symlink("sub", (t.work + "/folder link.jpg").c_str());
          }, {"."},
          {"link.jpg", "link.jpg", "real.jpg", "link.jpg", "real.jpg", "real.jpg"}},
-    Case{"MoreThanSix", [](LauncherTest &t) {
+    Case{"MoreThanSixNamedAndInAFolder", [](LauncherTest &t) {
            pictures(t, {"8.png", "7.png", "6.png", "5.png", "4.png", "3.png", "2.png", "1.png"});
-         }, {"."},
-         {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png"}},
+           mkdir((t.work + "/more").c_str(), 0700);
+           pictures(t, {"more/b.png", "more/a.png"});
+         }, {"--seconds=2.5", ".", "more", "1.png"},
+         {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png"}, "", false,
+         {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png", "7.png", "8.png", "more/a.png", "more/b.png", "1.png"}, 2.5},
     Case{"OnePictureCoversTheCube", [](LauncherTest &t) { t.picture("only.webp"); },
          {"only.webp"},
          {"only.webp", "only.webp", "only.webp", "only.webp", "only.webp", "only.webp"}},

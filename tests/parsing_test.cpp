@@ -274,10 +274,16 @@ TEST(NaturalOrder, AsFileManagersShowNames) {
        {Pair{"photo 2.jpg", "photo 10.jpg"},
         Pair{"Photo 3.jpg", "photo 10.jpg"}, Pair{"IMG_0009.jpg", "IMG_10.jpg"},
         Pair{"a.jpg", "B.jpg"}, Pair{"A.jpg", "a.jpg"},
-        Pair{"z.jpg", "\xc3\xa4.jpg"},       // UTF-8 after ASCII
-        Pair{"\xc3\xa4.jpg", "\xff.jpg"}}) { // not UTF-8: last
+        Pair{"z.jpg", "\xc3\xa4.jpg"},    // UTF-8 after ASCII
+        Pair{"\xc3\xa4.jpg", "\xff.jpg"}, // not UTF-8: last
+        Pair{"a 7.jpg", "a 007b.jpg"}, Pair{"x-1.jpg", "x1.jpg"},
+        Pair{"x1.jpg", "x_1.jpg"},
+        Pair{"p 99.jpg", "p 123456789012345678901.jpg"}}) {
     EXPECT_TRUE(NaturalLess(p.a, p.b)) << p.a << " before " << p.b;
     EXPECT_FALSE(NaturalLess(p.b, p.a)) << p.b << " after " << p.a;
+    std::vector<std::string> sorted = {p.b, p.a};
+    SortNaturally(sorted);
+    EXPECT_EQ(p.a, sorted[0]) << "sorted all at once";
   }
 }
 

@@ -27,6 +27,10 @@ typedef struct {
   uint32_t capture_done;
   uint64_t capture_frame;
   int32_t capture_width, capture_height;
+  /* In lockstep, every frame waits at its swap to be asked for: the watcher
+   * captures one frame after another, none left out. */
+  uint32_t lockstep;
+  uint32_t pad2;
   float capture_modelview[16];
   unsigned char pixels[PROBE_MAX_WIDTH * PROBE_MAX_HEIGHT * 4];
 } ProbeState;

@@ -172,9 +172,13 @@ bool ViewerProcess::capture(Capture &out, double timeout_s) {
     }
     if (!alive())
       return false;
-    usleep(1000);
+    usleep(state_->lockstep ? 50 : 1000);
   }
   return false;
+}
+
+void ViewerProcess::lockstep(bool on) {
+  __atomic_store_n(&state_->lockstep, on ? 1u : 0u, __ATOMIC_RELEASE);
 }
 
 std::string ViewerProcess::window_id() const {
@@ -217,6 +221,7 @@ std::vector<pid_t> ViewerProcess::children() const {
 }
 
 std::string ViewerProcess::stop() {
+  lockstep(false);
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     int status;

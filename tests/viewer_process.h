@@ -61,6 +61,9 @@ public:
   bool wait_frames(unsigned long long count, double timeout_s = 30);
   // Captures the next frame shown; false on timeout.
   bool capture(Capture &out, double timeout_s = 30);
+  // In lockstep (until turned off, or the process stopped) the viewer waits
+  // at each frame until it is captured: capture() takes every frame.
+  void lockstep(bool on);
   // The first frame, when started with capture_first (after wait_frames(1)).
   bool first_capture(Capture &out);
   // The window's X id, as the probe saw it swapped.

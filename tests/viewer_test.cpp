@@ -1,8 +1,10 @@
 // The real viewer in a real X window: its window, its first frame, keys sent
 // through the X server, resizing, and its silence.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <set>
 #include <unistd.h>
 // After GoogleTest, which names a type None, a macro here.
 #include <X11/Xatom.h>
@@ -284,6 +286,145 @@ void expectSamplesShown(ViewerProcess &viewer) {
   EXPECT_GT(top[1], top[0] + 40) << "green top";
   EXPECT_EQ("", viewer.stop());
 }
+
+// A whole folder through the launcher: 20 flat colours, a short time on
+// show, every frame read back in turn. What a face shows is read at its
+// middle whenever it is turned to the eye enough for that to be on it.
+struct Show {
+  const char *name;
+  std::vector<std::string> options;
+  bool shuffled;
+};
+
+void PrintTo(const Show &s, std::ostream *os) {
+  *os << s.name;
+}
+
+class ShowTest : public ::testing::TestWithParam<Show> {};
+
+Rgb showColour(int i) { // 20 colours at least 120 apart in some channel
+  return {static_cast<unsigned char>(15 + 120 * (i % 3)),
+          static_cast<unsigned char>(15 + 120 * (i / 3 % 3)),
+          static_cast<unsigned char>(15 + 120 * (i / 9))};
+}
+
+// Face f's middle, and normal (its turn to the eye in z), in eye space.
+struct FaceSeen {
+  double x, y, z, towards;
+};
+
+FaceSeen faceIn(const float *m, int f) {
+  static const double n[6][3] = {{0, 0, 1},  {0, 0, -1}, {0, 1, 0},
+                                 {0, -1, 0}, {1, 0, 0},  {-1, 0, 0}};
+  auto row = [&](int r) {
+    return m[r] * n[f][0] + m[4 + r] * n[f][1] + m[8 + r] * n[f][2];
+  };
+  return {row(0) + m[12], row(1) + m[13], row(2) + m[14], row(2)};
+}
+
+// The picture at the middle of a face turned to the eye by 0.3 or more
+// (-2: none of the show's), else -1.
+int pictureOn(const Capture &c, const FaceSeen &face) {
+  if (face.towards < 0.3)
+    return -1;
+  double f = 1 / std::tan(M_PI / 6);
+  int x = int(240 + 240 * f * 0.75 * face.x / -face.z);
+  int y = int(180 + 180 * f * face.y / -face.z);
+  for (int i = 0; i < 20; i++)
+    if (probe_pixel(c.image, x, y, showColour(i), 30).empty())
+      return i;
+  return -2;
+}
+
+TEST_P(ShowTest, EveryPictureSeenEachRoundFacesChangingOnlyTurnedAway) {
+  const Show &show = GetParam();
+  std::string dir = make_temp_dir(), photos = make_temp_dir();
+  std::string runtime = make_temp_dir();
+  for (int i = 0; i < 20; i++) {
+    Rgb c = showColour(i);
+    write_quadrant_picture(photos + "/" + std::to_string(i) + ".tga", 8, 8,
+                           {c, c, c, c});
+  }
+  // In order, among them a broken one, and one removed once the show is on.
+  const int broken = show.shuffled ? -1 : 9, removed = show.shuffled ? -1 : 13;
+  if (broken >= 0)
+    write_bytes(photos + "/9.tga", std::string(400, '\x7f'));
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  std::vector<std::string> args = show.options;
+  args.push_back(photos);
+  ViewerProcess viewer(dir, false, LAUNCHER_BINARY, "", args);
+  ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+  if (removed >= 0)
+    unlink((photos + "/13.tga").c_str());
+  viewer.lockstep(true);
+
+  // What each face shows while it stays in view, and last showed.
+  int inView[6] = {-1, -1, -1, -1, -1, -1}, last[6] = {-1, -1, -1, -1, -1, -1};
+  std::vector<int> changes;   // pictures as faces come round with new ones
+  std::vector<size_t> rounds; // where in `changes` all had been seen again
+  std::set<int> unseen, all;
+  for (int i = 0; i < 20; i++)
+    if (i != broken && i != removed)
+      all.insert(i);
+  unseen = all;
+  Capture c;
+  for (int frame = 0; frame < 40000 && rounds.size() < 3; frame++) {
+    ASSERT_TRUE(viewer.capture(c)) << viewer.stop();
+    for (int f = 0; f < 6; f++) {
+      FaceSeen face = faceIn(c.modelview, f);
+      if (face.towards <= 0.2)
+        inView[f] = -1; // turned away: it may change now
+      int p = pictureOn(c, face);
+      if (p == -1)
+        continue;
+      ASSERT_TRUE(all.count(p))
+          << "face " << f << " shows " << p << " in frame " << c.frame;
+      ASSERT_TRUE(inView[f] < 0 || inView[f] == p)
+          << "face " << f << " changed in view in frame " << c.frame;
+      inView[f] = p;
+      if (last[f] >= 0 && last[f] != p)
+        changes.push_back(p);
+      last[f] = p;
+      unseen.erase(p);
+      if (unseen.empty()) {
+        rounds.push_back(changes.size());
+        unseen = all;
+      }
+    }
+  }
+  viewer.lockstep(false);
+  ASSERT_GE(rounds.size(), 3u) << "every picture seen three times over";
+  // Pictures come in an order, each once in it, round after round: in the
+  // list's, or in the first round's where the order is shuffled, which the
+  // rounds after it are not.
+  auto rank = [&](int p) {
+    if (!show.shuffled)
+      return long(p);
+    auto at = std::find(changes.begin(), changes.begin() + long(rounds[0]), p);
+    return at == changes.begin() + long(rounds[0]) ? -1L : at - changes.begin();
+  };
+  int descents = 0;
+  long previous = -1;
+  for (size_t i = show.shuffled ? rounds[0] : 0; i < changes.size(); i++) {
+    long r = rank(changes[i]);
+    descents += r >= 0 && previous >= 0 && r <= previous;
+    previous = r >= 0 ? r : previous;
+  }
+  if (show.shuffled)
+    EXPECT_GT(descents, int(rounds.size()) + 2) << "the same order each round";
+  else
+    EXPECT_LE(descents, int(rounds.size())) << "out of the list's order";
+  EXPECT_EQ("", viewer.stop());
+  unsetenv("XDG_RUNTIME_DIR");
+  for (const std::string &d : {dir, photos, runtime})
+    remove_tree(d);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folder, ShowTest,
+    ::testing::Values(Show{"InOrder", {"--seconds", "0.1"}, false},
+                      Show{"Shuffled", {"--shuffle", "--seconds=0.1"}, true}),
+    [](const ::testing::TestParamInfo<Show> &info) { return info.param.name; });
 
 TEST(BundledPictures, ShowOnEveryFace) {
   ViewerProcess viewer(PICTURES_DIR, true);

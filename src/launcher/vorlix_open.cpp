@@ -2,10 +2,12 @@
 //
 // The viewer reads b1.jpg ... b6.jpg from the folder it runs in. For other
 // pictures this makes a private folder (mode 0700, in $XDG_RUNTIME_DIR, else
-// the temporary folder) holding links b1.jpg ... b6.jpg to the chosen ones,
-// runs the viewer there, and removes the folder when the viewer ends, also
-// when this is ended by SIGTERM, SIGHUP or SIGINT. The viewer's exit status
-// is this program's.
+// the temporary folder) holding links b1.jpg ... b6.jpg to the chosen ones
+// and, where there are more than six, the list of all of them for the
+// viewer to show in turn (show/show_list.h), runs the viewer there, and
+// removes the folder when the viewer ends, also when this is ended by
+// SIGTERM, SIGHUP or SIGINT. The viewer's exit status is this program's.
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -14,26 +16,34 @@
 #include <cstring>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <random>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "launcher/choose_pictures.h"
+#include "show/show_list.h"
 
 namespace {
 
 const char *const kHelp =
-    "Usage: vorlix-open [PICTURE | FOLDER]... [-- VIEWER OPTION...]\n"
+    "Usage: vorlix-open [OPTION]... [PICTURE | FOLDER]... [-- VIEWER "
+    "OPTION...]\n"
     "Shows pictures on the faces of Vorlix's spinning cube.\n"
     "\n"
     "  (nothing)        the sample pictures\n"
-    "  FOLDER           the first six pictures in it, in the order a file\n"
-    "                   manager shows them (a folder holding b1.jpg ...\n"
-    "                   b6.jpg shows those)\n"
+    "  FOLDER           the pictures in it, in the order a file manager\n"
+    "                   shows them (a folder holding b1.jpg ... b6.jpg\n"
+    "                   shows those)\n"
     "  PICTURE...       these pictures, on the front, back, top, bottom,\n"
     "                   right and left face; fewer than six are repeated,\n"
     "                   faces next to each other in the spin different\n"
+    "More than six pictures are shown in turn, each once a round: a face\n"
+    "takes the next only while it is turned away.\n"
+    "  --seconds S      each on show for at least S seconds (default 8)\n"
+    "  --shuffle        in a new order each round\n"
+    "  --first-six      only the first six, none in turn\n"
     "  -- OPTION...     options for the viewer's toolkit, e.g. -display :1\n"
     "  --help           this help\n"
     "  --version        the version\n"
@@ -108,9 +118,9 @@ std::string absolute(std::string path) {
   return getcwd(here, sizeof here) ? std::string(here) + "/" + path : path;
 }
 
-// The private folder with links b1.jpg ... b6.jpg to the pictures; empty
-// when it can't be made.
-std::string linkFaces(const std::vector<std::string> &pictures) {
+// The private folder with links b1.jpg ... b6.jpg to the pictures and, for
+// a show, its list; empty when it can't be made.
+std::string linkFaces(const std::vector<std::string> &pictures, ShowList show) {
   const char *base = std::getenv("XDG_RUNTIME_DIR");
   if (base == nullptr || access(base, W_OK | X_OK) != 0)
     base = std::getenv("TMPDIR");
@@ -124,12 +134,18 @@ std::string linkFaces(const std::vector<std::string> &pictures) {
     if (symlink(absolute(pictures[i]).c_str(), link.c_str()) != 0)
       return folder; // the faces not linked show white
   }
+  if (!show.pictures.empty()) { // without it, the first six only
+    for (std::string &picture : show.pictures)
+      picture = absolute(picture);
+    WriteShowList(folder + "/" + kShowListFile, show);
+  }
   return folder;
 }
 
 void removeFaces(const std::string &folder) {
   for (int face = 1; face <= kFaces; face++)
     unlink(FaceFile(folder, face).c_str());
+  unlink((folder + "/" + kShowListFile).c_str());
   rmdir(folder.c_str());
 }
 
@@ -194,11 +210,30 @@ int main(int argc, char **argv) {
   holdEndingSignals();
   std::vector<std::string> paths;
   std::vector<char *> options;
+  ShowList show;
+  bool firstSix = false;
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
     if (arg == "--") {
       options.assign(argv + i + 1, argv + argc);
       break;
+    }
+    if (arg == "--shuffle" || arg == "--first-six") {
+      show.shuffled = show.shuffled || arg == "--shuffle";
+      firstSix = firstSix || arg == "--first-six";
+      continue;
+    }
+    if (arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
+      const char *value =
+          arg == "--seconds" ? (i + 1 < argc ? argv[++i] : "") : argv[i] + 10;
+      char *rest = nullptr;
+      show.seconds = std::strtod(value, &rest);
+      if (*value == '\0' || *rest != '\0' ||
+          !(show.seconds > 0 && show.seconds < 1e6)) {
+        complain("--seconds takes a number of seconds above 0");
+        return 1;
+      }
+      continue;
     }
     if (arg == "--help" || arg == "-h") {
       std::fputs(kHelp, stdout);
@@ -211,14 +246,20 @@ int main(int argc, char **argv) {
     paths.push_back(arg);
   }
 
-  Choice choice = ChoosePictures(paths, VORLIX_SAMPLES_DIR);
+  Choice choice = ChoosePictures(paths, VORLIX_SAMPLES_DIR, !firstSix);
   if (!choice.problem.empty()) {
     complain(choice.problem);
     return 1;
   }
   if (!choice.folder.empty())
     endAsViewer(runViewer(choice.folder, options));
-  std::string folder = linkFaces(choice.pictures);
+  if (show.shuffled && !choice.show.empty()) { // the first round's order
+    std::shuffle(choice.show.begin(), choice.show.end(),
+                 std::mt19937(std::random_device{}()));
+    choice.pictures.assign(choice.show.begin(), choice.show.begin() + kFaces);
+  }
+  show.pictures = std::move(choice.show);
+  std::string folder = linkFaces(choice.pictures, show);
   if (folder.empty()) {
     complain(std::string("can't make a folder for the pictures: ") +
              std::strerror(errno));

@@ -11,7 +11,7 @@
 // in turn, so a decoder fills one slot while the viewer makes a texture
 // from the other. A command with index -1, or the command pipe closing,
 // ends the decoder. Every answer is checked by the viewer before a byte of
-// its slot is read (acceptResult in viewer/guard.cpp).
+// its slot is read (AcceptAnswer in viewer/decoder_processes.cpp).
 #pragma once
 
 #include <cerrno>

@@ -140,7 +140,8 @@ void start(Decoder &d) {
                  d.slots,
                  d.kinds,
                  nullptr,
-                 0});
+                 0,
+                 false});
   }
   close(commands[0]);
   close(results[1]);

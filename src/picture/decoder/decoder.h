@@ -23,6 +23,9 @@ struct DecoderSetup {
   // The screen's colour profile, as the viewer read it (none: null).
   const unsigned char *screenProfile;
   size_t screenProfileSize;
+  // Whether it decodes behind the viewer's frames, at the lowest CPU
+  // priority (nice 19), as it does the pictures of a show ahead of time.
+  bool behind;
 };
 
 // The decoder process, right after the fork: readies the readers it was

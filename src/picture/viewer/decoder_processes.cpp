@@ -9,6 +9,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,10 +26,15 @@ int64_t nowUs() {
 // In the child, right after the fork: it dies with the viewer, however the
 // viewer ends, and becomes a decoder.
 [[noreturn]] void becomeDecoder(pid_t viewer, const DecoderSetup &setup) {
-  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != viewer)
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != viewer ||
+      (setup.behind && setpriority(PRIO_PROCESS, 0, 19) != 0))
     _exit(1);
   DecoderMain(setup);
 }
+
+// Decoders let go without waiting, still to be reaped.
+pid_t letGo[kMaxPictures];
+int lettingGo = 0;
 
 int usableCores() {
   cpu_set_t set;
@@ -82,6 +88,31 @@ void StopDecoder(DecoderProcess &d, bool killIt) {
   }
   d.pid = -1;
   d.picture = -1;
+}
+
+void LetDecoderGo(DecoderProcess &d, bool killIt) {
+  if (d.pid < 0)
+    return;
+  ReapDecodersLetGo();
+  if (lettingGo == kMaxPictures) { // not one has ended yet: wait after all
+    StopDecoder(d, killIt);
+    return;
+  }
+  close(d.commands);
+  close(d.results);
+  if (killIt)
+    kill(d.pid, SIGKILL);
+  letGo[lettingGo++] = d.pid;
+  d.pid = -1;
+  d.picture = -1;
+}
+
+void ReapDecodersLetGo() {
+  for (int i = 0; i < lettingGo;)
+    if (waitpid(letGo[i], nullptr, WNOHANG) != 0)
+      letGo[i] = letGo[--lettingGo];
+    else
+      i++;
 }
 
 bool SendPicture(DecoderProcess &d, DecodeCommand c, int64_t wallUs) {
@@ -156,4 +187,14 @@ bool ReadAnswer(const DecoderProcess &d, DecodeResult &r) {
 
 bool PastDeadline(const DecoderProcess &d) {
   return nowUs() >= d.deadlineUs;
+}
+
+bool AcceptAnswer(const DecoderProcess &d, const DecodeResult &r, int maxSide) {
+  if (r.index != d.picture)
+    return false;
+  if (r.reader == kNoReader)
+    return true;
+  return r.reader >= 0 && r.reader < kReaderCount &&
+         (d.readers & (1u << r.reader)) &&
+         Fits(r.width, r.height, r.channels, maxSide);
 }

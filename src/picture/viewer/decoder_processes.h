@@ -36,6 +36,12 @@ bool StartDecoder(DecoderProcess &d, DecoderSetup load, unsigned readyKinds);
 // work is killed where `killIt`.
 void StopDecoder(DecoderProcess &d, bool killIt);
 
+// Ends it as StopDecoder does, but without waiting for it to be gone: it is
+// reaped by a later ReapDecodersLetGo. For the show, whose frames never
+// wait.
+void LetDecoderGo(DecoderProcess &d, bool killIt);
+void ReapDecodersLetGo();
+
 // Hands it a picture to decode into its other slot, and gives it `wallUs`
 // from now to answer. False when it can't be told: it is stopped then.
 bool SendPicture(DecoderProcess &d, DecodeCommand c, int64_t wallUs);
@@ -72,3 +78,10 @@ bool ReadAnswer(const DecoderProcess &d, DecodeResult &r);
 
 // Whether a decoder at work has run past its deadline.
 bool PastDeadline(const DecoderProcess &d);
+
+// Whether a decoder's answer can be believed: about the picture it was
+// given, and, where it says a picture was read, read by one of the readers
+// asked and fitting in a slot and a texture at most `maxSide` across and
+// down. The one place an answer is checked, before a byte of its slot is
+// read.
+bool AcceptAnswer(const DecoderProcess &d, const DecodeResult &r, int maxSide);

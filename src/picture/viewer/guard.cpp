@@ -200,20 +200,6 @@ void feedIdleDecoders(Load &load) {
   }
 }
 
-// Whether a decoder's answer can be believed: about the picture it was
-// given, and, where it says a picture was read, read by one of the readers
-// asked and fitting in a slot and a texture. The one place an answer is
-// checked, before a byte of its slot is read.
-bool acceptResult(const DecoderProcess &d, const DecodeResult &r, int maxSide) {
-  if (r.index != d.picture)
-    return false;
-  if (r.reader == kNoReader)
-    return true;
-  return r.reader >= 0 && r.reader < kReaderCount &&
-         (d.readers & (1u << r.reader)) &&
-         Fits(r.width, r.height, r.channels, maxSide);
-}
-
 // The textures of a decoded picture: its own, and those of the pictures of
 // the same file.
 void makeTextures(const Load &load, int picture, const unsigned char *pixels,
@@ -239,7 +225,7 @@ void settle(Load &load, DecoderProcess &d, bool answered, unsigned textures[],
   Picture &p = load.pictures[d.picture];
   DecodeResult r = {};
   if (!answered || !ReadAnswer(d, r) ||
-      !acceptResult(d, r, load.size.maxSide)) {
+      !AcceptAnswer(d, r, load.size.maxSide)) {
     // Crashed, killed by its budget or the sandbox, stuck or lying: that
     // picture stays 0, and a new decoder goes on with the rest.
     p.settled = true;

@@ -1,0 +1,21 @@
+// Decoding ahead, for the show (show/show.h): one picture at a time, in a
+// sandboxed decoder process of its own that works behind the frames at the
+// lowest CPU priority, as the load at start-up does (guard.h) but never
+// waiting: every call does only what is ready, so it can be made inside a
+// frame. Its texture is made in the frame its answer comes.
+#pragma once
+
+#include <string>
+
+// Starts decoding the picture at `path`, the show's picture `picture`;
+// false when one is being decoded already.
+bool DecodeAhead(const std::string &path, int picture);
+
+// Whether a picture is being decoded.
+bool DecodingAhead();
+
+// Takes the answer of the picture being decoded, if it has come (or its
+// decoder failed, or ran past its deadline): true then, with `picture` the
+// show's number and `texture` a new texture made of it, as the load makes
+// one, or 0 where it could not be read. Needs the viewer's GL context.
+bool DecodedAhead(int &picture, unsigned &texture);

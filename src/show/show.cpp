@@ -1,0 +1,258 @@
+#include "show/show.h"
+
+#include <GL/gl.h>
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <random>
+#include <vector>
+
+#include "picture/viewer/ahead.h"
+#include "show/show_list.h"
+
+namespace {
+
+// Settings of the show, in one place.
+// A face is turned towards the eye where the eye's side of its plane is
+// the front: where its normal, turned as the cube is, points towards the
+// eye by more than 0.2 (the cube's half size over its distance, 1 / 5).
+constexpr double kInView = 0.2;
+// Turned away for sure: a little further round, so that rounding in the
+// GL's own arithmetic never draws a face as it changes.
+constexpr double kTurnedAway = kInView - 0.01;
+// Seen: turned to the eye well enough to be looked at, within 60 degrees
+// of square-on (the top face at the start tilt, 40 degrees, is).
+constexpr double kSeen = 0.5;
+// Frames of a whole turn of the spin: a face not in view for that long is
+// out of it (the bottom face at the start tilt), and its picture can't be
+// waited for to come round.
+constexpr long kTurn = 721;
+// Pictures decoded ahead of their turn (their textures kept ready).
+constexpr size_t kAhead = 2;
+
+// Face normals: front, back, top, bottom, right, left.
+const double kNormals[6][3] = {{0, 0, 1},  {0, 0, -1}, {0, 1, 0},
+                               {0, -1, 0}, {1, 0, 0},  {-1, 0, 0}};
+
+struct Face {
+  int picture;         // the list's number of the picture it shows
+  double seenAt = -1;  // when it was first seen with it, or -1
+  long lastInView = 0; // the last frame it was in view
+};
+
+struct Ready {
+  int picture;
+  unsigned texture;
+};
+
+struct Show {
+  bool started = false, on = false;
+  ShowList list;
+  Face faces[6];
+  std::vector<int> order, nextOrder; // this round's, and the next round's
+  size_t cursor = 0;                 // the next picture to be seen in order
+  int pending = -1; // the face given a picture not seen yet, or -1
+  std::vector<bool> failed;
+  std::vector<Ready> ready;
+  long frame = 0;
+  std::mt19937 random;
+} show;
+
+double now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// How far face f's normal points towards the eye, the cube turned by
+// Rx(x) Ry(y) Rz(z) as the frame turns it.
+double towardsEye(int f, float x, float y, float z) {
+  const double d = M_PI / 180;
+  const double *n = kNormals[f];
+  double cz = std::cos(z * d), sz = std::sin(z * d);
+  double x1 = n[0] * cz - n[1] * sz, y1 = n[0] * sz + n[1] * cz, z1 = n[2];
+  double cy = std::cos(y * d), sy = std::sin(y * d);
+  double z2 = -x1 * sy + z1 * cy;
+  return y1 * std::sin(x * d) + z2 * std::cos(x * d);
+}
+
+std::vector<int> roundOrder() {
+  std::vector<int> order(show.list.pictures.size());
+  for (size_t i = 0; i < order.size(); i++)
+    order[i] = int(i);
+  if (show.list.shuffled)
+    std::shuffle(order.begin(), order.end(), show.random);
+  return order;
+}
+
+// Reads the list, the frame after the first: faces 0 to 5 show its first
+// six pictures, the launcher's b1.jpg ... b6.jpg, and the first round goes
+// in the list's own order (the launcher shuffled it where asked).
+void start() {
+  show.started = true;
+  if (!ReadShowList(kShowListFile, show.list) || show.list.pictures.size() <= 6)
+    return;
+  show.on = true;
+  for (int f = 0; f < 6; f++)
+    show.faces[f].picture = f;
+  show.random.seed(std::random_device{}());
+  std::vector<int> listed(show.list.pictures.size());
+  for (size_t i = 0; i < listed.size(); i++)
+    listed[i] = int(i);
+  show.order = listed;
+  show.nextOrder = roundOrder();
+  show.failed.assign(listed.size(), false);
+}
+
+int target() {
+  return show.order[show.cursor];
+}
+
+void nextPicture() {
+  if (++show.cursor < show.order.size())
+    return;
+  show.order = show.nextOrder;
+  show.nextOrder = roundOrder();
+  show.cursor = 0;
+}
+
+bool inTheSpin(int f) {
+  return show.frame - show.faces[f].lastInView <= kTurn;
+}
+
+// Whether picture p is on a face that will come round to be seen.
+bool comingRound(int p) {
+  for (int f = 0; f < 6; f++)
+    if (show.faces[f].picture == p && inTheSpin(f))
+      return true;
+  return false;
+}
+
+Ready *readyFor(int p) {
+  for (Ready &r : show.ready)
+    if (r.picture == p)
+      return &r;
+  return nullptr;
+}
+
+// The pictures to come, in order, that will need a face of their own.
+std::vector<int> needed(size_t count) {
+  std::vector<int> pictures;
+  size_t n = show.order.size();
+  for (size_t i = show.cursor; i < 2 * n && pictures.size() < count; i++) {
+    int p = i < n ? show.order[i] : show.nextOrder[i - n];
+    if (!show.failed[size_t(p)] && !comingRound(p) &&
+        std::find(pictures.begin(), pictures.end(), p) == pictures.end())
+      pictures.push_back(p);
+  }
+  return pictures;
+}
+
+// Decodes ahead the next pictures that will need a face, and takes what
+// has been decoded; textures no longer wanted soon are deleted.
+void decodeAhead() {
+  int picture;
+  unsigned texture;
+  if (DecodedAhead(picture, texture)) {
+    if (texture != 0)
+      show.ready.push_back({picture, texture});
+    else
+      show.failed[size_t(picture)] = true; // skipped from now on
+  }
+  std::vector<int> wanted = needed(kAhead);
+  for (size_t i = 0; i < show.ready.size();) {
+    Ready &r = show.ready[i];
+    if (std::find(wanted.begin(), wanted.end(), r.picture) != wanted.end()) {
+      i++;
+      continue;
+    }
+    glDeleteTextures(1, &r.texture);
+    show.ready.erase(show.ready.begin() + long(i));
+  }
+  for (int p : wanted)
+    if (readyFor(p) == nullptr) {
+      if (!DecodingAhead())
+        DecodeAhead(show.list.pictures[size_t(p)], p);
+      break;
+    }
+}
+
+// The face that takes the next picture: turned away, its picture on show
+// long enough, and of those the one turned away longest (it comes round
+// soonest); -1 for none.
+int faceToChange(const double towards[6], double t) {
+  int chosen = -1;
+  for (int f = 0; f < 6; f++) {
+    const Face &face = show.faces[f];
+    if (towards[f] < kTurnedAway && face.seenAt >= 0 &&
+        t - face.seenAt >= show.list.seconds && inTheSpin(f) &&
+        (chosen < 0 || face.lastInView < show.faces[chosen].lastInView))
+      chosen = f;
+  }
+  return chosen;
+}
+
+void place(int f, Ready r, unsigned int texture[6]) {
+  bool shared = false;
+  for (int g = 0; g < 6; g++)
+    shared = shared || (g != f && texture[g] == texture[f]);
+  if (texture[f] != 0 && !shared)
+    glDeleteTextures(1, &texture[f]);
+  texture[f] = r.texture;
+  show.faces[f].picture = r.picture;
+  show.faces[f].seenAt = -1;
+  show.pending = f;
+}
+
+} // namespace
+
+void ShowNextPictures(unsigned int texture[6], float xRot, float yRot,
+                      float zRot) {
+  if (!show.started) {
+    // The first frame is drawn before anything of the show is done.
+    if (show.frame++ > 0)
+      start();
+    return;
+  }
+  if (!show.on)
+    return;
+  show.frame++;
+  // A face given a picture that has since gone out of the spin (the keys
+  // tipped it away) is not waited for: its picture is given again.
+  if (show.pending >= 0 && !inTheSpin(show.pending))
+    show.pending = -1;
+  double t = now(), towards[6];
+  for (int f = 0; f < 6; f++) {
+    towards[f] = towardsEye(f, xRot, yRot, zRot);
+    Face &face = show.faces[f];
+    if (towards[f] > kInView - 0.01)
+      face.lastInView = show.frame;
+    if (towards[f] >= kSeen && face.seenAt < 0) {
+      face.seenAt = t;
+      if (show.pending == f)
+        show.pending = -1;
+    }
+  }
+  // The pictures in order as they are seen; those that can't be shown,
+  // passed over.
+  for (size_t steps = 0; steps < show.order.size(); steps++) {
+    bool seen = false;
+    for (int f = 0; f < 6; f++)
+      seen = seen || (show.faces[f].picture == target() && towards[f] >= kSeen);
+    if (!seen && !show.failed[size_t(target())])
+      break;
+    nextPicture();
+  }
+  decodeAhead();
+  // The next picture to be seen goes on a face turned away, unless it is on
+  // one that will come round, or the last one given is not seen yet.
+  if (show.pending >= 0 || comingRound(target()))
+    return;
+  Ready *r = readyFor(target());
+  int f = r != nullptr ? faceToChange(towards, t) : -1;
+  if (f < 0)
+    return;
+  Ready taken = *r;
+  show.ready.erase(show.ready.begin() + (r - show.ready.data()));
+  place(f, taken, texture);
+}
