@@ -139,6 +139,71 @@ Sharpness sharpness(const std::string &viewer, const std::string &dir) {
   return out;
 }
 
+// A show through the launcher for 60 s: frames per second from 2 s on, the
+// longest frame after the first, resident memory at 10 and 60 s, and how
+// long after a face turned away it took its next picture.
+struct ShowRun {
+  double fps = 0, longest_ms = 0, wait_median_ms = 0, wait_longest_ms = 0;
+  long rss10 = 0, rss60 = 0;
+  int changes = 0;
+};
+
+bool measureShow(const std::string &launcher, const std::string &folder,
+                 bool firstSix, ShowRun &out) {
+  std::vector<std::string> args = {"--seconds", "1", folder};
+  if (firstSix)
+    args.insert(args.begin(), "--first-six");
+  ViewerProcess p(make_temp_dir(), false, launcher, "", args);
+  ProbeState &probe = p.probe();
+  __atomic_store_n(&probe.logging, 1u, __ATOMIC_RELEASE);
+  if (!p.wait_frames(1, 120))
+    return false;
+  auto sleepUntil = [&](double s) {
+    long long at = p.started_ns() + (long long)(s * 1e9);
+    if (at > ViewerProcess::now_ns())
+      usleep(useconds_t((at - ViewerProcess::now_ns()) / 1000));
+  };
+  sleepUntil(2);
+  FrameRecord a = p.record();
+  sleepUntil(10);
+  out.rss10 = p.rss_kib();
+  sleepUntil(60);
+  out.rss60 = p.rss_kib();
+  FrameRecord b = p.record();
+  __atomic_store_n(&probe.logging, 0u, __ATOMIC_RELEASE);
+  out.fps = double(b.frames - a.frames) * 1e9 /
+            double(b.last_swap_ns - a.last_swap_ns);
+  out.longest_ms = double(probe.longest_frame_ns) / 1e6;
+  // Each face's changes, and when it had last turned away before each.
+  static const int normals[6][3] = {{0, 0, 1},  {0, 0, -1}, {0, 1, 0},
+                                    {0, -1, 0}, {1, 0, 0},  {-1, 0, 0}};
+  std::vector<double> waits;
+  unsigned long long first =
+      b.frames > PROBE_LOG_FRAMES ? b.frames - PROBE_LOG_FRAMES + 1 : 1;
+  for (int f = 0; f < 6; f++) {
+    long long awaySince = -1;
+    for (unsigned long long n = first; n < b.frames; n++) {
+      const ProbeFrame &was = probe.log[(n - 1) % PROBE_LOG_FRAMES],
+                       &is = probe.log[n % PROBE_LOG_FRAMES];
+      double towards = 0;
+      for (int i = 0; i < 3; i++)
+        towards += is.z_row[i] * normals[f][i];
+      if (towards > 0.2)
+        awaySince = -1;
+      else if (awaySince < 0)
+        awaySince = is.swap_ns;
+      if (was.textures[f] != is.textures[f] && awaySince >= 0 && n > first)
+        waits.push_back(double(is.swap_ns - awaySince) / 1e6);
+    }
+  }
+  out.changes = int(waits.size());
+  out.wait_median_ms = median(waits);
+  out.wait_longest_ms =
+      waits.empty() ? 0 : *std::max_element(waits.begin(), waits.end());
+  p.stop();
+  return true;
+}
+
 // A folder holding the bundled pictures, with some of them replaced.
 std::string folderWith(const std::vector<std::string> &replacements) {
   std::string dir = make_temp_dir();
@@ -246,6 +311,13 @@ int main(int argc, char **argv) {
                  bool line = (i % 2 ? x : y) % (2 + (i + 1) / 2) == 0;
                  return line ? Rgb{20, 20, 20} : Rgb{240, 240, 235};
                });
+  // A camera folder of 100 12-megapixel photos (the six above, again and
+  // again) for a show.
+  std::string trip = make_temp_dir();
+  for (int i = 0; i < 100; i++)
+    made += run_command("ln -s " + photos + "/b" + std::to_string(i % 6 + 1) +
+                        ".jpg " + trip + "/IMG_" + std::to_string(1000 + i) +
+                        ".jpg 2>&1");
   // A 200-byte PNG whose header declares 60000 x 60000 pixels.
   std::string bomb = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) +
                      std::string("\0\0\xea\x60\0\0\xea\x60\x08\x02\0\0\0", 13);
@@ -347,13 +419,26 @@ int main(int argc, char **argv) {
                  e2.startup_ms, g.startup_ms, u.startup_ms, s.startup_ms,
                  l.startup_ms, c.startup_ms, d.startup_ms, e.startup_ms);
   }
+  // The 60 s show, once: the show, and the same cube not changing.
+  ShowRun changing, still;
+  if (!measureShow(launcher, trip, false, changing) ||
+      !measureShow(launcher, trip, true, still)) {
+    std::fprintf(stderr, "bench: a show failed\n");
+    return 1;
+  }
+  std::fprintf(stderr,
+               "show: %.0f / %.0f fps, longest frame %.1f / %.1f ms, %ld -> "
+               "%ld KiB, %d changes, waits %.0f / %.0f ms\n",
+               changing.fps, still.fps, changing.longest_ms, still.longest_ms,
+               changing.rss10, changing.rss60, changing.changes,
+               changing.wait_median_ms, changing.wait_longest_ms);
   // The first frame is the same from run to run: measured once.
   Sharpness sBundled = sharpness(viewer, PICTURES_DIR),
             sPhotos = sharpness(viewer, photos),
             sPages = sharpness(viewer, pages);
   for (const std::string &dir :
        {photos, progressive, p3, huge, alone, everywhere, upright, sideways,
-        camera, cutShort, widePsd, pngBomb, broken, pages})
+        camera, cutShort, widePsd, pngBomb, broken, pages, trip})
     remove_tree(dir);
 
   // Memory over a 40 s run on the bundled pictures: the first seconds warm
@@ -374,7 +459,7 @@ int main(int argc, char **argv) {
 
   double vf = median(vFps), ff = median(fFps), vs = median(vStart),
          fs = median(fStart), qs = median(qStart), bundled = vs;
-  char table[8000];
+  char table[10000];
   std::snprintf(
       table, sizeof table,
       "| measure (median of %d interleaved runs) | viewer | floor | viewer / "
@@ -421,7 +506,15 @@ int main(int argc, char **argv) {
       "| the same: six detailed 12-megapixel photos | %.1f levels, %.1f %% | "
       "| |\n"
       "| the same: six 12-megapixel pages of one-pixel lines | %.1f levels, "
-      "%.1f %% | | |\n",
+      "%.1f %% | | |\n"
+      "| a show of 100 12-megapixel photos, 1 s each, for 60 s, against the "
+      "same cube not changing (`--first-six`): frames per second | %.0f | "
+      "%.0f | %.2f |\n"
+      "| the same: longest frame after the first | %.1f ms | %.1f ms | |\n"
+      "| the same: resident memory at 10 s / 60 s | %ld / %ld KiB | | "
+      "%+.1f %% |\n"
+      "| the same: from a face turning away to its next picture (%d "
+      "changes), median / longest | %.0f / %.0f ms | | |\n",
       runs, vf, ff, vf / ff, vs, fs, vs - fs, qs, qs - fs, median(pv),
       median(pf), median(pv) / median(pf), median(pv1), median(pf1),
       median(pv1) / median(pf1), median(pp), median(pv),
@@ -435,7 +528,11 @@ int main(int argc, char **argv) {
       median(lvStart) / median(lpStart), median(lvFps), median(lpFps),
       median(lvFps) / median(lpFps), median(lvRss), median(lpRss),
       median(lvRss) / median(lpRss), sBundled.meanError, sBundled.offShare,
-      sPhotos.meanError, sPhotos.offShare, sPages.meanError, sPages.offShare);
+      sPhotos.meanError, sPhotos.offShare, sPages.meanError, sPages.offShare,
+      changing.fps, still.fps, changing.fps / still.fps, changing.longest_ms,
+      still.longest_ms, changing.rss10, changing.rss60,
+      100.0 * double(changing.rss60 - changing.rss10) / double(changing.rss10),
+      changing.changes, changing.wait_median_ms, changing.wait_longest_ms);
   std::fputs(table, stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

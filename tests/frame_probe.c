@@ -18,6 +18,17 @@
 
 static ProbeState *state;
 static void (*real_swap)(Display *, GLXDrawable);
+static void (*real_bind)(GLenum, GLuint);
+static uint32_t bound[6]; /* the last six 2-D textures bound */
+static unsigned binds;
+
+void glBindTexture(GLenum target, GLuint texture) {
+  if (!real_bind)
+    *(void **)&real_bind = dlsym(RTLD_NEXT, "glBindTexture");
+  if (target == GL_TEXTURE_2D)
+    bound[binds++ % 6] = texture;
+  real_bind(target, texture);
+}
 
 static int64_t now_ns(void) {
   struct timespec ts;
@@ -92,6 +103,16 @@ void glXSwapBuffers(Display *dpy, GLXDrawable drawable) {
   real_swap(dpy, drawable);
   if (state) {
     int64_t t = now_ns();
+    if (state->frames > 0 && t - state->last_swap_ns > state->longest_frame_ns)
+      state->longest_frame_ns = t - state->last_swap_ns;
+    if (__atomic_load_n(&state->logging, __ATOMIC_ACQUIRE)) {
+      ProbeFrame *f = &state->log[state->frames % PROBE_LOG_FRAMES];
+      f->swap_ns = t;
+      for (unsigned i = 0; i < 6; i++)
+        f->textures[i] = bound[(binds + i) % 6];
+      for (int i = 0; i < 3; i++)
+        f->z_row[i] = state->modelview[4 * i + 2];
+    }
     if (state->frames == 0)
       state->first_swap_ns = t;
     state->last_swap_ns = t;

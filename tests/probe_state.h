@@ -8,6 +8,17 @@
 
 #define PROBE_MAX_WIDTH 1024
 #define PROBE_MAX_HEIGHT 1024
+#define PROBE_LOG_FRAMES (1 << 17)
+
+/* One frame of the log: when it was shown, the last six textures bound for
+ * it (the frame binds one a face, in face order), and its model-view
+ * matrix's third row (how far each face's normal points towards the eye). */
+typedef struct {
+  int64_t swap_ns;
+  uint32_t textures[6];
+  float z_row[3];
+  uint32_t pad;
+} ProbeFrame;
 
 typedef struct {
   uint32_t seq;
@@ -30,7 +41,11 @@ typedef struct {
   /* In lockstep, every frame waits at its swap to be asked for: the watcher
    * captures one frame after another, none left out. */
   uint32_t lockstep;
-  uint32_t pad2;
+  /* While set, every frame is logged, the n-th in log[n % PROBE_LOG_FRAMES];
+   * and the longest time between two swaps after the first is kept. */
+  uint32_t logging;
+  int64_t longest_frame_ns;
+  ProbeFrame log[PROBE_LOG_FRAMES];
   float capture_modelview[16];
   unsigned char pixels[PROBE_MAX_WIDTH * PROBE_MAX_HEIGHT * 4];
 } ProbeState;

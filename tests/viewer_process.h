@@ -50,6 +50,8 @@ public:
   ViewerProcess &operator=(const ViewerProcess &) = delete;
 
   pid_t pid() const { return pid_; }
+  // What the probe shares: its frame log, longest frame.
+  ProbeState &probe() const { return *state_; }
   // CLOCK_MONOTONIC just before the process was started.
   long long started_ns() const { return started_ns_; }
   bool alive();
