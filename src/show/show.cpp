@@ -153,12 +153,13 @@ std::vector<int> needed(size_t count) {
 void decodeAhead() {
   int picture;
   unsigned texture;
-  if (DecodedAhead(picture, texture)) {
-    if (texture != 0)
-      show.ready.push_back({picture, texture});
-    else
-      show.failed[size_t(picture)] = true; // skipped from now on
-  }
+  // A frame that made a texture starts no decoder as well: each costs a
+  // few milliseconds.
+  bool made = DecodedAhead(picture, texture);
+  if (made && texture != 0)
+    show.ready.push_back({picture, texture});
+  else if (made)
+    show.failed[size_t(picture)] = true; // skipped from now on
   std::vector<int> wanted = needed(kAhead);
   for (size_t i = 0; i < show.ready.size();) {
     Ready &r = show.ready[i];
@@ -171,7 +172,7 @@ void decodeAhead() {
   }
   for (int p : wanted)
     if (readyFor(p) == nullptr) {
-      if (!DecodingAhead())
+      if (!DecodingAhead() && !made)
         DecodeAhead(show.list.pictures[size_t(p)], p);
       break;
     }

@@ -28,6 +28,21 @@ int half(int n) {
   return n > 1 ? n / 2 : 1;
 }
 
+// Both sides even: each pixel the mean of a square of four.
+void halvedEven(const unsigned char *pixels, int width, int channels,
+                MipmapLevel &out) {
+  size_t across = size_t(out.width) * size_t(channels);
+  size_t row = size_t(width) * size_t(channels);
+  for (int y = 0; y < out.height; y++) {
+    const unsigned char *a = pixels + size_t(2 * y) * row, *b = a + row;
+    unsigned char *o = &out.pixels[size_t(y) * across];
+    for (int x = 0; x < out.width; x++, a += 2 * channels, b += 2 * channels)
+      for (int c = 0; c < channels; c++)
+        *o++ = static_cast<unsigned char>(
+            (a[c] + a[c + channels] + b[c] + b[c + channels] + 2) / 4);
+  }
+}
+
 // One level from the one before: across, into 8.8 fixed point, then down.
 MipmapLevel halved(const unsigned char *pixels, int width, int height,
                    int channels) {
@@ -35,6 +50,11 @@ MipmapLevel halved(const unsigned char *pixels, int width, int height,
   out.width = half(width);
   out.height = half(height);
   size_t across = size_t(out.width) * size_t(channels);
+  if (width % 2 == 0 && height % 2 == 0) {
+    out.pixels.resize(across * size_t(out.height));
+    halvedEven(pixels, width, channels, out);
+    return out;
+  }
   std::vector<uint16_t> rows(across * size_t(height));
   for (int y = 0; y < height; y++) {
     const unsigned char *in = pixels + size_t(y) * size_t(width) * channels;

@@ -111,14 +111,23 @@ bool viewsOfOne(const Views &v, const unsigned char *pixels, int width,
   return false;
 }
 
-// Gives the bound texture, which SOIL made of level 0, its mipmaps.
-void addMipmaps(const std::vector<MipmapLevel> &mipmaps, int channels) {
+// A texture of the picture and its mipmaps, in the formats SOIL gives a
+// texture of those channels, with its parameters; 0 where it can't be made.
+unsigned mipmappedTexture(const unsigned char *pixels, int width, int height,
+                          int channels,
+                          const std::vector<MipmapLevel> &mipmaps) {
   GLenum format = formatOf(channels);
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), width, height, 0, format,
+               GL_UNSIGNED_BYTE, pixels);
   for (size_t l = 0; l < mipmaps.size(); l++)
     glTexImage2D(GL_TEXTURE_2D, GLint(l + 1), GLint(format), mipmaps[l].width,
                  mipmaps[l].height, 0, format, GL_UNSIGNED_BYTE,
                  mipmaps[l].pixels.data());
   likeSoil(true);
+  return name;
 }
 
 } // namespace
@@ -134,14 +143,11 @@ void MakeTextures(const unsigned char *pixels, int width, int height,
   if (count > 1 && channels >= 3 && views.storage && views.view &&
       viewsOfOne(views, pixels, width, height, channels, mipmaps, names, count))
     return;
-  for (int i = 0; i < count; i++) {
-    names[i] = SOIL_create_OGL_texture(pixels, width, height, channels,
-                                       SOIL_CREATE_NEW_ID, 0);
-    if (names[i] != 0 && !mipmaps.empty()) {
-      glBindTexture(GL_TEXTURE_2D, names[i]);
-      addMipmaps(mipmaps, channels);
-    }
-  }
+  for (int i = 0; i < count; i++)
+    names[i] = mipmaps.empty()
+                   ? SOIL_create_OGL_texture(pixels, width, height, channels,
+                                             SOIL_CREATE_NEW_ID, 0)
+                   : mipmappedTexture(pixels, width, height, channels, mipmaps);
 }
 
 int MinifyingFilter() {
