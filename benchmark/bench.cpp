@@ -69,6 +69,13 @@ bool measureOnOneCore(const std::string &binary, const std::string &dir,
   return ok;
 }
 
+// Sleeps until `s` seconds after the process was started.
+void sleepUntil(const ViewerProcess &p, double s) {
+  long long at = p.started_ns() + (long long)(s * 1e9);
+  if (at > ViewerProcess::now_ns())
+    usleep(useconds_t((at - ViewerProcess::now_ns()) / 1000));
+}
+
 // One process run for 12 s: time to its first frame, frames per second
 // from 2 s on, and resident memory at 12 s.
 struct LongRun {
@@ -82,14 +89,9 @@ bool measureFor12s(const std::string &binary, const std::string &dir,
   if (!p.wait_frames(1, 120))
     return false;
   out.startup_ms = (p.record().first_swap_ns - p.started_ns()) / 1e6;
-  auto sleepUntil = [&](double s) {
-    long long at = p.started_ns() + (long long)(s * 1e9);
-    if (at > ViewerProcess::now_ns())
-      usleep(useconds_t((at - ViewerProcess::now_ns()) / 1000));
-  };
-  sleepUntil(2);
+  sleepUntil(p, 2);
   FrameRecord a = p.record();
-  sleepUntil(12);
+  sleepUntil(p, 12);
   FrameRecord b = p.record();
   out.rss_kib = p.rss_kib();
   out.fps = double(b.frames - a.frames) * 1e9 /
@@ -153,17 +155,13 @@ bool measureShow(const std::string &launcher, const std::string &folder,
   std::vector<std::string> args = {"--seconds", "1", folder};
   if (firstSix)
     args.insert(args.begin(), "--first-six");
-  ViewerProcess p(make_temp_dir(), false, launcher, "", args);
+  std::string work = make_temp_dir();
+  ViewerProcess p(work, false, launcher, "", args);
   ProbeState &probe = p.probe();
   __atomic_store_n(&probe.logging, 1u, __ATOMIC_RELEASE);
   if (!p.wait_frames(1, 120))
     return false;
-  auto sleepUntil = [&](double s) {
-    long long at = p.started_ns() + (long long)(s * 1e9);
-    if (at > ViewerProcess::now_ns())
-      usleep(useconds_t((at - ViewerProcess::now_ns()) / 1000));
-  };
-  sleepUntil(2);
+  sleepUntil(p, 2);
   FrameRecord a = p.record();
   // The viewer is the launcher's child.
   auto viewerRss = [&] {
@@ -175,9 +173,9 @@ bool measureShow(const std::string &launcher, const std::string &folder,
     size_t at = status.find("VmRSS:");
     return at == std::string::npos ? 0L : std::atol(status.c_str() + at + 6);
   };
-  sleepUntil(10);
+  sleepUntil(p, 10);
   out.rss10 = viewerRss();
-  sleepUntil(60);
+  sleepUntil(p, 60);
   out.rss60 = viewerRss();
   FrameRecord b = p.record();
   __atomic_store_n(&probe.logging, 0u, __ATOMIC_RELEASE);
@@ -211,6 +209,7 @@ bool measureShow(const std::string &launcher, const std::string &folder,
   out.wait_longest_ms =
       waits.empty() ? 0 : *std::max_element(waits.begin(), waits.end());
   p.stop();
+  remove_tree(work);
   return true;
 }
 
