@@ -26,6 +26,12 @@ struct Ahead {
   DecoderProcess *decoder = nullptr;
   int picture = -1;    // the show's number of the one being decoded
   bool failed = false; // it failed before a decoder was started
+  // Its answer, taken, its texture made over the next two frames (its
+  // mipmaps, then the texture): each a few milliseconds of work.
+  bool answered = false;
+  DecodeResult answer = {};
+  std::vector<MipmapLevel> mipmaps;
+  bool mipmapsMade = false;
 } ahead;
 
 void readyAhead() {
@@ -68,10 +74,9 @@ bool start(const std::string &path) {
 
 // The texture of the picture in the decoder's slot, made as the load makes
 // its own (guard.cpp, and the scene's filters).
-unsigned textureOf(const DecoderProcess &d, const DecodeResult &r) {
-  unsigned name = 0;
-  MakeTextures(d.slots + size_t(d.slot) * kMaxPictureBytes, r.width, r.height,
-               r.channels, &name, 1);
+unsigned textureOf(const unsigned char *slot, const DecodeResult &r,
+                   const std::vector<MipmapLevel> &mipmaps) {
+  unsigned name = MakeTexture(slot, r.width, r.height, r.channels, mipmaps);
   if (name != 0) {
     glBindTexture(GL_TEXTURE_2D, name);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -89,6 +94,7 @@ bool DecodeAhead(const std::string &path, int picture) {
     readyAhead();
   ahead.picture = picture;
   ahead.failed = !start(path);
+  ahead.answered = ahead.mipmapsMade = false;
   return true;
 }
 
@@ -102,19 +108,30 @@ bool DecodedAhead(int &picture, unsigned &texture) {
     return false;
   DecoderProcess &d = *ahead.decoder;
   texture = 0;
-  if (!ahead.failed) {
+  const unsigned char *slot = d.slots + size_t(d.slot) * kMaxPictureBytes;
+  DecodeResult &r = ahead.answer;
+  if (!ahead.failed && !ahead.answered) {
     pollfd answer = {d.results, POLLIN, 0};
     bool answered = poll(&answer, 1, 0) > 0;
     if (!answered && !PastDeadline(d))
       return false;
-    DecodeResult r = {};
+    r = {};
     bool believed =
         answered && ReadAnswer(d, r) && AcceptAnswer(d, r, ahead.size.maxSide);
-    if (believed && r.reader != kNoReader)
-      texture = textureOf(d, r);
     // Its work is done: it ends as its pipes close; one that failed, was
-    // silent or lied is killed.
+    // silent or lied is killed. Its slot stays as it left it.
     LetDecoderGo(d, !believed);
+    ahead.failed = !believed || r.reader == kNoReader;
+    ahead.answered = true;
+    if (!ahead.failed)
+      return false;
+  } else if (!ahead.failed && !ahead.mipmapsMade) {
+    ahead.mipmaps = MipmapsFor(slot, r.width, r.height, r.channels);
+    ahead.mipmapsMade = true;
+    return false;
+  } else if (!ahead.failed) {
+    texture = textureOf(slot, r, ahead.mipmaps);
+    ahead.mipmaps.clear();
   }
   picture = ahead.picture;
   ahead.picture = -1;

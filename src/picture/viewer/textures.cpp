@@ -134,20 +134,32 @@ unsigned mipmappedTexture(const unsigned char *pixels, int width, int height,
 
 void MakeTextures(const unsigned char *pixels, int width, int height,
                   int channels, unsigned names[], int count) {
-  TightRows tight;
-  std::vector<MipmapLevel> mipmaps;
-  if (wantsMipmaps(width, height))
-    mipmaps = MipmapChain(pixels, width, height, channels);
+  std::vector<MipmapLevel> mipmaps =
+      MipmapsFor(pixels, width, height, channels);
   // Grey textures have no views: they are of the formats views leave out.
   static const Views views = viewsOfThisGl();
+  TightRows tight;
   if (count > 1 && channels >= 3 && views.storage && views.view &&
       viewsOfOne(views, pixels, width, height, channels, mipmaps, names, count))
     return;
   for (int i = 0; i < count; i++)
-    names[i] = mipmaps.empty()
-                   ? SOIL_create_OGL_texture(pixels, width, height, channels,
-                                             SOIL_CREATE_NEW_ID, 0)
-                   : mipmappedTexture(pixels, width, height, channels, mipmaps);
+    names[i] = MakeTexture(pixels, width, height, channels, mipmaps);
+}
+
+std::vector<MipmapLevel> MipmapsFor(const unsigned char *pixels, int width,
+                                    int height, int channels) {
+  if (!wantsMipmaps(width, height))
+    return {};
+  return MipmapChain(pixels, width, height, channels);
+}
+
+unsigned MakeTexture(const unsigned char *pixels, int width, int height,
+                     int channels, const std::vector<MipmapLevel> &mipmaps) {
+  TightRows tight;
+  return mipmaps.empty()
+             ? SOIL_create_OGL_texture(pixels, width, height, channels,
+                                       SOIL_CREATE_NEW_ID, 0)
+             : mipmappedTexture(pixels, width, height, channels, mipmaps);
 }
 
 int MinifyingFilter() {

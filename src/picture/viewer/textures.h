@@ -2,6 +2,10 @@
 // bottom row first, 1 to 4 channels (protocol.h).
 #pragma once
 
+#include <vector>
+
+#include "picture/viewer/mipmaps.h"
+
 // Makes `count` textures of one picture, as SOIL makes a texture of its
 // pixels, into names[0] ... names[count - 1] (0 where one can't be made).
 // A picture longer than the window is high (more than twice a face's
@@ -11,6 +15,14 @@
 // do; else each holds its own. Needs a current GL context.
 void MakeTextures(const unsigned char *pixels, int width, int height,
                   int channels, unsigned names[], int count);
+
+// The same in two steps, for the show's frames (ahead.h), each a part of
+// the work: the mipmaps a picture gets (none where it is not longer than
+// the window is high), and one texture of it and them.
+std::vector<MipmapLevel> MipmapsFor(const unsigned char *pixels, int width,
+                                    int height, int channels);
+unsigned MakeTexture(const unsigned char *pixels, int width, int height,
+                     int channels, const std::vector<MipmapLevel> &mipmaps);
 
 // The minifying filter that suits the bound texture: GL_LINEAR_MIPMAP_LINEAR
 // where it has mipmaps, else GL_LINEAR.
