@@ -114,8 +114,9 @@ std::string absolute(std::string path) {
     return path;
   while (path.compare(0, 2, "./") == 0)
     path.erase(0, 2);
-  char here[4096];
-  return getcwd(here, sizeof here) ? std::string(here) + "/" + path : path;
+  static char here[4096];
+  static bool known = getcwd(here, sizeof here) != nullptr; // asked once
+  return known ? std::string(here) + "/" + path : path;
 }
 
 // The private folder with links b1.jpg ... b6.jpg to the pictures and, for
