@@ -204,33 +204,35 @@ void useUtf8() {
     std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-  useUtf8();
-  holdEndingSignals();
+// What the command line asks for.
+struct Request {
   std::vector<std::string> paths;
-  std::vector<char *> options;
+  std::vector<char *> options; // the viewer's, after --
   ShowList show;
   bool firstSix = false;
+};
+
+// Reads the command line into `r`; -1 to go on, else the exit status (help,
+// version, or a wrong option said).
+int readCommandLine(int argc, char **argv, Request &r) {
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
     if (arg == "--") {
-      options.assign(argv + i + 1, argv + argc);
+      r.options.assign(argv + i + 1, argv + argc);
       break;
     }
     if (arg == "--shuffle" || arg == "--first-six") {
-      show.shuffled = show.shuffled || arg == "--shuffle";
-      firstSix = firstSix || arg == "--first-six";
+      r.show.shuffled = r.show.shuffled || arg == "--shuffle";
+      r.firstSix = r.firstSix || arg == "--first-six";
       continue;
     }
     if (arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
       const char *value =
           arg == "--seconds" ? (i + 1 < argc ? argv[++i] : "") : argv[i] + 10;
       char *rest = nullptr;
-      show.seconds = std::strtod(value, &rest);
+      r.show.seconds = std::strtod(value, &rest);
       if (*value == '\0' || *rest != '\0' ||
-          !(show.seconds > 0 && show.seconds < 1e6)) {
+          !(r.show.seconds > 0 && r.show.seconds < 1e6)) {
         complain("--seconds takes a number of seconds above 0");
         return 1;
       }
@@ -244,29 +246,40 @@ int main(int argc, char **argv) {
       std::printf("vorlix-open (Vorlix) %s\n", VORLIX_VERSION);
       return 0;
     }
-    paths.push_back(arg);
+    r.paths.push_back(arg);
   }
+  return -1;
+}
 
-  Choice choice = ChoosePictures(paths, VORLIX_SAMPLES_DIR, !firstSix);
+} // namespace
+
+int main(int argc, char **argv) {
+  useUtf8();
+  holdEndingSignals();
+  Request r;
+  int status = readCommandLine(argc, argv, r);
+  if (status >= 0)
+    return status;
+  Choice choice = ChoosePictures(r.paths, VORLIX_SAMPLES_DIR, !r.firstSix);
   if (!choice.problem.empty()) {
     complain(choice.problem);
     return 1;
   }
   if (!choice.folder.empty())
-    endAsViewer(runViewer(choice.folder, options));
-  if (show.shuffled && !choice.show.empty()) { // the first round's order
+    endAsViewer(runViewer(choice.folder, r.options));
+  if (r.show.shuffled && !choice.show.empty()) { // the first round's order
     std::shuffle(choice.show.begin(), choice.show.end(),
                  std::mt19937(std::random_device{}()));
     choice.pictures.assign(choice.show.begin(), choice.show.begin() + kFaces);
   }
-  show.pictures = std::move(choice.show);
-  std::string folder = linkFaces(choice.pictures, show);
+  r.show.pictures = std::move(choice.show);
+  std::string folder = linkFaces(choice.pictures, r.show);
   if (folder.empty()) {
     complain(std::string("can't make a folder for the pictures: ") +
              std::strerror(errno));
     return 1;
   }
-  int status = runViewer(folder, options);
+  status = runViewer(folder, r.options);
   removeFaces(folder);
   endAsViewer(status);
 }

@@ -36,8 +36,7 @@ struct Ahead {
 
 void readyAhead() {
   ahead.screen = ReadScreen();
-  ahead.size = {LargestTexture(),
-                ahead.screen.height * kKeptPercentOfScreenHeight / 100};
+  ahead.size = ShownSizeOn(ahead.screen.height);
   ReadyPool(ahead.pool, 1, 0, 0);
   ahead.decoder = ahead.pool.count == 1 ? &ahead.pool.decoders[0] : nullptr;
   ahead.ready = true;

@@ -272,8 +272,7 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
   load.count = count;
   load.readiedWhenNeeded = ReadiedWhenNeeded();
   load.screen = ReadScreen();
-  load.size = {LargestTexture(),
-               load.screen.height * kKeptPercentOfScreenHeight / 100};
+  load.size = ShownSizeOn(load.screen.height);
   openPictures(files, load);
   beginLoad(load);
   for (;;) {

@@ -168,6 +168,10 @@ int MinifyingFilter() {
   return width > 0 ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR;
 }
 
+ShownSize ShownSizeOn(int screenHeight) {
+  return {LargestTexture(), screenHeight * kKeptPercentOfScreenHeight / 100};
+}
+
 int LargestTexture() {
   GLint largest = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "picture/protocol.h"
 #include "picture/viewer/mipmaps.h"
 
 // Makes `count` textures of one picture, as SOIL makes a texture of its
@@ -31,3 +32,7 @@ int MinifyingFilter();
 // The GL's largest texture, across and down (kFallbackMaxSide where it
 // does not say): a picture larger is decoded smaller.
 int LargestTexture();
+
+// How large pictures come back (protocol.h) for this GL, on a screen
+// `screenHeight` pixels high.
+ShownSize ShownSizeOn(int screenHeight);
