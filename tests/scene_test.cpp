@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <optional>
 #include <zlib.h>
 // After GoogleTest, which names a type None, a macro here.
 #include <GL/glx.h>
@@ -380,6 +381,9 @@ struct Format {
   // The profile the stored colours mean (one of writeProfiles'), where
   // they are to show converted; and the screen's profile, where it has one.
   const char *means = nullptr, *screen = nullptr;
+  // What shows, where it is not what was made (`colours`): transparency
+  // shown over white.
+  std::optional<Quadrants> shows = std::nullopt;
 };
 
 void PrintTo(const Format &f, std::ostream *os) {
@@ -534,6 +538,12 @@ void jpegToJxl(const std::string &path) {
   ASSERT_EQ("", run_command("mv " + path + " made.jpg && cjxl made.jpg " +
                             path + " >/dev/null 2>&1; rm made.jpg"));
 }
+// ImageMagick's own HEIC and AVIF writers leave out alpha.
+void toAvif(const std::string &path) {
+  ASSERT_EQ("",
+            run_command("avifenc --min 0 --max 0 " + path +
+                        " made.avif >/dev/null 2>&1 && mv made.avif " + path));
+}
 void toAvifSayingP3(const std::string &path) {
   ASSERT_EQ("", run_command("avifenc --ignore-icc --cicp 12/13/6 --min 0 "
                             "--max 0 " +
@@ -591,16 +601,22 @@ void tagP3Over4MiB(const std::string &path) {
   tagPaddedP3(path, (4u << 20) + 1);
 }
 
+// A PNG chunk of `type` holding `data`, its length and check sum about it.
+std::string pngChunk(const std::string &type, const std::string &data) {
+  std::string body = type + data, chunk;
+  uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(body.data()),
+                                uInt(body.size())));
+  for (uint32_t v : {uint32_t(data.size()), crc})
+    for (int shift : {24, 16, 8, 0})
+      chunk += char(v >> shift);
+  return chunk.substr(0, 4) + body + chunk.substr(4);
+}
+
 // A PNG encoded with a gamma of 1.8 and nothing else to say of its colours
 // (gAMA only): ImageMagick's own colour chunks replaced.
 void gamma18(const std::string &path) {
   std::string png = read_file(path), out = png.substr(0, 33);
-  std::string gama = "gAMA" + std::string("\x00\x00\xd9\x03", 4); // 1 / 1.8
-  uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(gama.data()),
-                                uInt(gama.size())));
-  out += std::string("\0\0\0\x04", 4) + gama;
-  for (int shift : {24, 16, 8, 0})
-    out += char(crc >> shift);
+  out += pngChunk("gAMA", std::string("\x00\x00\xd9\x03", 4)); // 1 / 1.8
   for (size_t at = 33; at + 12 <= png.size();) {
     size_t length = size_t(static_cast<unsigned char>(png[at])) << 24 |
                     size_t(static_cast<unsigned char>(png[at + 1])) << 16 |
@@ -612,6 +628,61 @@ void gamma18(const std::string &path) {
     at += 12 + length;
   }
   write_bytes(path, out);
+}
+
+// Transparency, as a browser shows it on its white page.
+const Quadrants kFourClear = {kFour.topLeft, kFour.topRight, kFour.bottomLeft,
+                              kWhite}; // the yellow quarter transparent
+const Quadrants kGreysClear = {kGreys.topLeft, kGreys.topRight,
+                               kGreys.bottomLeft, kWhite};
+const Quadrants kAllRed = {kFour.topLeft, kFour.topLeft, kFour.topLeft,
+                           kFour.topLeft};
+// Yellow at half alpha, over white: (255, 255, 255 * 127 / 255).
+const Quadrants kFourHalfClear = {
+    kFour.topLeft, kFour.topRight, kFour.bottomLeft, {255, 255, 127}};
+
+// A grey or RGB PNG (8-bit) that names one colour transparent, in a tRNS
+// chunk right after its header, as PNG optimisers and APNG assemblers
+// write them: 16-bit samples, `n` of them.
+// Where `afterData`, after its picture data (before IEND), as the PNG rules
+// do not allow.
+void nameTransparent(const std::string &path, int n, const unsigned char *c,
+                     bool afterData = false) {
+  std::string png = read_file(path), samples;
+  for (int i = 0; i < n; i++)
+    samples += std::string{'\0', char(c[i])};
+  png.insert(afterData ? png.size() - 12 : 33, pngChunk("tRNS", samples));
+  write_bytes(path, png);
+}
+const unsigned char kYellow[] = {255, 255, 0};
+void yellowTransparent(const std::string &path) {
+  nameTransparent(path, 3, kYellow);
+}
+// Broken ones: SOIL refuses them, and libpng, which GdkPixbuf reads PNGs
+// with, leaves them out. Two of them: SOIL takes the last.
+void transparentTooShort(const std::string &path) {
+  nameTransparent(path, 2, kYellow);
+}
+void transparentAfterData(const std::string &path) {
+  nameTransparent(path, 3, kYellow, true);
+}
+void transparentTwice(const std::string &path) {
+  const unsigned char red[] = {255, 0, 0};
+  nameTransparent(path, 3, red);
+  nameTransparent(path, 3, kYellow); // the first, now
+}
+void grey220Transparent(const std::string &path) {
+  const unsigned char grey[] = {220};
+  nameTransparent(path, 1, grey);
+}
+// A colour the picture does not have.
+void absentColourTransparent(const std::string &path) {
+  const unsigned char absent[] = {1, 2, 3};
+  nameTransparent(path, 3, absent);
+}
+void absentGreyTransparent(const std::string &path) {
+  const unsigned char absent[] = {7};
+  nameTransparent(path, 1, absent);
 }
 
 class PictureFormatTest : public SceneTest,
@@ -642,9 +713,9 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
   reshape(480, 360);
   drawAt(0, 0, 0);
   bool shows = std::string(f.reader) != "none";
-  Quadrants expected = f.means || f.screen
-                           ? asLcmsShows(f.colours, f.means, f.screen)
-                           : f.colours;
+  Quadrants made = f.shows ? *f.shows : f.colours;
+  Quadrants expected =
+      f.means || f.screen ? asLcmsShows(made, f.means, f.screen) : made;
   expectQuadrants(shows ? expected : Quadrants{kWhite, kWhite, kWhite, kWhite},
                   f.reader, f.tolerance);
 
@@ -691,6 +762,33 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"Heic", "GdkPixbuf", "-quality 95 heic:", kFour, 40},
     Format{"Avif", "GdkPixbuf", "-quality 95 avif:", kFour, 40},
     Format{"Svg", "none", "", kFour, 0, "", writeSvg},
+    // Transparent, shown over white: the yellow quarter, or the grey 220.
+    Format{"PngRgbTransparentColour", "SOIL", "-define png:color-type=2 png24:", kFour, 0, "", yellowTransparent, nullptr, nullptr, kFourClear},
+    Format{"PngRgbTransparentColourFlatRed", "SOIL", "-resize 97x96! -define png:color-type=2 png24:", kAllRed, 0, "", yellowTransparent},
+    Format{"PngRgbTransparentColourTooShort", "GdkPixbuf", "-define png:color-type=2 png24:", kFour, 0, "", transparentTooShort},
+    Format{"PngRgbTransparentColourAfterData", "GdkPixbuf", "-define png:color-type=2 png24:", kFour, 0, "", transparentAfterData},
+    Format{"PngRgbTransparentColourTwice", "SOIL", "-define png:color-type=2 png24:", kFour, 0, "", transparentTwice, nullptr, nullptr, Quadrants{kWhite, kFour.topRight, kFour.bottomLeft, kFour.bottomRight}},
+    Format{"PngRgbaWithATransparentColour", "GdkPixbuf", "-alpha on png32:", kFour, 0, "", yellowTransparent},
+    Format{"PngGreyTransparentColour", "SOIL", "-colorspace Gray -depth 8 -define png:color-type=0 png:", kGreys, 0, "", grey220Transparent, nullptr, nullptr, kGreysClear},
+    Format{"PngGreyAlpha", "SOIL", "-transparent '#dcdcdc' -colorspace Gray -depth 8 -define png:color-type=4 png:", kGreys, 0, "", nullptr, nullptr, nullptr, kGreysClear},
+    Format{"Png8BitRgbaTransparent", "SOIL", "-transparent yellow png32:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"Png8BitRgbaHalfTransparent", "SOIL", "-alpha set -channel RGBA -fill '#ffff0080' -opaque yellow png32:", kFour, 1, "", nullptr, nullptr, nullptr, kFourHalfClear},
+    Format{"Png8BitPaletteTransparent", "SOIL", "-transparent yellow png8:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"Png16BitRgbaTransparent", "GdkPixbuf", "-transparent yellow -define png:bit-depth=16 png64:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"Png16BitGreyAlpha", "GdkPixbuf", "-transparent '#dcdcdc' -colorspace Gray -define png:bit-depth=16 -define png:color-type=4 png:", kGreys, 1, "", nullptr, nullptr, nullptr, kGreysClear},
+    Format{"GifTransparent", "GdkPixbuf", "-transparent yellow gif:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"WebpLosslessTransparent", "GdkPixbuf", "-transparent yellow -define webp:lossless=true webp:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"WebpLossyTransparent", "GdkPixbuf", "-transparent yellow -quality 95 webp:", kFour, 24, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"TiffTransparent", "GdkPixbuf", "-transparent yellow -compress None tiff:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"HeicTransparent", "GdkPixbuf", "-transparent yellow png32:", kFour, 40, "", toHeic, nullptr, nullptr, kFourClear},
+    Format{"AvifTransparent", "GdkPixbuf", "-transparent yellow png32:", kFour, 40, "", toAvif, nullptr, nullptr, kFourClear},
+    Format{"JpegXlTransparent", "libjxl", "-transparent yellow png32:", kFour, 8, "", toJxl, nullptr, nullptr, kFourClear},
+    Format{"TgaTransparent", "SOIL", "-transparent yellow tga:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"TgaAlphaAllZeroIsUnused", "SOIL", "-alpha set -channel A -evaluate set 0 +channel tga:", kFour, 0},
+    Format{"BmpVersion4Transparent", "SOIL", "-transparent yellow bmp:", kFour, 0, "", makeBmpV4, nullptr, nullptr, kFourClear},
+    Format{"BmpVersion5Transparent", "GdkPixbuf", "-transparent yellow bmp:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"DdsTransparent", "SOIL", "-transparent yellow dds:", kFour, 8, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"PsdTransparent", "SOIL", "-transparent yellow psd:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
     Format{"JpegOrientation1", "SOIL", "-resize 48x64! -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=1 -n"},
     Format{"JpegOrientation2", "SOIL", "-resize 48x64! -flop -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=2 -n"},
     Format{"JpegOrientation3", "SOIL", "-resize 48x64! -rotate 180 -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=3 -n"},
@@ -739,6 +837,7 @@ struct RowCase {
   int channels;        // of the texture the reader's pixels become
   const char *convert; // ImageMagick options and output prefix
   int tolerance;
+  void (*edit)(const std::string &path) = nullptr; // a change afterwards
 };
 
 void PrintTo(const RowCase &c, std::ostream *os) {
@@ -816,6 +915,8 @@ TEST_P(RowWidthTest, EveryTexelAsThePictureHasIt) {
                               std::to_string(h) + " xc:'" + hex(b) +
                               "' -fill '" + hex(a) + "'" + draw + " " +
                               c.convert + paths[i] + " 2>&1"));
+    if (c.edit)
+      c.edit(paths[i]);
   }
   unsigned int names[6];
   int readBy[6];
@@ -848,14 +949,17 @@ TEST_P(RowWidthTest, EveryTexelAsThePictureHasIt) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Pictures, RowWidthTest, ::testing::Values(
     RowCase{"SoilGrey", "SOIL", 1, "-colorspace Gray -depth 8 -define png:color-type=0 png:", 0},
-    RowCase{"SoilGreyAlpha", "SOIL", 2, "-colorspace Gray -depth 8 -alpha on -define png:color-type=4 png:", 0},
+    // Pictures with alpha come without it, shown over white.
+    RowCase{"SoilGreyAlpha", "SOIL", 1, "-colorspace Gray -depth 8 -alpha on -define png:color-type=4 png:", 0},
+    RowCase{"SoilGreyTransparentColour", "SOIL", 1, "-colorspace Gray -depth 8 -define png:color-type=0 png:", 0, absentGreyTransparent},
     RowCase{"SoilRgb", "SOIL", 3, "-define png:color-type=2 png24:", 0},
-    RowCase{"SoilRgba", "SOIL", 4, "-alpha on png32:", 0},
+    RowCase{"SoilRgbTransparentColour", "SOIL", 3, "-define png:color-type=2 png24:", 0, absentColourTransparent},
+    RowCase{"SoilRgba", "SOIL", 3, "-alpha on png32:", 0},
     RowCase{"SoilRgbJpeg", "SOIL", 3, "-sampling-factor 1x1 -quality 100 -interlace none jpg:", 12},
     RowCase{"LibjpegGrey", "libjpeg-turbo", 1, "-colorspace Gray -quality 100 -interlace JPEG jpg:", 4},
     RowCase{"LibjpegRgb", "libjpeg-turbo", 3, "-sampling-factor 1x1 -quality 100 -interlace JPEG jpg:", 12},
     RowCase{"PixbufRgb", "GdkPixbuf", 3, "-define png:bit-depth=16 png48:", 0},
-    RowCase{"PixbufRgba", "GdkPixbuf", 4, "-alpha on -define png:bit-depth=16 png64:", 0}),
+    RowCase{"PixbufRgba", "GdkPixbuf", 3, "-alpha on -define png:bit-depth=16 png64:", 0}),
     [](const ::testing::TestParamInfo<RowCase> &info) { return info.param.name; });
 // clang-format on
 

@@ -206,6 +206,85 @@ PictureSize jxlSize(const ByteSource &file) {
   return size;
 }
 
+// Channels, as SOIL's readers count them.
+
+// A PNG's from its colour type, one more where a transparent colour or
+// palette alphas (tRNS) come before the picture data; SOIL refuses a tRNS
+// anywhere else, or on a type with alpha, or of the wrong length.
+int pngChannels(const ByteSource &file) {
+  unsigned char h[18]; // IHDR's length, type and content
+  readHeader(file, 8, h, sizeof h);
+  if (std::memcmp(h + 4, "IHDR", 4) != 0)
+    return 0;
+  const int byType[7] = {1, 0, 3, 3, 2, 0, 4};
+  int type = h[17], channels = type <= 6 ? byType[type] : 0;
+  bool transparent = false;
+  ForEachPngChunk(file, [&](const Piece &chunk) {
+    transparent = transparent || chunk.type == FourCC("tRNS");
+    return true;
+  });
+  bool alphaOfItsOwn = type == 4 || type == 6;
+  return transparent && !alphaOfItsOwn ? (type == 3 ? 4 : channels + 1)
+                                       : channels;
+}
+
+// A JPEG's from its frame header: grey or colour (SOIL reads no CMYK).
+int jpegChannels(const ByteSource &file) {
+  int channels = 0;
+  ForEachJpegSegment(file, [&](const Piece &segment) {
+    uint32_t m = segment.type;
+    bool frame = m >= 0xc0 && m <= 0xcf && m != 0xc4 && m != 0xc8 && m != 0xcc;
+    unsigned char h[6]; // precision, height, width, components
+    if (frame && file.read(segment.at, h, sizeof h))
+      channels = h[5] == 1 ? 1 : 3;
+    return !frame;
+  });
+  return channels;
+}
+
+// A BMP's: RGBA only where 32-bit pixels come with a mask for alpha (the
+// headers from version 3 with masks on); SOIL reads other 32-bit ones as RGB.
+int bmpChannels(const ByteSource &file) {
+  unsigned char h[56];
+  readHeader(file, 14, h, sizeof h);
+  uint32_t header = Le32(h), bits = Le16(h + (header == 12 ? 10 : 14));
+  bool alphaMask = header >= 56 && Le32(h + 16) == 3 && Le32(h + 52) != 0;
+  return bits == 32 && alphaMask ? 4 : 3;
+}
+
+// A PSD's: RGB, or RGB with alpha where it has a fourth channel.
+int psdChannels(const ByteSource &file) {
+  unsigned char h[2];
+  readHeader(file, 12, h, sizeof h);
+  return Be16(h) == 0 ? 0 : Be16(h) >= 4 ? 4 : 3;
+}
+
+// A DDS's from its pixel format: DXT1 (no alpha here) and plain pixels
+// without alpha are RGB, the other compressed kinds RGBA.
+int ddsChannels(const ByteSource &file) {
+  unsigned char f[12]; // the pixel format's flags and four-letter code
+  readHeader(file, 80, f, sizeof f);
+  bool compressed = Le32(f) & 4, alpha = Le32(f) & 1;
+  if (compressed)
+    return startsWith(f + 4, "DXT1") ? 3 : 4;
+  return alpha ? 4 : 3;
+}
+
+int hdrChannels(const ByteSource &) {
+  return 3;
+}
+
+// A TGA's from its depth, or its palette's: grey, grey and alpha, RGB,
+// RGBA (SOIL counts 16-bit colour as two channels, and reads it so).
+int tgaChannels(const ByteSource &file) {
+  unsigned char h[18];
+  readHeader(file, 0, h, sizeof h);
+  int type = h[2] & 7, depth = type == 1 ? h[7] : h[16];
+  if (type == 3)
+    return depth == 16 ? 2 : 1;
+  return depth == 32 ? 4 : depth == 24 ? 3 : 2;
+}
+
 constexpr uint32_t kSoilOnly = kReadWithSoil;
 constexpr uint32_t kPixbufOnly = kReadWithPixbuf;
 constexpr uint32_t kSoilThenLibjpeg = kReadWithSoil | kReadWithLibjpeg;
@@ -233,22 +312,22 @@ using M = MetadataIn;
 // hands over.
 // clang-format off
 const PictureKind kPictureKinds[] = {
-  // name   endings               signature  declared size readers        SOIL GdkPixbuf  turns  metadata         px/byte ns/px
-  {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,    jpegSize,   kSoilThenLibjpeg, 0,  nullptr,     false, M::JpegSegments, 4096,  50},
-  {"PNG",  ".png ",               isPng,     pngSize,    kSoilThenPixbuf,  0,  "png",       false, M::PngChunks,    8300,  30},
-  {"GIF",  ".gif ",               isGif,     gifSize,    kPixbufOnly,      0,  "gif",       false, M::Nowhere,      4096, 360},
-  {"BMP",  ".bmp ",               isBmp,     bmpSize,    kSoilThenPixbuf,  0,  "bmp",       false, M::Nowhere,       128,  15},
-  // SOIL's PSD reader always returns four channels but may report fewer,
-  // which would scramble the picture: it is asked for the four it returns.
-  {"PSD",  ".psd ",               isPsd,     psdSize,    kSoilOnly,        4,  nullptr,     false, M::Nowhere,        64,  15},
-  {"DDS",  ".dds ",               isDds,     ddsSize,    kSoilOnly,        0,  nullptr,     false, M::Nowhere,         2,  15},
-  {"HDR",  ".hdr ",               isHdr,     nullptr,    kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},
-  {"TIFF", ".tif .tiff ",         isTiff,    nullptr,    kPixbufOnly,      0,  "tiff",      true,  M::Nowhere,      8300,  30},
-  {"WebP", ".webp ",              isWebp,    webpSize,   kPixbufOnly,      0,  "webp",      false, M::RiffChunks,    1e6,  80},
-  {"HEIF", ".heic .heif ",        isHeif,    ispeSize,   kPixbufOnly,      0,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
-  {"AVIF", ".avif ",              isAvif,    ispeSize,   kPixbufOnly,      0,  "avif",      false, M::IsoBoxes,      1e6, 110},
-  {"JPEG XL", ".jxl ",            isJxl,     jxlSize,    kJxlOnly,         0,  nullptr,     false, M::Nowhere,       1e6, 100},
-  {"TGA",  ".tga ",               isTga,     nullptr,    kSoilOnly,        0,  nullptr,     false, M::Nowhere,        64, 100},
+  // name   endings               signature  declared size readers        SOIL's channels, unused alpha  GdkPixbuf  turns  metadata         px/byte ns/px
+  {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,    jpegSize,   kSoilThenLibjpeg, jpegChannels, false,  nullptr,     false, M::JpegSegments, 4096,  50},
+  {"PNG",  ".png ",               isPng,     pngSize,    kSoilThenPixbuf,  pngChannels,  false,  "png",       false, M::PngChunks,    8300,  30},
+  {"GIF",  ".gif ",               isGif,     gifSize,    kPixbufOnly,      nullptr,      false,  "gif",       false, M::Nowhere,      4096, 360},
+  {"BMP",  ".bmp ",               isBmp,     bmpSize,    kSoilThenPixbuf,  bmpChannels,  true,   "bmp",       false, M::Nowhere,       128,  15},
+  // SOIL's PSD reader always returns four channels but reports the file's:
+  // asking for a count keeps the two the same.
+  {"PSD",  ".psd ",               isPsd,     psdSize,    kSoilOnly,        psdChannels,  false,  nullptr,     false, M::Nowhere,        64,  15},
+  {"DDS",  ".dds ",               isDds,     ddsSize,    kSoilOnly,        ddsChannels,  false,  nullptr,     false, M::Nowhere,         2,  15},
+  {"HDR",  ".hdr ",               isHdr,     nullptr,    kSoilOnly,        hdrChannels,  false,  nullptr,     false, M::Nowhere,        64, 100},
+  {"TIFF", ".tif .tiff ",         isTiff,    nullptr,    kPixbufOnly,      nullptr,      false,  "tiff",      true,  M::Nowhere,      8300,  30},
+  {"WebP", ".webp ",              isWebp,    webpSize,   kPixbufOnly,      nullptr,      false,  "webp",      false, M::RiffChunks,    1e6,  80},
+  {"HEIF", ".heic .heif ",        isHeif,    ispeSize,   kPixbufOnly,      nullptr,      false,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
+  {"AVIF", ".avif ",              isAvif,    ispeSize,   kPixbufOnly,      nullptr,      false,  "avif",      false, M::IsoBoxes,      1e6, 110},
+  {"JPEG XL", ".jxl ",            isJxl,     jxlSize,    kJxlOnly,         nullptr,      false,  nullptr,     false, M::Nowhere,       1e6, 100},
+  {"TGA",  ".tga ",               isTga,     nullptr,    kSoilOnly,        tgaChannels,  true,   nullptr,     false, M::Nowhere,        64, 100},
 };
 // clang-format on
 

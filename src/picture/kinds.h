@@ -38,7 +38,15 @@ struct PictureKind {
   // header does not say.
   PictureSize (*declaredSize)(const ByteSource &file);
   uint32_t readers; // 1 << PictureReader for each that may read it
-  int soilChannels; // 0: as the file has them; else ask SOIL for these
+  // The channels its pixels have as its header says (1 grey, 2 grey and
+  // alpha, 3 RGB, 4 RGBA), for SOIL, which is always asked for a count and
+  // then hands over exactly that many; 0 where the header is broken. Null
+  // for the kinds SOIL does not read.
+  int (*channels)(const ByteSource &file);
+  // Whether an alpha channel that is 0 in every pixel means no transparency
+  // but a fourth byte left unused, as 32-bit BMP and TGA writers leave it
+  // (and browsers take it).
+  bool unusedAlpha;
   // GdkPixbuf's loader for it, when GdkPixbuf reads it, and whether that
   // loader turns the picture as its metadata says itself, leaving what it
   // did not do in the picture's "orientation" option.

@@ -1,9 +1,9 @@
 // A libFuzzer target over the byte parsing done on untrusted files: the
-// kind table's signatures and header sizes, which the viewer itself runs
-// outside any sandbox, and the metadata reading a decoder does (which way
-// up, and the colour description, down to a PNG's compressed profile). Every
-// input is read both from memory (as a decoder reads it) and through a
-// descriptor (as the viewer does), and the two must agree.
+// kind table's signatures, header sizes and channel counts, which the viewer
+// itself runs outside any sandbox, and the metadata reading a decoder does
+// (which way up, and the colour description, down to a PNG's compressed
+// profile). Every input is read both from memory (as a decoder reads it) and
+// through a descriptor (as the viewer does), and the two must agree.
 //
 //   tests/fuzz/run_parser_fuzz.sh builds and runs it.
 #include <cstdint>
@@ -29,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (declared != nullptr &&
         (declared(memory).width != declared(file).width ||
          declared(memory).height != declared(file).height))
+      abort();
+    auto channels = kPictureKinds[k].channels;
+    if (channels != nullptr && (channels(memory) < 0 || channels(memory) > 4 ||
+                                channels(memory) != channels(file)))
       abort();
   }
   for (MetadataIn where : {MetadataIn::JpegSegments, MetadataIn::PngChunks,

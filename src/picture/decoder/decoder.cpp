@@ -10,6 +10,7 @@
 #include "picture/decoder/metadata.h"
 #include "picture/decoder/readers.h"
 #include "picture/decoder/sandbox.h"
+#include "picture/decoder/transparency.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
 
@@ -107,6 +108,11 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
     if (!(readers & (1u << reader)) ||
         !kReaders[reader].read(file, bytes, c.kind, c.size, picture))
       continue;
+    // Over white first, in the values as decoded: what is averaged when
+    // the picture is made smaller, and converted to the screen's colours,
+    // is then what shows (no colour hidden under a transparent pixel bleeds
+    // into its neighbours), and the file's white becomes the screen's.
+    ShowOverWhite(picture, kPictureKinds[c.kind].unusedAlpha);
     if (handOverInColour(picture, metadata, c.size, slot, r))
       r.reader = reader;
     kReaders[reader].release(picture);

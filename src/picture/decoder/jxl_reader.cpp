@@ -20,6 +20,7 @@ struct Jxl {
   decltype(&JxlDecoderDestroy) destroy;
   decltype(&JxlDecoderSubscribeEvents) subscribe;
   decltype(&JxlDecoderSetParallelRunner) setRunner;
+  decltype(&JxlDecoderSetUnpremultiplyAlpha) unpremultiply;
   decltype(&JxlDecoderSetInput) setInput;
   decltype(&JxlDecoderCloseInput) closeInput;
   decltype(&JxlDecoderProcessInput) process;
@@ -144,6 +145,7 @@ unsigned JxlReady(unsigned kinds) {
       find(lib, "JxlDecoderDestroy", jxl.destroy) &&
       find(lib, "JxlDecoderSubscribeEvents", jxl.subscribe) &&
       find(lib, "JxlDecoderSetParallelRunner", jxl.setRunner) &&
+      find(lib, "JxlDecoderSetUnpremultiplyAlpha", jxl.unpremultiply) &&
       find(lib, "JxlDecoderSetInput", jxl.setInput) &&
       find(lib, "JxlDecoderCloseInput", jxl.closeInput) &&
       find(lib, "JxlDecoderProcessInput", jxl.process) &&
@@ -175,6 +177,9 @@ bool JxlRead(const unsigned char *file, size_t size, int, ShownSize,
       jxl.subscribe(d->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
                                     JXL_DEC_FULL_IMAGE) == JXL_DEC_SUCCESS &&
       jxl.setRunner(d->decoder, jxl.runner, d->runner) == JXL_DEC_SUCCESS &&
+      // Colours as they are, not already multiplied by their alpha: they
+      // are composited over white later, as every reader's are.
+      jxl.unpremultiply(d->decoder, JXL_TRUE) == JXL_DEC_SUCCESS &&
       decode(*d, file, size, out);
   if (!read) {
     finish(d);

@@ -167,7 +167,7 @@ bool PixbufRead(const unsigned char *file, size_t size, int kind, ShownSize,
   out.channels = gp.channels(picture);
   int stride = gp.rowstride(picture);
   out.owner = loader;
-  if (gp.bits(picture) != 8 ||
+  if (gp.bits(picture) != 8 || out.channels < 3 || out.channels > 4 ||
       int64_t(stride) < int64_t(out.width) * out.channels) {
     PixbufRelease(out);
     return false;

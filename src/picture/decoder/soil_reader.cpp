@@ -6,22 +6,30 @@
 #include "picture/decoder/readers.h"
 #include "picture/kinds.h"
 
+// SOIL is always asked for the channels the file's header says it has
+// (kinds.h). Left to choose (SOIL_LOAD_AUTO), some of its readers report
+// one count and return pixels of another (a PNG with a transparent colour,
+// a PSD), and the rows would be read at the wrong width; asked, every one
+// of them returns exactly the count asked for.
 bool SoilRead(const unsigned char *file, size_t size, int kind, ShownSize,
               DecodedPicture &out) {
-  if (size > INT_MAX)
+  auto channelsOf = kPictureKinds[kind].channels;
+  if (size > INT_MAX || channelsOf == nullptr)
     return false;
-  int asked = kPictureKinds[kind].soilChannels;
+  int asked = channelsOf(ByteSource{-1, file, size});
+  if (asked < 1 || asked > 4)
+    return false;
   int w = 0, h = 0, ch = 0;
-  unsigned char *pixels = SOIL_load_image_from_memory(
-      file, int(size), &w, &h, &ch, asked ? asked : SOIL_LOAD_AUTO);
+  unsigned char *pixels =
+      SOIL_load_image_from_memory(file, int(size), &w, &h, &ch, asked);
   if (pixels == nullptr)
     return false;
   out.pixels = pixels;
   out.owner = pixels;
   out.width = w;
   out.height = h;
-  out.channels = asked ? asked : ch;
-  out.stride = size_t(w) * size_t(out.channels);
+  out.channels = asked;
+  out.stride = size_t(w) * size_t(asked);
   return true;
 }
 
