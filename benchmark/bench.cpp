@@ -236,6 +236,45 @@ std::string tinyWidePsd() {
 
 } // namespace
 
+// A decoder's start (to the answer on a 2 x 2 picture, the median of 31)
+// and its peak memory on a 12-megapixel photo, as decoder_start.cpp
+// measures them; false where it failed.
+bool measureDecoder(const std::string &photo, double &startMs, long &peakKib) {
+  std::string dir = make_temp_dir();
+  write_quadrant_picture(dir + "/tiny.tga", 2, 2, kFaceColours[0]);
+  std::string out = run_command(std::string(DECODER_START_BINARY) + " 31 " +
+                                dir + "/tiny.tga " + photo);
+  remove_tree(dir);
+  return std::sscanf(out.c_str(), "%lf %ld", &startMs, &peakKib) == 2;
+}
+
+// VORLIX_BENCH_AB=OLD: the viewer against an earlier build of it, OLD, in
+// `runs` interleaved starts each: exec to first frame with the bundled
+// pictures and with six 12-megapixel photos.
+int compareWithEarlier(const std::string &old, const std::string &photos,
+                       int runs) {
+  std::vector<double> ob, nb, op, np;
+  for (int i = 0; i < runs; i++) {
+    Run a, b, c, d;
+    if (!measure(old, PICTURES_DIR, 0, a) ||
+        !measure(VORLIX_BINARY, PICTURES_DIR, 0, b) ||
+        !measure(old, photos, 0, c) || !measure(VORLIX_BINARY, photos, 0, d))
+      return 1;
+    ob.push_back(a.startup_ms);
+    nb.push_back(b.startup_ms);
+    op.push_back(c.startup_ms);
+    np.push_back(d.startup_ms);
+  }
+  std::printf(
+      "| exec to first frame (median of %d interleaved starts) | "
+      "this build | earlier build | difference |\n|---|---:|---:|---:|\n"
+      "| bundled pictures | %.1f ms | %.1f ms | %+.1f ms |\n"
+      "| six 12-megapixel JPEGs | %.0f ms | %.0f ms | %.2f |\n",
+      runs, median(nb), median(ob), median(nb) - median(ob), median(np),
+      median(op), median(np) / median(op));
+  return 0;
+}
+
 int main(int argc, char **argv) {
   int runs = argc > 1 ? std::atoi(argv[1]) : 5;
   const char *markdown = argc > 2 ? argv[2] : nullptr;
@@ -289,6 +328,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "bench: could not make photos: %s\n", made.c_str());
     return 1;
   }
+  if (const char *earlier = std::getenv("VORLIX_BENCH_AB"))
+    return compareWithEarlier(earlier, photos, runs);
   // A medium-format camera's 102-megapixel photo (11648 x 8736): colour
   // waves with grain, as detailed to decode as a photo. And one 24-megapixel
   // photo on all six faces (as the launcher links one picture given alone),
@@ -354,7 +395,7 @@ int main(int argc, char **argv) {
 
   std::vector<double> vFps, fFps, vStart, fStart, qStart, pv, pf, pv1, pf1, pp,
       pc, hv, hf, ev, av, o1, o6, cam, cut, psd, png, bad, lvStart, lpStart,
-      lvFps, lpFps, lvRss, lpRss;
+      lvFps, lpFps, lvRss, lpRss, decoderStart, decoderPeak;
   std::vector<ShowRun> shows, stills;
   for (int i = 0; i < runs; i++) {
     LongRun lv, lp;
@@ -366,6 +407,14 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "bench: a 12 s run or a show failed\n");
       return 1;
     }
+    double startMs = 0;
+    long peakKib = 0;
+    if (!measureDecoder(photos + "/b1.jpg", startMs, peakKib)) {
+      std::fprintf(stderr, "bench: a decoder's start failed\n");
+      return 1;
+    }
+    decoderStart.push_back(startMs);
+    decoderPeak.push_back(double(peakKib));
     shows.push_back(sc);
     stills.push_back(ss);
     std::fprintf(stderr,
@@ -480,7 +529,7 @@ int main(int argc, char **argv) {
     longest = std::max(longest, shows[i].longest_ms);
     stillLongest = std::max(stillLongest, stills[i].longest_ms);
   }
-  char table[10000];
+  char table[12000];
   std::snprintf(
       table, sizeof table,
       "| measure (median of %d interleaved runs) | viewer | floor | viewer / "
@@ -536,7 +585,11 @@ int main(int argc, char **argv) {
       "| the same: resident memory at 10 s / 60 s | %ld / %ld KiB | | "
       "%+.1f %% |\n"
       "| the same: from a face turning away to its next picture (%d "
-      "changes), median / longest | %.0f / %.0f ms | | |\n",
+      "changes), median / longest | %.0f / %.0f ms | | |\n"
+      "| a decoder's start: from starting `vorlix-decode` to its answer on a "
+      "2 x 2 picture (median of 31) | %.2f ms | | |\n"
+      "| a decoder's resident memory at its peak, on one 12-megapixel JPEG "
+      "| %.0f KiB | | |\n",
       runs, vf, ff, vf / ff, vs, fs, vs - fs, qs, qs - fs, median(pv),
       median(pf), median(pv) / median(pf), median(pv1), median(pf1),
       median(pv1) / median(pf1), median(pp), median(pv),
@@ -554,7 +607,8 @@ int main(int argc, char **argv) {
       changing.fps, still.fps, changing.fps / still.fps, longest, stillLongest,
       changing.rss10, changing.rss60,
       100.0 * double(changing.rss60 - changing.rss10) / double(changing.rss10),
-      changing.changes, changing.wait_median_ms, changing.wait_longest_ms);
+      changing.changes, changing.wait_median_ms, changing.wait_longest_ms,
+      median(decoderStart), median(decoderPeak));
   std::fputs(table, stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

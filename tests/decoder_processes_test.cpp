@@ -3,6 +3,8 @@
 // its pictures, pipes and /dev/null), and a decoder that can't close what it
 // must not hold decodes nothing; none outlives a viewer that is killed.
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
@@ -19,6 +21,15 @@ using SteadyTest = PictureFolderTest;
 bool gone(pid_t pid) {
   std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
   return status.empty() || status.find("State:\tZ") != std::string::npos;
+}
+
+// Whether a process is running the decoder program (started, not yet
+// exec'd, it is still a copy of the viewer).
+bool isDecoder(pid_t pid) {
+  char exe[4096];
+  std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  ssize_t n = readlink(link.c_str(), exe, sizeof exe - 1);
+  return n > 0 && std::string(exe, size_t(n)) == DECODER_BINARY;
 }
 
 // Once a decoder's seccomp filter is on (the last step of its set-up), what
@@ -75,7 +86,13 @@ TEST_P(LargePictureTest, LoadsInASandboxedDecoder) {
     p.write(dir + "/b1.jpg", p.width, p.height, p.colour, p.right);
   else
     ASSERT_EQ("", convert(GetParam().convertArgs + dir + "/b1.jpg"));
-  ViewerProcess viewer(dir, true, VORLIX_BINARY, GetParam().preload);
+  // A library to preload goes into the decoders: the viewer starts them
+  // with nothing preloaded.
+  std::string programs = make_temp_dir();
+  ViewerProcess viewer(dir, true,
+                       p.preload.empty()
+                           ? VORLIX_BINARY
+                           : viewer_with_decoder_preload(programs, p.preload));
   std::set<pid_t> checked;
   while (viewer.alive() && viewer.record().frames == 0) {
     for (pid_t decoder : viewer.children()) {
@@ -103,6 +120,7 @@ TEST_P(LargePictureTest, LoadsInASandboxedDecoder) {
               probe_pixel(first.image, kFrontX, kFrontY, p.colour, tolerance));
   }
   EXPECT_EQ("", viewer.stop());
+  remove_tree(programs);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -140,6 +158,76 @@ INSTANTIATE_TEST_SUITE_P(
       return info.param.name;
     });
 
+// The lines of a process's memory map that name `what`.
+std::string mapsNaming(pid_t pid, const std::string &what) {
+  std::istringstream maps(read_file("/proc/" + std::to_string(pid) + "/maps"));
+  std::string found;
+  for (std::string line; std::getline(maps, line);)
+    if (line.find(what) != std::string::npos)
+      found += line + "\n";
+  return found;
+}
+
+// Whether `marker` is in a process's stack, heap or anonymous memory
+// (mapped read-write, and not the sanitizer's terabytes of shadow).
+bool inMemory(pid_t pid, const std::string &marker) {
+  std::string proc = "/proc/" + std::to_string(pid);
+  std::istringstream maps(read_file(proc + "/maps"));
+  FILE *mem = fopen((proc + "/mem").c_str(), "rb");
+  bool found = false;
+  for (std::string line; !found && mem && std::getline(maps, line);) {
+    unsigned long long from = 0, to = 0;
+    char perms[5] = {};
+    if (sscanf(line.c_str(), "%llx-%llx %4s", &from, &to, perms) != 3 ||
+        perms[0] != 'r' || perms[1] != 'w' || to - from > (64u << 20) ||
+        (line.find('/') != std::string::npos &&
+         line.find("[stack]") == std::string::npos))
+      continue;
+    std::string bytes(to - from, '\0');
+    found = fseeko(mem, off_t(from), SEEK_SET) == 0 &&
+            fread(&bytes[0], 1, bytes.size(), mem) == bytes.size() &&
+            bytes.find(marker) != std::string::npos;
+  }
+  if (mem)
+    fclose(mem);
+  return found;
+}
+
+// A decoder is the decoder program, started fresh: not the viewer's code,
+// not its libraries (GLUT), not its address layout, and nothing of its
+// memory: a marker in the viewer's environment, on its stack, is not in
+// the decoder's.
+TEST_F(SteadyTest, DecoderIsAProgramOfItsOwn) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "reading another process's memory takes root";
+  ASSERT_EQ("", convert("-size 6000x4000 xc:'#808080' -attenuate 0.3 +noise "
+                        "Uniform -type TrueColor -interlace none jpg:" +
+                        dir + "/b1.jpg"));
+  std::string marker = "vorlix-marker-" + std::to_string(getpid()) + "-" +
+                       std::to_string(ViewerProcess::now_ns());
+  setenv("VORLIX_TEST_MARKER", marker.c_str(), 1);
+  ViewerProcess viewer(dir, true);
+  unsetenv("VORLIX_TEST_MARKER");
+  pid_t decoder = -1;
+  while (decoder < 0 && viewer.alive() && viewer.record().frames == 0)
+    for (pid_t child : viewer.children())
+      if (isDecoder(child) && mapsNaming(child, "libjpeg").size() > 0 &&
+          kill(child, SIGSTOP) == 0)
+        decoder = child;
+  ASSERT_GT(decoder, 0) << "no decoder program seen at work";
+  EXPECT_EQ("", mapsNaming(decoder, "libglut"));
+  EXPECT_EQ("", mapsNaming(viewer.pid(), "libjpeg"));
+  std::string libc = mapsNaming(decoder, "/libc.so");
+  EXPECT_NE(libc.substr(0, libc.find('-')),
+            mapsNaming(viewer.pid(), "/libc.so").substr(0, libc.find('-')))
+      << "the viewer's address layout";
+  EXPECT_TRUE(inMemory(viewer.pid(), marker)) << "the marker is not found";
+  EXPECT_FALSE(inMemory(decoder, marker)) << "the viewer's memory";
+  kill(decoder, SIGCONT);
+  ASSERT_TRUE(viewer.wait_frames(1, 60)) << viewer.stop();
+  EXPECT_EQ("", viewer.stop());
+}
+
 TEST_F(SteadyTest, KilledViewerLeavesNoDecoder) {
   for (int i = 1; i <= 6; i++)
     ASSERT_EQ("", convert("-size 6000x4000 xc:'#20a040' -interlace none jpg:" +
@@ -173,7 +261,8 @@ TEST_F(SteadyTest, KilledViewerLeavesNoDecoder) {
 // (four times its budget and 2 s: 4.4 s for this picture), kills it, and
 // goes on without it. The picture alone (its expected decoding under what
 // a second decoder is started for) has the one decoder first; it is
-// stopped as soon as it is there, its first picture handed to it.
+// stopped as soon as it is the decoder program, its first picture handed
+// to it.
 TEST_F(SteadyTest, DecoderStoppedMidPictureIsKilledAtItsDeadline) {
   ASSERT_EQ("", convert("-size 1000x900 xc:'#808080' -attenuate 0.3 +noise "
                         "Uniform -type TrueColor -interlace none jpg:" +
@@ -182,7 +271,7 @@ TEST_F(SteadyTest, DecoderStoppedMidPictureIsKilledAtItsDeadline) {
   pid_t stopped = -1;
   while (stopped < 0 && viewer.alive() && viewer.record().frames == 0)
     for (pid_t child : viewer.children())
-      if (kill(child, SIGSTOP) == 0)
+      if (isDecoder(child) && kill(child, SIGSTOP) == 0)
         stopped = child;
   ASSERT_GT(stopped, 0) << "no decoder seen at work";
   ASSERT_TRUE(viewer.wait_frames(1, 15)) << viewer.stop();
@@ -200,14 +289,18 @@ TEST_F(SteadyTest, DecoderStoppedMidPictureIsKilledAtItsDeadline) {
 // is missing) is found by the decoder's own check, and the decoder reads
 // nothing: every face is white.
 TEST_F(SteadyTest, DecoderThatCantCloseWhatItMustNotHoldReadsNothing) {
-  ViewerProcess viewer(dir, true, VORLIX_BINARY,
-                       std::string(UNCLOSABLE_FD) + ":" + NO_CLOSE_RANGE);
+  std::string programs = make_temp_dir();
+  ViewerProcess viewer(
+      dir, true,
+      viewer_with_decoder_preload(programs, std::string(UNCLOSABLE_FD) + ":" +
+                                                NO_CLOSE_RANGE));
   ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
   Capture first;
   ASSERT_TRUE(viewer.first_capture(first));
   EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY, kWhite));
   EXPECT_EQ("", probe_pixel(first.image, kTopX, kTopY, kWhite));
   EXPECT_EQ("", viewer.stop());
+  remove_tree(programs);
 }
 
 } // namespace

@@ -11,7 +11,8 @@ trap 'rm -rf "$prefix"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/vorlix bin/vorlix-open share/applications/vorlix.desktop \
+for f in bin/vorlix bin/vorlix-open libexec/vorlix/vorlix-decode \
+  share/applications/vorlix.desktop \
   share/man/man6/vorlix.6 share/man/man6/vorlix-open.6 \
   share/vorlix/pictures/b{1,2,3,4,5,6}.jpg \
   share/metainfo/org.vorlix.vorlix.metainfo.xml \
@@ -19,8 +20,9 @@ for f in bin/vorlix bin/vorlix-open share/applications/vorlix.desktop \
   share/icons/hicolor/{48x48,64x64,128x128,256x256}/apps/vorlix.png; do
   [ -f "$prefix/$f" ] || fail "missing $f"
 done
-[ -x "$prefix/bin/vorlix" ] && [ -x "$prefix/bin/vorlix-open" ] ||
-  fail "bin/vorlix or bin/vorlix-open is not executable"
+[ -x "$prefix/bin/vorlix" ] && [ -x "$prefix/bin/vorlix-open" ] &&
+  [ -x "$prefix/libexec/vorlix/vorlix-decode" ] ||
+  fail "bin/vorlix, bin/vorlix-open or libexec/vorlix/vorlix-decode is not executable"
 cmp -s "$prefix/share/vorlix/pictures/b1.jpg" "$(dirname "$0")/../pictures/b1.jpg" ||
   fail "installed b1.jpg differs from the bundled one"
 

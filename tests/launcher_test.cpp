@@ -81,7 +81,9 @@ protected:
     write_bytes(bin + "/vorlix-open", read_file(LAUNCHER_BINARY));
     write_bytes(bin + "/vorlix", kStandInViewer);
     write_bytes(bin + "/notify-send", kStandInNotifySend);
-    for (const char *f : {"vorlix-open", "vorlix", "notify-send"})
+    write_bytes(bin + "/vorlix-decode", "#!/bin/sh\n");
+    for (const char *f :
+         {"vorlix-open", "vorlix", "notify-send", "vorlix-decode"})
       chmod((bin + "/" + f).c_str(), 0755);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     setenv("PATH", (bin + ":" + std::getenv("PATH")).c_str(), 1);
@@ -278,6 +280,30 @@ TEST_F(LauncherTest, MissingSamplesAreNamed) {
   Outcome o = launch({});
   EXPECT_EQ(1, WEXITSTATUS(o.status));
   EXPECT_NE(std::string::npos, o.err.find(VORLIX_SAMPLES_DIR)) << o.err;
+}
+
+// Without its decoder the viewer would show only white faces: the launcher
+// says so, in one line, and starts nothing.
+TEST_F(LauncherTest, MissingDecoderIsNamed) {
+  if (access(INSTALLED_DECODER, F_OK) == 0)
+    GTEST_SKIP() << "a decoder is installed at " << INSTALLED_DECODER;
+  picture("a.jpg");
+  std::string decoder = bin + "/vorlix-decode";
+  for (bool present : {false, true}) {
+    SCOPED_TRACE(present ? "not executable" : "missing");
+    if (present) {
+      write_bytes(decoder, "#!/bin/sh\n");
+      chmod(decoder.c_str(), 0644);
+    } else {
+      unlink(decoder.c_str());
+    }
+    Outcome o = launch({"a.jpg"});
+    EXPECT_EQ(1, WEXITSTATUS(o.status));
+    EXPECT_EQ("", o.out) << "the viewer was started";
+    EXPECT_EQ(0u, o.err.rfind("vorlix-open: the picture decoder ")) << o.err;
+    EXPECT_NE(std::string::npos, o.err.find("vorlix-decode")) << o.err;
+    EXPECT_EQ(1, std::count(o.err.begin(), o.err.end(), '\n')) << o.err;
+  }
 }
 
 TEST_F(LauncherTest, HelpAndVersion) {

@@ -55,14 +55,18 @@ if [ "$(dpkg --print-architecture)" != arm64 ] &&
   grep -q -- --nobranchprotection <<<"$checks"; then
   unchecked+=(--nobranchprotection)
 fi
-hardening-check "${unchecked[@]}" "$work/deb/usr/bin/vorlix" >"$work/hardening" ||
-  fail "hardening-check: $(cat "$work/hardening")"
+for program in usr/bin/vorlix usr/bin/vorlix-open usr/libexec/vorlix/vorlix-decode; do
+  hardening-check "${unchecked[@]}" "$work/deb/$program" >"$work/hardening" ||
+    fail "hardening-check: $(cat "$work/hardening")"
+done
 
 dpkg -i "$deb" >/dev/null || fail "dpkg -i"
 files=$(dpkg -L vorlix)
 [ "$(command -v vorlix)" = /usr/bin/vorlix ] || fail "vorlix not on PATH"
 [ "$(command -v vorlix-open)" = /usr/bin/vorlix-open ] ||
   fail "vorlix-open not on PATH"
+[ -x /usr/libexec/vorlix/vorlix-decode ] ||
+  fail "no decoder at /usr/libexec/vorlix/vorlix-decode"
 for f in /usr/share/icons/hicolor/{scalable/apps/vorlix.svg,48x48/apps/vorlix.png} \
   /usr/share/man/man6/vorlix-open.6.gz; do
   [ -f "$f" ] || fail "missing $f"

@@ -1,7 +1,7 @@
 // The picture loader's parts on their own: the decoder's sandbox (once in
 // it, a process can still use its pipe and allocate memory, and anything
 // else it tries kills it), each picture's CPU budget, and the viewer's side
-// against a decoder that lies.
+// against a decoder that lies (lying_decoder.cpp).
 #include <GL/glut.h>
 #include <csignal>
 #include <cstddef>
@@ -11,73 +11,21 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "lying_decoder.h"
 #include "picture/decoder/decoder.h"
 #include "picture/decoder/sandbox.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
 #include "picture/viewer/budget.h"
+#include "picture/viewer/decoder_processes.h"
 #include "picture/viewer/guard.h"
 #include "test_pictures.h"
 #include "viewer_process.h"
-
-// What the stand-in decoder below tells the viewer about one picture.
-enum Lie {
-  kNone,
-  kOtherPicture,
-  kPastTheSlot,
-  kReaderNotAsked,
-  kReaderPastTheTable,
-  kReaderNegative,
-  kNoChannels,
-  kFiveChannels,
-  kAnswerCutShort,
-  kSilence
-};
-static Lie lie = kNone;
-static int liedAbout = 0;
-
-// Stands in for the real decoder (the test defines DecoderMain, so the
-// library's is not linked), in the real sandbox: a 2 x 2 picture for every
-// command, grey by the number of commands it has served (16 for the first),
-// with one lie about picture `liedAbout`.
-void DecoderMain(const DecoderSetup &setup) {
-  const DecoderFds &fds = setup.fds;
-  if (!SilenceOutput(fds) || !EnterDecoderSandbox(fds))
-    _exit(1);
-  DecodeCommand c;
-  for (int served = 1; ReadMessage(fds.commands, c) && c.index >= 0; served++) {
-    std::memset(setup.slots + size_t(c.slot) * kMaxPictureBytes, 16 * served,
-                12);
-    DecodeResult r = {c.index, kSoil, 2, 2, 3};
-    bool liesNow = c.index == liedAbout;
-    if (liesNow && lie == kOtherPicture)
-      r.index = (c.index + 1) % fds.pictureCount;
-    if (liesNow && lie == kPastTheSlot) { // 1 GiB, a size a texture can have
-      r.width = r.height = 1 << 14;
-      r.channels = 4;
-    }
-    if (liesNow && lie == kReaderNotAsked)
-      r.reader = kPixbuf;
-    if (liesNow && (lie == kReaderPastTheTable || lie == kReaderNegative))
-      r.reader = lie == kReaderNegative ? -2 : kReaderCount;
-    if (liesNow && (lie == kNoChannels || lie == kFiveChannels))
-      r.channels = lie == kNoChannels ? 0 : 5;
-    if (liesNow && lie == kAnswerCutShort) { // all but its channels
-      if (write(fds.results, &r, offsetof(DecodeResult, channels)) < 0)
-        break;
-      continue;
-    }
-    if (liesNow && lie == kSilence)
-      continue;
-    if (!WriteMessage(fds.results, r))
-      break;
-  }
-  _exit(0);
-}
 
 namespace {
 
@@ -263,11 +211,22 @@ protected:
     write_face_pictures(dir);
   }
   void TearDown() override {
+    UseDecoderProgram(nullptr);
     glutDestroyWindow(window);
     remove_tree(dir);
   }
+  // The viewer's decoders from now on: the stand-in, telling `lie` about
+  // picture `liedAbout`.
+  void decodersLie(Lie lie, int liedAbout) {
+    program = dir + "/lying";
+    write_bytes(program, "#!/bin/sh\nexec " LYING_DECODER " " +
+                             std::to_string(lie) + " " +
+                             std::to_string(liedAbout) + " \"$@\"\n");
+    ASSERT_EQ(0, chmod(program.c_str(), 0755));
+    UseDecoderProgram(program.c_str());
+  }
   int window = 0;
-  std::string dir;
+  std::string dir, program;
 };
 
 // The viewer's side believes nothing a decoder says that does not add up:
@@ -282,8 +241,9 @@ TEST_P(LyingDecoderTest, PictureLiedAboutStaysWhite) {
     paths[i] = dir + "/b" + std::to_string(i + 1) + ".jpg";
     files[i] = paths[i].c_str();
   }
-  lie = GetParam();
-  liedAbout = 2;
+  Lie lie = GetParam();
+  int liedAbout = 2;
+  decodersLie(lie, liedAbout);
   unsigned int textures[6];
   LoadGuardedTextures(files, textures, 6);
   for (int i = 0; i < 6; i++)
@@ -297,7 +257,7 @@ TEST_P(LyingDecoderTest, PictureLiedAboutStaysWhite) {
 // One file behind all six faces' names, as the launcher links one picture
 // given alone: six textures, all from its first decoding.
 TEST_F(StandInDecoderTest, OneFileOnEveryFaceIsDecodedOnce) {
-  lie = kNone;
+  decodersLie(kNone, 0);
   std::string paths[6];
   const char *files[6];
   for (int i = 0; i < 6; i++) {

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -234,4 +235,22 @@ std::string ViewerProcess::stop() {
     pid_ = -1;
   }
   return read_file(work_ + "/output");
+}
+
+std::string viewer_beside_decoder(const std::string &dir,
+                                  const std::string &decoder, bool executable) {
+  std::string viewer = dir + "/vorlix";
+  run_command("cp " VORLIX_BINARY " '" + viewer + "'");
+  if (!decoder.empty()) {
+    std::string program = dir + "/vorlix-decode";
+    write_bytes(program, decoder);
+    chmod(program.c_str(), executable ? 0755 : 0644);
+  }
+  return viewer;
+}
+
+std::string viewer_with_decoder_preload(const std::string &dir,
+                                        const std::string &preload) {
+  return viewer_beside_decoder(dir, "#!/bin/sh\nLD_PRELOAD=" + preload +
+                                        " exec " DECODER_BINARY " \"$@\"\n");
 }

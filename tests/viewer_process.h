@@ -91,6 +91,18 @@ private:
   ProbeState *state_ = nullptr;
 };
 
+// The viewer copied into `dir`, with `decoder` beside it as its decoder
+// program: a shell script's text, made executable where `executable` (none
+// for ""). The copy's path, to start.
+std::string viewer_beside_decoder(const std::string &dir,
+                                  const std::string &decoder,
+                                  bool executable = true);
+// The same with the real decoder program beside it, started with `preload`
+// preloaded (the viewer starts its decoders with an environment of their
+// own, nothing preloaded).
+std::string viewer_with_decoder_preload(const std::string &dir,
+                                        const std::string &preload);
+
 // Runs a shell command and returns its standard output.
 std::string run_command(const std::string &cmd);
 

@@ -219,6 +219,34 @@ TEST_F(ViewerTest, MissingPictureShowsAWhiteFace) {
   EXPECT_EQ("", viewer.stop());
 }
 
+// A decoder program that is missing, can't be run, is another program or
+// is killed as it starts: every face white, nothing printed, as for
+// pictures that fail.
+TEST_F(ViewerTest, MissingOrBrokenDecoderLeavesEveryFaceWhite) {
+  if (access(INSTALLED_DECODER, F_OK) == 0)
+    GTEST_SKIP() << "a decoder is installed at " << INSTALLED_DECODER;
+  struct {
+    const char *name, *script;
+    bool executable;
+  } decoders[] = {{"missing", "", true},
+                  {"not executable", "#!/bin/sh\n", false},
+                  {"another program", "#!/bin/sh\nexit 0\n", true},
+                  {"killed at once", "#!/bin/sh\nkill -KILL $$\n", true}};
+  for (const auto &d : decoders) {
+    SCOPED_TRACE(d.name);
+    std::string programs = make_temp_dir();
+    ViewerProcess viewer(
+        dir, true, viewer_beside_decoder(programs, d.script, d.executable));
+    ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+    Capture first;
+    ASSERT_TRUE(viewer.first_capture(first));
+    EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY, kWhite));
+    EXPECT_EQ("", probe_pixel(first.image, kTopX, kTopY, kWhite));
+    EXPECT_EQ("", viewer.stop());
+    remove_tree(programs);
+  }
+}
+
 // A phone screenshot's size, whose rows are not a multiple of 4 bytes: GL
 // once read them past the end of their copy, and the viewer crashed in most
 // starts. Its left half red, its right half blue.
@@ -436,6 +464,36 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Show{"InOrder", {"--seconds", "0.1"}, false},
                       Show{"Shuffled", {"--shuffle", "--seconds=0.1"}, true}),
     [](const ::testing::TestParamInfo<Show> &info) { return info.param.name; });
+
+// A show whose decoder is killed as it starts does not start one every
+// frame: it rests a second after each that failed.
+TEST(ShowWithoutADecoder, RestsBetweenStarts) {
+  std::string dir = make_temp_dir(), photos = make_temp_dir();
+  std::string programs = make_temp_dir(), runtime = make_temp_dir();
+  for (int i = 0; i < 20; i++)
+    write_quadrant_picture(photos + "/" + std::to_string(i) + ".tga", 8, 8,
+                           kFaceColours[i % 6]);
+  viewer_beside_decoder(programs, "#!/bin/sh\necho >> " + programs +
+                                      "/starts\nkill -KILL $$\n");
+  run_command("cp " LAUNCHER_BINARY " " + programs + "/vorlix-open");
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  ViewerProcess viewer(dir, false, programs + "/vorlix-open", "",
+                       {"--seconds", "0.1", photos});
+  ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+  long long since = ViewerProcess::now_ns();
+  ASSERT_TRUE(viewer.wait_frames(viewer.record().frames + 200, 30));
+  usleep(3000000);
+  double seconds = (ViewerProcess::now_ns() - since) / 1e9;
+  std::string starts = read_file(programs + "/starts");
+  long n = std::count(starts.begin(), starts.end(), '\n');
+  EXPECT_GE(n, 1) << "no decoder started";
+  // The six faces' first, then one a second at most.
+  EXPECT_LE(n, 6 + long(seconds) + 2) << "in " << seconds << " s";
+  EXPECT_EQ("", viewer.stop());
+  unsetenv("XDG_RUNTIME_DIR");
+  for (const std::string &d : {dir, photos, programs, runtime})
+    remove_tree(d);
+}
 
 TEST(BundledPictures, ShowOnEveryFace) {
   ViewerProcess viewer(PICTURES_DIR, true);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "launcher/choose_pictures.h"
+#include "picture/protocol.h"
 #include "show/show_list.h"
 
 namespace {
@@ -260,6 +261,13 @@ int main(int argc, char **argv) {
   int status = readCommandLine(argc, argv, r);
   if (status >= 0)
     return status;
+  // Without its decoder the viewer would show only white faces.
+  std::string decoder = DecoderProgram(viewerPath());
+  if (access(decoder.c_str(), X_OK) != 0) {
+    complain("the picture decoder " + decoder +
+             " is missing or can't be run; reinstall Vorlix");
+    return 1;
+  }
   Choice choice = ChoosePictures(r.paths, VORLIX_SAMPLES_DIR, !r.firstSix);
   if (!choice.problem.empty()) {
     complain(choice.problem);

@@ -1,12 +1,16 @@
 // What the viewer and its picture decoders say to each other.
 //
-// The viewer starts a decoder process with two pipes, the picture files it
-// opened, and a shared memory area of two slots, each kMaxPictureBytes long
-// (decoder/decoder.h). For every picture it writes one DecodeCommand down
-// the command pipe; the decoder answers on the result pipe with one
-// DecodeResult and, when it decoded the picture, leaves the pixels in the
-// slot the command named, as the picture is to be shown (turned as its
-// metadata says), bottom row first, rows tightly packed (ready for
+// A decoder is a program of its own, "vorlix-decode", which the viewer
+// starts (posix_spawn: never a copy of the viewer) with an environment of
+// its own and the descriptors it needs: its two pipes, the picture files
+// the viewer opened, and shared memory of two slots, each kMaxPictureBytes
+// long, followed by the screen's colour profile. Their numbers, and the
+// rest of its set-up, are its arguments (DecoderArguments below). For
+// every picture the viewer writes one DecodeCommand down the command pipe;
+// the decoder answers on the result pipe with one DecodeResult and, when it
+// decoded the picture, leaves the pixels in the slot the command named, as
+// the picture is to be shown (turned as its metadata says, transparency
+// over white), bottom row first, rows tightly packed (ready for
 // glTexImage2D with an unpack alignment of 1). The viewer names each slot
 // in turn, so a decoder fills one slot while the viewer makes a texture
 // from the other. A command with index -1, or the command pipe closing,
@@ -17,7 +21,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "picture/decoding_limits.h"
 
@@ -37,6 +43,42 @@ constexpr uint32_t kReadWithSoil = 1u << kSoil;
 constexpr uint32_t kReadWithLibjpeg = 1u << kLibjpeg;
 constexpr uint32_t kReadWithPixbuf = 1u << kPixbuf;
 constexpr uint32_t kReadWithJxl = 1u << kJxl;
+// The readers whose libraries a decoder loads only when started for a
+// picture that needs them (they take time to load, and open files); and
+// those that decode a picture too large to show whole smaller themselves,
+// for less work.
+constexpr uint32_t kReadiedWhenNeeded = kReadWithPixbuf | kReadWithJxl;
+constexpr uint32_t kDecodeSmaller = kReadWithLibjpeg;
+
+// The decoder program: "vorlix-decode" beside the viewer at `viewer` (in a
+// build tree) where it is there and can be run, else where it is installed,
+// among the programs only other programs run (libexec).
+std::string DecoderProgram(const std::string &viewer);
+
+// A decoder's set-up, its command line: every argument a decimal number,
+//   vorlix-decode VIEWER COMMANDS RESULTS SLOTS PROFILE READY BEHIND PICTURE...
+// the viewer's process id (a decoder whose parent is not that viewer ends
+// at once), its command and result pipes, the shared memory of its slots,
+// the screen profile's size in bytes (0: none) after the slots, the kinds
+// (1 << kind) to ready the readers readied when needed for, whether it
+// decodes behind the frames at the lowest priority (1) or not (0), and a
+// descriptor for each picture (-1 for none).
+struct DecoderArguments {
+  int64_t viewer = 0;
+  int commands = -1, results = -1, slots = -1;
+  int64_t profileBytes = 0;
+  uint32_t readyKinds = 0;
+  bool behind = false;
+  int pictures[kMaxPictures];
+  int pictureCount = 0;
+};
+// Bytes of the shared memory: two slots, then room for the profile.
+constexpr uint64_t kSlotsBytes = 2 * kMaxPictureBytes + kMaxProfileBytes;
+
+std::vector<std::string> FormatDecoderArguments(const DecoderArguments &a);
+// False where they are not a decoder's arguments.
+bool ParseDecoderArguments(int argc, const char *const argv[],
+                           DecoderArguments &a);
 
 // How large a decoded picture comes back. At most `maxSide` (the GL's
 // largest texture) across and down, and within a slot (Fits). And no larger

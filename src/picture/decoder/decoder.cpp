@@ -1,7 +1,10 @@
 #include "picture/decoder/decoder.h"
 
 #include <climits>
+#include <csignal>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -27,7 +30,7 @@ void readyReaders(unsigned kinds) {
     for (int k = 0; k < kPictureKindCount; k++)
       if (kPictureKinds[k].readers & (1u << r))
         its |= 1u << k;
-    if (kReaders[r].ready == nullptr)
+    if (!(kReadiedWhenNeeded & (1u << r)))
       readable[r] = its;
     else if ((kinds & its) != 0)
       readable[r] = kReaders[r].ready(kinds & its);
@@ -74,7 +77,7 @@ uint32_t readersFor(const DecodeCommand &c, const ByteSource &file) {
     if (!(c.readers & (1u << r)) || !(readable[r] & (1u << c.kind)))
       continue;
     readers |= 1u << r;
-    if (kReaders[r].decodesSmaller)
+    if (kDecodeSmaller & (1u << r))
       smaller |= 1u << r;
   }
   auto declared = kPictureKinds[c.kind].declaredSize;
@@ -123,6 +126,26 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
 }
 
 } // namespace
+
+bool SetUpDecoder(const DecoderArguments &a, DecoderSetup &setup) {
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != pid_t(a.viewer) ||
+      (a.behind && setpriority(PRIO_PROCESS, 0, 19) != 0))
+    return false;
+  // The slots, shared with the viewer, and the profile after them.
+  void *slots = mmap(nullptr, kSlotsBytes, PROT_READ | PROT_WRITE, MAP_SHARED,
+                     a.slots, 0);
+  close(a.slots);
+  if (slots == MAP_FAILED)
+    return false;
+  setup.fds = {a.commands, a.results, a.pictures, a.pictureCount};
+  setup.slots = static_cast<unsigned char *>(slots);
+  setup.readyKinds = a.readyKinds;
+  setup.screenProfile =
+      a.profileBytes > 0 ? setup.slots + 2 * kMaxPictureBytes : nullptr;
+  setup.screenProfileSize = size_t(a.profileBytes);
+  setup.behind = a.behind;
+  return true;
+}
 
 void DecoderMain(const DecoderSetup &setup) {
   const DecoderFds &fds = setup.fds;

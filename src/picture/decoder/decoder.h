@@ -1,9 +1,11 @@
-// The decoder's side: a child process of the viewer that reads pictures from
-// descriptors it was handed, inside a sandbox (sandbox.h), and hands the
-// pixels back as protocol.h describes.
+// The decoder's side: a program of its own, started by the viewer, that
+// reads pictures from descriptors it was handed, inside a sandbox
+// (sandbox.h), and hands the pixels back as protocol.h describes.
 #pragma once
 
 #include <cstddef>
+
+#include "picture/protocol.h"
 
 // The descriptors a decoder keeps: all it may use once in its sandbox.
 struct DecoderFds {
@@ -28,7 +30,13 @@ struct DecoderSetup {
   bool behind;
 };
 
-// The decoder process, right after the fork: readies the readers it was
-// asked to, enters the sandbox and serves commands until told to stop, then
-// exits. Never returns.
+// What a decoder does first, from its arguments: it dies with the viewer
+// that started it, however the viewer ends (and ends at once where its
+// parent is no longer that viewer: one that died while it started), lowers
+// its priority where it decodes behind the frames, and maps its slots and
+// the screen's profile. False where any of it fails: it must then exit.
+bool SetUpDecoder(const DecoderArguments &arguments, DecoderSetup &setup);
+
+// Then: readies the readers it was asked to, enters the sandbox and serves
+// commands until told to stop, then exits. Never returns.
 [[noreturn]] void DecoderMain(const DecoderSetup &setup);

@@ -32,15 +32,13 @@ struct DecodedPicture {
 
 struct Reader {
   const char *name; // as the README's table of pictures names it
-  // Null for a reader that is ready in every decoder. A reader whose
-  // library is loaded only in a decoder started for a picture that needs it
-  // loads it here, for the kinds given (1 << kind), before the sandbox goes
-  // on; it returns the kinds it can then read.
+  // Null for a reader that is ready in every decoder. A reader readied
+  // only when needed (protocol.h: kReadiedWhenNeeded) loads its library
+  // here, for the kinds given (1 << kind), before the sandbox goes on; it
+  // returns the kinds it can then read. Those that decode smaller
+  // themselves (kDecodeSmaller) are asked for no more than `shown`; the
+  // hand-over makes the pictures of the others smaller.
   unsigned (*ready)(unsigned kinds);
-  // Whether it decodes a picture that does not fit (protocol.h: Fits)
-  // smaller itself, for less work than the whole; the hand-over makes the
-  // pictures of the others smaller.
-  bool decodesSmaller;
   // Reads a whole file of a kind (a row of the kind table, kinds.h), no
   // larger than `shown` asks where it decodes smaller; false when it can't,
   // with nothing to release then.
@@ -50,9 +48,6 @@ struct Reader {
 };
 
 extern const Reader kReaders[kReaderCount];
-
-// The readers that are readied only when needed, as a mask of 1 << reader.
-uint32_t ReadiedWhenNeeded();
 
 // Each reader's own file.
 bool SoilRead(const unsigned char *file, size_t size, int kind, ShownSize shown,

@@ -1,12 +1,12 @@
 #include "picture/viewer/ahead.h"
 
 #include <GL/gl.h>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "picture/decoder/readers.h"
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
@@ -30,6 +30,11 @@ struct Ahead {
   // mipmaps, then the texture): each a few milliseconds of work.
   bool answered = false;
   DecodeResult answer = {};
+  // After a decoder that could not be started, or ended without an answer
+  // (missing, broken, or a picture that crashed it), no other is started
+  // before this time: a show without a working decoder does not start one
+  // every frame.
+  int64_t restUntilUs = 0;
   std::vector<MipmapLevel> mipmaps;
   bool mipmapsMade = false;
 } ahead;
@@ -58,13 +63,10 @@ bool start(const std::string &path) {
                                         : PictureBudgetUs(fd, st.st_size, kind,
                                                           ahead.size.maxSide);
   uint32_t readers = kind == kNotAPicture ? 0 : kPictureKinds[kind].readers;
-  unsigned readyKinds = readers & ReadiedWhenNeeded() ? 1u << kind : 0;
-  DecoderSetup setup = {};
-  setup.fds = {-1, -1, &fd, 1};
-  setup.screenProfile = ahead.screen.profile;
-  setup.screenProfileSize = ahead.screen.profileSize;
-  setup.behind = true;
-  bool started = budget > 0 && StartDecoder(*ahead.decoder, setup, readyKinds);
+  unsigned readyKinds = readers & kReadiedWhenNeeded ? 1u << kind : 0;
+  DecoderJob job = {&fd, 1, ahead.screen.profile, ahead.screen.profileSize,
+                    true};
+  bool started = budget > 0 && StartDecoder(*ahead.decoder, job, readyKinds);
   close(fd); // the decoder has its own
   DecodeCommand c = {0, 0, kind, readers, st.st_size, budget, ahead.size};
   return started &&
@@ -84,16 +86,27 @@ unsigned textureOf(const unsigned char *slot, const DecodeResult &r,
   return name;
 }
 
+int64_t nowUs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
+}
+
+// How long the show rests after a decoder failed it.
+constexpr int64_t kRestUs = 1000 * 1000;
+
 } // namespace
 
 bool DecodeAhead(const std::string &path, int picture) {
-  if (DecodingAhead())
+  if (DecodingAhead() || nowUs() < ahead.restUntilUs)
     return false;
   if (!ahead.ready)
     readyAhead();
   ahead.picture = picture;
   ahead.failed = !start(path);
   ahead.answered = ahead.mipmapsMade = false;
+  if (ahead.failed)
+    ahead.restUntilUs = nowUs() + kRestUs;
   return true;
 }
 
@@ -120,6 +133,8 @@ bool DecodedAhead(int &picture, unsigned &texture) {
     // Its work is done: it ends as its pipes close; one that failed, was
     // silent or lied is killed. Its slot stays as it left it.
     LetDecoderGo(d, !believed);
+    if (!believed)
+      ahead.restUntilUs = nowUs() + kRestUs;
     ahead.failed = !believed || r.reader == kNoReader;
     ahead.answered = true;
     if (!ahead.failed)

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "picture/decoder/readers.h"
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
+#include "picture/protocol.h"
 
 namespace {
 
@@ -13,10 +13,7 @@ namespace {
 // (measured with libjpeg-turbo, whose 1/2 takes 0.35 of the whole and 1/8
 // 0.07 to 0.18), and making the pixels, in proportion to how many come out.
 double shareOfTheWork(const PictureKind &k, PictureSize size, int maxSide) {
-  bool smaller = false;
-  for (int r = 0; r < kReaderCount; r++)
-    smaller =
-        smaller || ((k.readers & (1u << r)) && kReaders[r].decodesSmaller);
+  bool smaller = k.readers & kDecodeSmaller;
   double w = double(size.width), h = double(size.height);
   if (!smaller || size.pixels() == 0 ||
       Fits(int64_t(size.width), int64_t(size.height), 3, maxSide))

@@ -2,16 +2,20 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <spawn.h>
+#include <string>
 #include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "picture/decoding_limits.h"
 
@@ -23,13 +27,65 @@ int64_t nowUs() {
   return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
 }
 
-// In the child, right after the fork: it dies with the viewer, however the
-// viewer ends, and becomes a decoder.
-[[noreturn]] void becomeDecoder(pid_t viewer, const DecoderSetup &setup) {
-  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != viewer ||
-      (setup.behind && setpriority(PRIO_PROCESS, 0, 19) != 0))
-    _exit(1);
-  DecoderMain(setup);
+// The decoder program: the one a test named, else the one beside the
+// viewer (in a build tree), else the one installed with it.
+const char *usedProgram = nullptr;
+
+const std::string &decoderProgram() {
+  static const std::string program = [] {
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    return DecoderProgram(n > 0 ? std::string(self, size_t(n)) : "");
+  }();
+  return program;
+}
+
+// What a decoder's environment keeps of the viewer's: only what the
+// sanitizers of a test build read (nothing of the user's: no display, no
+// home, no preloaded libraries).
+std::vector<std::string> decoderEnvironment() {
+  std::vector<std::string> kept;
+  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+    if (const char *value = getenv(name))
+      kept.push_back(std::string(name) + "=" + value);
+  return kept;
+}
+
+std::vector<char *> pointersTo(std::vector<std::string> &strings) {
+  std::vector<char *> pointers;
+  for (std::string &s : strings)
+    pointers.push_back(&s[0]);
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Starts the program with the descriptors in `keep` open in it at the same
+// numbers (the viewer's own are all closed on exec), its signals as new.
+pid_t spawn(std::vector<std::string> args, const int keep[], int count) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  for (int i = 0; i < count; i++)
+    if (keep[i] >= 0) // onto itself: open across the exec
+      posix_spawn_file_actions_adddup2(&actions, keep[i], keep[i]);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  std::vector<std::string> environment = decoderEnvironment();
+  std::vector<char *> argv = pointersTo(args), envp = pointersTo(environment);
+  const char *program = usedProgram ? usedProgram : decoderProgram().c_str();
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program, &actions, &attributes, argv.data(),
+                  envp.data()) != 0)
+    pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return pid;
 }
 
 // Decoders let go without waiting, still to be reaped.
@@ -45,7 +101,11 @@ int usableCores() {
 
 } // namespace
 
-bool StartDecoder(DecoderProcess &d, DecoderSetup load, unsigned readyKinds) {
+bool StartDecoder(DecoderProcess &d, const DecoderJob &job,
+                  unsigned readyKinds) {
+  if (d.slots == nullptr || job.pictureCount > kMaxPictures ||
+      job.screenProfileSize > kMaxProfileBytes)
+    return false;
   int commands[2], results[2];
   if (pipe2(commands, O_CLOEXEC) != 0)
     return false;
@@ -54,15 +114,22 @@ bool StartDecoder(DecoderProcess &d, DecoderSetup load, unsigned readyKinds) {
     close(commands[1]);
     return false;
   }
-  pid_t viewer = getpid();
-  pid_t pid = fork();
-  if (pid == 0) {
-    load.fds.commands = commands[0];
-    load.fds.results = results[1];
-    load.slots = d.slots;
-    load.readyKinds = readyKinds;
-    becomeDecoder(viewer, load);
-  }
+  if (job.screenProfile != nullptr)
+    std::memcpy(d.slots + 2 * kMaxPictureBytes, job.screenProfile,
+                job.screenProfileSize);
+  DecoderArguments a;
+  a.viewer = getpid();
+  a.commands = commands[0];
+  a.results = results[1];
+  a.slots = d.slotsFd;
+  a.profileBytes = job.screenProfile ? int64_t(job.screenProfileSize) : 0;
+  a.readyKinds = readyKinds;
+  a.behind = job.behind;
+  a.pictureCount = job.pictureCount;
+  int keep[kMaxPictures + 3] = {a.commands, a.results, a.slots};
+  for (int i = 0; i < job.pictureCount; i++)
+    keep[3 + i] = a.pictures[i] = job.pictures[i];
+  pid_t pid = spawn(FormatDecoderArguments(a), keep, 3 + job.pictureCount);
   close(commands[0]);
   close(results[1]);
   if (pid < 0) {
@@ -75,6 +142,10 @@ bool StartDecoder(DecoderProcess &d, DecoderSetup load, unsigned readyKinds) {
   d.results = results[0];
   d.readyKinds = readyKinds;
   return true;
+}
+
+void UseDecoderProgram(const char *path) {
+  usedProgram = path;
 }
 
 void StopDecoder(DecoderProcess &d, bool killIt) {
@@ -134,29 +205,36 @@ void ReadyPool(DecoderPool &pool, int pictures, int64_t expectedUs,
   sigaction(SIGPIPE, &ignore, &pool.previousSigpipe);
   int worth = int(1 + expectedUs / kWorkPerDecoderUs);
   int n = std::min({usableCores(), pictures, worth});
-  pool.areaBytes = size_t(n) * 2 * kMaxPictureBytes;
-  void *area = n > 0 ? mmap(nullptr, pool.areaBytes, PROT_READ | PROT_WRITE,
-                            MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)
-                     : MAP_FAILED;
-  if (area == MAP_FAILED)
-    return;
-  pool.area = area;
   for (int i = 0; i < n; i++) {
-    pool.decoders[i].slots =
-        static_cast<unsigned char *>(area) + size_t(i) * 2 * kMaxPictureBytes;
-    pool.decoders[i].readyKinds = readyKinds;
+    DecoderProcess &d = pool.decoders[i];
+    d.slotsFd = memfd_create("vorlix slots", MFD_CLOEXEC);
+    void *slots = MAP_FAILED;
+    if (d.slotsFd >= 0 && ftruncate(d.slotsFd, off_t(kSlotsBytes)) == 0)
+      slots = mmap(nullptr, kSlotsBytes, PROT_READ | PROT_WRITE,
+                   MAP_SHARED | MAP_NORESERVE, d.slotsFd, 0);
+    if (slots == MAP_FAILED) {
+      if (d.slotsFd >= 0)
+        close(d.slotsFd);
+      d.slotsFd = -1;
+      break;
+    }
+    d.slots = static_cast<unsigned char *>(slots);
+    d.readyKinds = readyKinds;
+    pool.count = i + 1;
   }
-  pool.count = n;
 }
 
 void ReleasePool(DecoderPool &pool) {
-  for (int i = 0; i < pool.count; i++)
-    StopDecoder(pool.decoders[i], pool.decoders[i].picture >= 0);
-  if (pool.area != nullptr)
-    munmap(pool.area, pool.areaBytes);
+  for (int i = 0; i < pool.count; i++) {
+    DecoderProcess &d = pool.decoders[i];
+    StopDecoder(d, d.picture >= 0);
+    munmap(d.slots, kSlotsBytes);
+    close(d.slotsFd);
+    d.slots = nullptr;
+    d.slotsFd = -1;
+  }
   sigaction(SIGPIPE, &pool.previousSigpipe, nullptr);
   pool.count = 0;
-  pool.area = nullptr;
 }
 
 int WaitForAnswers(const DecoderPool &pool, int busy[], bool answered[]) {

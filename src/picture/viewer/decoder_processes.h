@@ -1,7 +1,7 @@
-// The viewer's side of its decoder processes: starting one (a fork that
-// becomes a decoder, decoder/decoder.h), handing it a picture, waiting for
-// the answers of those at work within their deadlines, reading an answer,
-// and stopping one.
+// The viewer's side of its decoder processes: starting one (the program
+// vorlix-decode, protocol.h), handing it a picture, waiting for the answers
+// of those at work within their deadlines, reading an answer, and stopping
+// one.
 #pragma once
 
 #include <csignal>
@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <sys/types.h>
 
-#include "picture/decoder/decoder.h"
 #include "picture/decoding_limits.h"
 #include "picture/protocol.h"
 
@@ -17,7 +16,10 @@
 struct DecoderProcess {
   pid_t pid = -1;
   int commands = -1, results = -1; // the viewer's ends of its pipes
-  unsigned char *slots = nullptr;  // its two slots in the shared area
+  // Its two slots and the screen's profile after them: shared memory, its
+  // own, mapped here and handed to it.
+  int slotsFd = -1;
+  unsigned char *slots = nullptr;
   // Kinds its readers that are readied only when needed are ready for.
   unsigned readyKinds = 0;
   int picture = -1;     // the picture it decodes, or -1
@@ -26,11 +28,26 @@ struct DecoderProcess {
   int64_t deadlineUs = 0;
 };
 
-// Starts `d` as a new decoder process with what every decoder of the load
-// gets (`load`: the pictures, the screen's profile), readying the readers
+// What every decoder of a load is started with.
+struct DecoderJob {
+  const int *pictures; // the pictures' descriptors, -1 for none
+  int pictureCount;
+  const unsigned char *screenProfile; // the screen's colour profile, or null
+  size_t screenProfileSize;
+  // Whether it decodes behind the viewer's frames, at the lowest CPU
+  // priority (nice 19), as it does the pictures of a show ahead of time.
+  bool behind;
+};
+
+// Starts `d` as a new decoder process for `job`, readying the readers
 // readied only when needed for `readyKinds`. False when it can't be
-// started.
-bool StartDecoder(DecoderProcess &d, DecoderSetup load, unsigned readyKinds);
+// started (the decoder program missing, say).
+bool StartDecoder(DecoderProcess &d, const DecoderJob &job,
+                  unsigned readyKinds);
+
+// The decoder program started, from now on, in place of vorlix-decode (for
+// tests that play other decoders).
+void UseDecoderProgram(const char *path);
 
 // Ends it: a decoder waiting for work ends when its pipes close; one at
 // work is killed where `killIt`.
@@ -46,20 +63,19 @@ void ReapDecodersLetGo();
 // from now to answer. False when it can't be told: it is stopped then.
 bool SendPicture(DecoderProcess &d, DecodeCommand c, int64_t wallUs);
 
-// The decoders of a load, each with two slots in one shared area.
+// The decoders of a load, each with its slots.
 struct DecoderPool {
   DecoderProcess decoders[kMaxPictures];
   int count = 0;
-  void *area = nullptr;
-  size_t areaBytes = 0;
   struct sigaction previousSigpipe = {};
 };
 
 // Readies a pool for `pictures` pictures expected to take `expectedUs` of
 // decoding: as many decoders as cores, unless the pictures are few or small
 // (starting one costs a few milliseconds), their readers readied when
-// needed ready for `readyKinds` once started. SIGPIPE is ignored meanwhile:
-// a decoder that dies makes writing to it fail instead of ending the viewer.
+// needed ready for `readyKinds` once started, each with its slots. SIGPIPE is
+// ignored meanwhile: a decoder that dies makes writing to it fail instead of
+// ending the viewer.
 void ReadyPool(DecoderPool &pool, int pictures, int64_t expectedUs,
                unsigned readyKinds);
 // Stops every decoder (killing those still at work) and gives the slots

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "picture/decoder/readers.h"
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
@@ -58,12 +57,9 @@ struct Load {
 };
 
 // What every decoder of the load is started with.
-DecoderSetup setupOf(const Load &load) {
-  DecoderSetup setup = {};
-  setup.fds = {-1, -1, load.fds, load.count};
-  setup.screenProfile = load.screen.profile;
-  setup.screenProfileSize = load.screen.profileSize;
-  return setup;
+DecoderJob jobOf(const Load &load) {
+  return {load.fds, load.count, load.screen.profile, load.screen.profileSize,
+          false};
 }
 
 // The earlier picture open on the same file (as the launcher's links to
@@ -172,7 +168,7 @@ bool feed(DecoderProcess &d, Load &load) {
   if ((readers & load.readiedWhenNeeded) && !(d.readyKinds & kind)) {
     StopDecoder(d, false);
     unsigned kinds = kindsStillWanted(load) | kind;
-    if (!StartDecoder(d, setupOf(load), kinds)) {
+    if (!StartDecoder(d, jobOf(load), kinds)) {
       p.settled = true;
       return false;
     }
@@ -195,7 +191,7 @@ void feedIdleDecoders(Load &load) {
     bool waiting =
         !load.forAnyDecoder.empty() || !load.forReadiedDecoder.empty();
     if (d.picture < 0 && waiting &&
-        (d.pid >= 0 || StartDecoder(d, setupOf(load), d.readyKinds)))
+        (d.pid >= 0 || StartDecoder(d, jobOf(load), d.readyKinds)))
       feed(d, load);
   }
 }
@@ -270,7 +266,7 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
     return;
   Load load;
   load.count = count;
-  load.readiedWhenNeeded = ReadiedWhenNeeded();
+  load.readiedWhenNeeded = kReadiedWhenNeeded;
   load.screen = ReadScreen();
   load.size = ShownSizeOn(load.screen.height);
   openPictures(files, load);
