@@ -86,6 +86,7 @@ protected:
          {"vorlix-open", "vorlix", "notify-send", "vorlix-decode"})
       chmod((bin + "/" + f).c_str(), 0755);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("XDG_STATE_HOME", (bin + "/state").c_str(), 1);
     setenv("PATH", (bin + ":" + std::getenv("PATH")).c_str(), 1);
   }
   void TearDown() override {
@@ -200,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
            mkdir((t.work + "/sub").c_str(), 0700);
            mkdir((t.work + "/folder.jpg").c_str(), 0700);
            t.picture("sub/inside.jpg");
-         }, {"."},
+         }, {"--no-subfolders", "."},
          {"real.jpg", "real.jpg", "real.jpg", "real.jpg", "real.jpg", "real.jpg"}},
     Case{"LinksToPicturesOnly", [](LauncherTest &t) {
            t.picture("real.jpg");
@@ -214,9 +215,9 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
            pictures(t, {"8.png", "7.png", "6.png", "5.png", "4.png", "3.png", "2.png", "1.png"});
            mkdir((t.work + "/more").c_str(), 0700);
            pictures(t, {"more/b.png", "more/a.png"});
-         }, {"--seconds=2.5", ".", "more", "1.png"},
+         }, {"--seconds=2.5", "--no-subfolders", ".", "more", "1.png"},
          {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png"}, "", false,
-         {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png", "7.png", "8.png", "more/a.png", "more/b.png", "1.png"}, 2.5},
+         {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png", "7.png", "8.png"}, 2.5},
     Case{"OnePictureCoversTheCube", [](LauncherTest &t) { t.picture("only.webp"); },
          {"only.webp"},
          {"only.webp", "only.webp", "only.webp", "only.webp", "only.webp", "only.webp"}},

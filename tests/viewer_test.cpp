@@ -276,6 +276,7 @@ TEST_F(ViewerTest, PhoneScreenshotShowsEveryTimeAndTheWindowClosesIt) {
 // viewer's window is closed, and once the launcher is ended.
 TEST_F(ViewerTest, LauncherShowsAFolderOfCameraPictures) {
   std::string photos = make_temp_dir(), runtime = make_temp_dir();
+  std::string state = make_temp_dir();
   for (int i : {10, 6, 5, 4, 3, 2, 1}) {
     Rgb c = kFaceColours[i % 6].topLeft;
     write_quadrant_picture(photos + "/IMG_" + std::to_string(i) + ".jpg", 16,
@@ -284,6 +285,9 @@ TEST_F(ViewerTest, LauncherShowsAFolderOfCameraPictures) {
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   for (bool closeWindow : {true, false}) {
     SCOPED_TRACE(closeWindow ? "window closed" : "launcher ended");
+    // A place of its own each time: the show starts from the beginning.
+    setenv("XDG_STATE_HOME", (state + (closeWindow ? "/1" : "/2")).c_str(),
+           1);
     ViewerProcess launcher(dir, true, LAUNCHER_BINARY, "", {photos});
     ASSERT_TRUE(launcher.wait_frames(1)) << launcher.stop();
     Capture first;
@@ -305,8 +309,9 @@ TEST_F(ViewerTest, LauncherShowsAFolderOfCameraPictures) {
     EXPECT_EQ("", run_command("ls -A " + runtime)) << "private folder left";
   }
   unsetenv("XDG_RUNTIME_DIR");
-  remove_tree(photos);
-  remove_tree(runtime);
+  unsetenv("XDG_STATE_HOME");
+  for (const std::string &d : {photos, runtime, state})
+    remove_tree(d);
 }
 
 // The bundled pictures' first frame: the red "1" face at the front, the
@@ -389,6 +394,7 @@ TEST_P(ShowTest, EveryPictureSeenEachRoundFacesChangingOnlyTurnedAway) {
   if (broken >= 0)
     write_bytes(photos + "/9.tga", std::string(400, '\x7f'));
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
   std::vector<std::string> args = show.options;
   args.push_back(photos);
   ViewerProcess viewer(dir, false, LAUNCHER_BINARY, "", args);
@@ -455,6 +461,7 @@ TEST_P(ShowTest, EveryPictureSeenEachRoundFacesChangingOnlyTurnedAway) {
     EXPECT_LE(descents, int(rounds.size())) << "out of the list's order";
   EXPECT_EQ("", viewer.stop());
   unsetenv("XDG_RUNTIME_DIR");
+  unsetenv("XDG_STATE_HOME");
   for (const std::string &d : {dir, photos, runtime})
     remove_tree(d);
 }
@@ -477,6 +484,7 @@ TEST(ShowWithoutADecoder, RestsBetweenStarts) {
                                       "/starts\nkill -KILL $$\n");
   run_command("cp " LAUNCHER_BINARY " " + programs + "/vorlix-open");
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
   ViewerProcess viewer(dir, false, programs + "/vorlix-open", "",
                        {"--seconds", "0.1", photos});
   ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
@@ -491,6 +499,7 @@ TEST(ShowWithoutADecoder, RestsBetweenStarts) {
   EXPECT_LE(n, 6 + long(seconds) + 2) << "in " << seconds << " s";
   EXPECT_EQ("", viewer.stop());
   unsetenv("XDG_RUNTIME_DIR");
+  unsetenv("XDG_STATE_HOME");
   for (const std::string &d : {dir, photos, programs, runtime})
     remove_tree(d);
 }

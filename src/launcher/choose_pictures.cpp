@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "launcher/library_walk.h"
 #include "picture/kinds.h"
 
 namespace {
@@ -50,11 +51,12 @@ int compareNumbers(const std::string &a, size_t &i, const std::string &b,
   return a.compare(i0, i - i0, b, j0, j - j0);
 }
 
-// A name as NaturalLess compares it, as numbers that compare the same way
-// in order: each character folded to lower case (shifted above the
-// numbers' places), each run of digits as its length without leading
-// zeros (in the digits' place among characters) and then its digits.
-std::vector<uint64_t> naturalKey(const std::string &s) {
+} // namespace
+
+// Each character folded to lower case (shifted above the numbers' places),
+// each run of digits as its length without leading zeros (in the digits'
+// place among characters) and then its digits.
+std::vector<uint64_t> NaturalKey(const std::string &s) {
   std::vector<uint64_t> key;
   size_t at = 0;
   while (at < s.size()) {
@@ -74,6 +76,8 @@ std::vector<uint64_t> naturalKey(const std::string &s) {
   return key;
 }
 
+namespace {
+
 // A name as it can be shown in one line: control characters and bytes that
 // are not UTF-8 become '?'.
 std::string printable(const std::string &name) {
@@ -92,53 +96,6 @@ std::string printable(const std::string &name) {
     }
   }
   return shown;
-}
-
-// The pictures directly in a folder (not in its subfolders), hidden files
-// left out, in the order a file manager shows them: all of them, or (not
-// `all`) the first six. One that can't be read is left out too, as a file
-// manager would never hand it over; only those that come first are asked
-// after (the viewer skips any other it can't read when its turn comes).
-bool picturesIn(const std::string &folder, bool all,
-                std::vector<std::string> &found, std::string &problem) {
-  DIR *dir = opendir(folder.c_str());
-  if (dir == nullptr) {
-    problem = printable(folder) + ": " + std::strerror(errno);
-    return false;
-  }
-  std::vector<std::string> names;
-  while (dirent *e = readdir(dir)) {
-    if (e->d_name[0] == '.' || !NamedLikeAPicture(e->d_name))
-      continue;
-    struct stat st;
-    bool regular =
-        e->d_type == DT_REG ||
-        ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) &&
-         fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode));
-    if (regular)
-      names.push_back(e->d_name);
-  }
-  std::string in = folder == "."          ? ""
-                   : folder.back() == '/' ? folder
-                                          : folder + "/";
-  if (all)
-    SortNaturally(names);
-  size_t taken = 0, next = 0;
-  while (taken < size_t(kFaces) && next < names.size()) {
-    size_t end = std::min(names.size(), next + size_t(kFaces));
-    if (!all)
-      std::partial_sort(names.begin() + long(next), names.begin() + long(end),
-                        names.end(), NaturalLess);
-    for (; next < end && taken < size_t(kFaces); next++)
-      if (faccessat(dirfd(dir), names[next].c_str(), R_OK, 0) == 0) {
-        found.push_back(in + names[next]);
-        taken++;
-      }
-  }
-  for (; all && next < names.size(); next++)
-    found.push_back(in + names[next]);
-  closedir(dir);
-  return true;
 }
 
 // Whether a file holds a picture the viewer reads, told by its content as
@@ -205,7 +162,7 @@ void SortNaturally(std::vector<std::string> &names) {
   std::vector<Keyed> keyed;
   keyed.reserve(names.size());
   for (std::string &name : names)
-    keyed.push_back({naturalKey(name), &name});
+    keyed.push_back({NaturalKey(name), &name});
   std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
     return a.key != b.key ? a.key < b.key : *a.name < *b.name;
   });
@@ -214,6 +171,16 @@ void SortNaturally(std::vector<std::string> &names) {
   for (Keyed &k : keyed)
     sorted.push_back(std::move(*k.name));
   names = std::move(sorted);
+}
+
+std::string AbsolutePath(std::string path) {
+  if (path[0] == '/')
+    return path;
+  while (path.compare(0, 2, "./") == 0)
+    path.erase(0, 2);
+  static char here[4096];
+  static bool known = getcwd(here, sizeof here) != nullptr; // asked once
+  return known ? std::string(here) + "/" + path : path;
 }
 
 std::string FaceFile(const std::string &folder, int face) {
@@ -237,11 +204,11 @@ Choice samplesIn(const std::string &samples) {
   return choice;
 }
 
-// Adds what one path given stands for to the pictures found; false, with
-// the problem said, where it is neither a picture nor a folder, or can't be
-// read. A single folder holding b1.jpg ... b6.jpg is taken as it is.
-bool addPath(const std::string &path, bool alone, bool all,
-             std::vector<std::string> &found, Choice &choice) {
+// Takes one path given as a root of the walk; false, with the problem said,
+// where it is neither a picture nor a folder, or can't be read. A single
+// folder holding b1.jpg ... b6.jpg is taken as it is.
+bool addPath(const std::string &path, bool alone,
+             std::vector<std::string> &roots, Choice &choice) {
   struct stat st;
   bool exists = stat(path.c_str(), &st) == 0;
   if (!exists && path[0] == '-') {
@@ -257,40 +224,84 @@ bool addPath(const std::string &path, bool alone, bool all,
     choice.folder = path;
     return false;
   }
-  if (S_ISDIR(st.st_mode))
-    return picturesIn(path, all, found, choice.problem);
-  if (S_ISREG(st.st_mode) && holdsAPicture(path)) {
-    found.push_back(path);
-    return true;
+  if (S_ISDIR(st.st_mode)) {
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr) {
+      choice.problem = printable(path) + ": " + std::strerror(errno);
+      return false;
+    }
+    closedir(dir);
+  } else if (!S_ISREG(st.st_mode) || !holdsAPicture(path)) {
+    choice.problem = printable(path) + (S_ISREG(st.st_mode)
+                                            ? ": not a picture Vorlix can show"
+                                            : ": not a picture or a folder");
+    return false;
   }
-  choice.problem =
-      printable(path) + (S_ISREG(st.st_mode) ? ": not a picture Vorlix can show"
-                                             : ": not a picture or a folder");
-  return false;
+  roots.push_back(path == "." ? "." : path.back() == '/' && path.size() > 1
+                                          ? path.substr(0, path.size() - 1)
+                                          : path);
+  return true;
+}
+
+// Walks until six pictures `preferred` says are found (or all there are),
+// leaving out from the six those that can't be read, as a file manager
+// would never hand them over (the viewer skips any other it can't read when
+// its turn comes). The six come first in `found`.
+void walkToTheFirstSix(LibraryWalk &walk, const Preferred &preferred,
+                       std::vector<FoundPicture> &found) {
+  std::vector<FoundPicture> six, rest;
+  while (six.size() < size_t(kFaces) && !walk.done) {
+    std::vector<FoundPicture> more;
+    WalkOn(walk, 1, kAnyFolders, more);
+    for (FoundPicture &p : more) {
+      if (access(p.path.c_str(), R_OK) != 0)
+        continue;
+      bool face = !preferred || preferred(p.path);
+      (face ? six : rest).push_back(std::move(p));
+    }
+  }
+  // Fewer preferred than six: the others fill the faces.
+  while (six.size() < size_t(kFaces) && !rest.empty()) {
+    six.push_back(std::move(rest.front()));
+    rest.erase(rest.begin());
+  }
+  // And those of the folders read already, without reading more.
+  WalkOn(walk, ~size_t(0), 0, rest);
+  found = std::move(six);
+  for (FoundPicture &p : rest)
+    found.push_back(std::move(p));
 }
 
 } // namespace
 
 Choice ChoosePictures(const std::vector<std::string> &paths,
-                      const std::string &samples, bool all) {
+                      const std::string &samples, const Walking &how,
+                      LibraryWalk &walk) {
   if (paths.empty())
     return samplesIn(samples);
   Choice choice;
-  std::vector<std::string> found;
+  std::vector<std::string> roots;
   for (const std::string &path : paths)
-    if ((all || found.size() < size_t(kFaces)) &&
-        !addPath(path, paths.size() == 1, all, found, choice))
+    if (!addPath(path, paths.size() == 1, roots, choice))
       return choice;
-  if (found.empty()) {
+  StartWalk(walk, roots, how.subfolders, how.from);
+  walkToTheFirstSix(walk, how.preferred, choice.found);
+  if (choice.found.empty()) {
     choice.problem = paths.size() == 1 ? "no pictures in " + printable(paths[0])
                                        : "no pictures among the paths given";
     return choice;
   }
+  size_t n = choice.found.size();
   for (int face = 0; face < kFaces; face++)
-    choice.pictures.push_back(found.size() >= size_t(kFaces)
-                                  ? found[size_t(face)]
-                                  : found[kFewerThanSix[found.size()][face]]);
-  if (found.size() > size_t(kFaces))
-    choice.show = std::move(found);
+    choice.pictures.push_back(
+        choice.found[n >= size_t(kFaces) ? size_t(face)
+                                         : size_t(kFewerThanSix[n][face])]
+            .path);
+  // A show where there are more than six, or may be: new photos join it.
+  choice.more = how.all && !walk.folders.empty() &&
+                (!walk.done || n > size_t(kFaces));
+  if (how.all && (n > size_t(kFaces) || choice.more))
+    for (const FoundPicture &p : choice.found)
+      choice.show.push_back(p.path);
   return choice;
 }

@@ -2,6 +2,10 @@
 // people give it: pictures, and folders that stand for the pictures in them.
 #pragma once
 
+#include "launcher/library_walk.h"
+
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,25 +17,49 @@ struct Choice {
   // Otherwise the pictures for faces 1 to 6, in order (always six: fewer
   // found are repeated, neighbours in the spin different where they can be).
   std::vector<std::string> pictures;
-  // And where more than six were found (and all were asked for), all of
-  // them in order, the first six those for the faces: the show's list.
+  // And where more than six were found, or more may come (all were asked
+  // for, and folders were given), all found so far, the first six those for
+  // the faces: the show's list; `found` the same with their places.
   std::vector<std::string> show;
+  std::vector<FoundPicture> found;
+  bool more = false; // the walk goes on, or its folders are to be watched
   // Otherwise, why there is nothing to show (one line, printable).
   std::string problem;
 };
 
+// How the folders given are walked.
+using Preferred = std::function<bool(const std::string &path)>;
+struct Walking {
+  bool all = true;        // else only the first six
+  bool subfolders = true; // else the folders' own pictures only
+  PlaceKey from;          // where the walk starts (a remembered place)
+  // Which pictures to put on the faces first (those not seen yet in a
+  // shuffled round, say); null: the first found.
+  Preferred preferred;
+};
+
 // No paths: the samples. One folder holding b1.jpg ... b6.jpg: that folder.
-// Otherwise the pictures given (by their content) and those directly in the
-// folders given (by their names' endings), each folder's in the order a
-// file manager shows them: all of them, or (not `all`) the first six.
+// Otherwise the pictures given (by their content) and those in the folders
+// given and their subfolders (by their names' endings; library_walk.h), in
+// the order given, each folder's in the order a file manager shows them:
+// `walk` is walked until the six for the faces are found, and left to go
+// on.
 Choice ChoosePictures(const std::vector<std::string> &paths,
-                      const std::string &samples, bool all = true);
+                      const std::string &samples, const Walking &how,
+                      LibraryWalk &walk);
 
 // Orders names as file managers show them: letters without regard to case,
 // runs of digits by their value ("photo 2" before "photo 10").
 bool NaturalLess(const std::string &a, const std::string &b);
+// A name as NaturalLess compares it, as numbers that compare the same way
+// in order.
+std::vector<uint64_t> NaturalKey(const std::string &name);
 // Sorts names in that order, as fast for 20,000 as for a few.
 void SortNaturally(std::vector<std::string> &names);
+
+// A path given, from the root: as it is where it is absolute, else from
+// the working folder (asked once).
+std::string AbsolutePath(std::string path);
 
 // The cube's faces, and the name the viewer reads face `face`'s picture
 // from (1 to 6: b1.jpg ... b6.jpg) in `folder`.

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <sys/resource.h>
 #include <langinfo.h>
 #include <random>
 #include <string>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "launcher/choose_pictures.h"
+#include "launcher/running_show.h"
 #include "picture/protocol.h"
 #include "show/show_list.h"
 
@@ -110,16 +113,6 @@ std::string viewerPath() {
   return path.substr(0, path.rfind('/') + 1) + "vorlix";
 }
 
-std::string absolute(std::string path) {
-  if (path[0] == '/')
-    return path;
-  while (path.compare(0, 2, "./") == 0)
-    path.erase(0, 2);
-  static char here[4096];
-  static bool known = getcwd(here, sizeof here) != nullptr; // asked once
-  return known ? std::string(here) + "/" + path : path;
-}
-
 // The private folder with links b1.jpg ... b6.jpg to the pictures and, for
 // a show, its list; empty when it can't be made.
 std::string linkFaces(const std::vector<std::string> &pictures, ShowList show) {
@@ -133,12 +126,12 @@ std::string linkFaces(const std::vector<std::string> &pictures, ShowList show) {
     return "";
   for (size_t i = 0; i < pictures.size(); i++) {
     std::string link = FaceFile(folder, int(i) + 1);
-    if (symlink(absolute(pictures[i]).c_str(), link.c_str()) != 0)
+    if (symlink(AbsolutePath(pictures[i]).c_str(), link.c_str()) != 0)
       return folder; // the faces not linked show white
   }
   if (!show.pictures.empty()) { // without it, the first six only
     for (std::string &picture : show.pictures)
-      picture = absolute(picture);
+      picture = AbsolutePath(picture);
     WriteShowList(folder + "/" + kShowListFile, show);
   }
   return folder;
@@ -151,15 +144,17 @@ void removeFaces(const std::string &folder) {
   rmdir(folder.c_str());
 }
 
-// Runs the viewer in `folder` with `options`, until it ends; its wait
-// status.
-int runViewer(const std::string &folder, std::vector<char *> options) {
+// Runs the viewer in `folder` with `options`, and `meanwhile` while it
+// runs, until it ends; its wait status.
+int runViewer(const std::string &folder, std::vector<char *> options,
+              const std::function<void()> &meanwhile) {
   std::string program = viewerPath();
   options.insert(options.begin(), &program[0]);
   options.push_back(nullptr);
   viewer = fork();
   if (viewer == 0) {
     sigprocmask(SIG_SETMASK, &startingMask, nullptr);
+    std::signal(SIGPIPE, SIG_DFL);
     if (chdir(folder.c_str()) != 0) {
       std::perror("vorlix-open");
       _exit(127);
@@ -174,6 +169,8 @@ int runViewer(const std::string &folder, std::vector<char *> options) {
   for (int s : kEndingSignals)
     sigaction(s, &pass, nullptr);
   sigprocmask(SIG_SETMASK, &startingMask, nullptr);
+  if (viewer > 0 && meanwhile)
+    meanwhile();
   int status = 0;
   while (viewer > 0 && waitpid(viewer, &status, 0) < 0 && errno == EINTR) {
   }
@@ -210,8 +207,20 @@ struct Request {
   std::vector<std::string> paths;
   std::vector<char *> options; // the viewer's, after --
   ShowList show;
-  bool firstSix = false;
+  bool firstSix = false, subfolders = true, fromStart = false;
+  double lookEverySeconds = 30;
 };
+
+// A number of seconds above 0 from an option's value; false where it is
+// not one (said).
+bool seconds(const char *option, const char *value, double &out) {
+  char *rest = nullptr;
+  out = std::strtod(value, &rest);
+  if (*value != '\0' && *rest == '\0' && out > 0 && out < 1e6)
+    return true;
+  complain(std::string(option) + " takes a number of seconds above 0");
+  return false;
+}
 
 // Reads the command line into `r`; -1 to go on, else the exit status (help,
 // version, or a wrong option said).
@@ -222,21 +231,22 @@ int readCommandLine(int argc, char **argv, Request &r) {
       r.options.assign(argv + i + 1, argv + argc);
       break;
     }
-    if (arg == "--shuffle" || arg == "--first-six") {
+    if (arg == "--shuffle" || arg == "--first-six" ||
+        arg == "--no-subfolders" || arg == "--from-start") {
       r.show.shuffled = r.show.shuffled || arg == "--shuffle";
       r.firstSix = r.firstSix || arg == "--first-six";
+      r.subfolders = r.subfolders && arg != "--no-subfolders";
+      r.fromStart = r.fromStart || arg == "--from-start";
       continue;
     }
-    if (arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
-      const char *value =
-          arg == "--seconds" ? (i + 1 < argc ? argv[++i] : "") : argv[i] + 10;
-      char *rest = nullptr;
-      r.show.seconds = std::strtod(value, &rest);
-      if (*value == '\0' || *rest != '\0' ||
-          !(r.show.seconds > 0 && r.show.seconds < 1e6)) {
-        complain("--seconds takes a number of seconds above 0");
+    bool look = arg == "--rescan" || arg.rfind("--rescan=", 0) == 0;
+    if (look || arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
+      std::string name = look ? "--rescan" : "--seconds";
+      const char *value = arg == name ? (i + 1 < argc ? argv[++i] : "")
+                                      : argv[i] + name.size() + 1;
+      if (!seconds(name.c_str(), value,
+                   look ? r.lookEverySeconds : r.show.seconds))
         return 1;
-      }
       continue;
     }
     if (arg == "--help" || arg == "-h") {
@@ -257,6 +267,7 @@ int readCommandLine(int argc, char **argv, Request &r) {
 int main(int argc, char **argv) {
   useUtf8();
   holdEndingSignals();
+  std::signal(SIGPIPE, SIG_IGN); // a viewer gone is seen as it ends
   Request r;
   int status = readCommandLine(argc, argv, r);
   if (status >= 0)
@@ -268,17 +279,32 @@ int main(int argc, char **argv) {
              " is missing or can't be run; reinstall Vorlix");
     return 1;
   }
-  Choice choice = ChoosePictures(r.paths, VORLIX_SAMPLES_DIR, !r.firstSix);
+  RunningShow running;
+  running.lookEverySeconds = r.lookEverySeconds;
+  Walking how = PlanTheWalk(running, r.paths, r.subfolders, r.firstSix,
+                            r.fromStart, r.show);
+  Choice choice =
+      ChoosePictures(r.paths, VORLIX_SAMPLES_DIR, how, running.walk);
   if (!choice.problem.empty()) {
     complain(choice.problem);
     return 1;
   }
   if (!choice.folder.empty())
-    endAsViewer(runViewer(choice.folder, r.options));
-  if (r.show.shuffled && !choice.show.empty()) { // the first round's order
-    std::shuffle(choice.show.begin(), choice.show.end(),
-                 std::mt19937(std::random_device{}()));
-    choice.pictures.assign(choice.show.begin(), choice.show.begin() + kFaces);
+    endAsViewer(runViewer(choice.folder, r.options, nullptr));
+  if (r.show.shuffled && running.walk.done)
+    FirstOfTheRound(r.show, choice);
+  // The viewer's ends of the pipes the rest comes on, and what it saw.
+  int news[2] = {-1, -1}, seen[2] = {-1, -1};
+  if (choice.more && (pipe2(news, O_CLOEXEC) != 0 ||
+                      pipe2(seen, O_CLOEXEC) != 0)) {
+    complain(std::string("can't start the show: ") + std::strerror(errno));
+    return 1;
+  }
+  if (choice.more) {
+    fcntl(news[0], F_SETFD, 0); // the viewer's, open across its exec
+    fcntl(seen[1], F_SETFD, 0);
+    r.show.news = news[0];
+    r.show.seen = seen[1];
   }
   r.show.pictures = std::move(choice.show);
   std::string folder = linkFaces(choice.pictures, r.show);
@@ -287,7 +313,18 @@ int main(int argc, char **argv) {
              std::strerror(errno));
     return 1;
   }
-  status = runViewer(folder, r.options);
+  status = runViewer(folder, r.options, [&] {
+    if (!choice.more)
+      return;
+    close(news[0]);
+    close(seen[1]);
+    running.news = news[1];
+    running.seen = seen[0];
+    ListedAtStart(running, choice.found);
+    // The walk on and the watch, behind the viewer's own decoding.
+    setpriority(PRIO_PROCESS, 0, 10);
+    KeepTheShowGoing(running);
+  });
   removeFaces(folder);
   endAsViewer(status);
 }

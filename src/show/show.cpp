@@ -2,13 +2,18 @@
 
 #include <GL/gl.h>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <random>
+#include <unistd.h>
 #include <vector>
 
 #include "picture/viewer/ahead.h"
 #include "show/show_list.h"
+#include "show/show_order.h"
 
 namespace {
 
@@ -49,13 +54,12 @@ struct Show {
   bool started = false, on = false;
   ShowList list;
   Face faces[6];
-  std::vector<int> order, nextOrder; // this round's, and the next round's
-  size_t cursor = 0;                 // the next picture to be seen in order
+  ShowOrder order;
   int pending = -1; // the face given a picture not seen yet, or -1
-  std::vector<bool> failed;
   std::vector<Ready> ready;
   long frame = 0;
-  std::mt19937 random;
+  std::string news; // what came on the news pipe, a record cut short
+  std::mt19937_64 random;
 } show;
 
 double now() {
@@ -76,44 +80,74 @@ double towardsEye(int f, float x, float y, float z) {
   return y1 * std::sin(x * d) + z2 * std::cos(x * d);
 }
 
-std::vector<int> roundOrder() {
-  std::vector<int> order(show.list.pictures.size());
-  for (size_t i = 0; i < order.size(); i++)
-    order[i] = int(i);
-  if (show.list.shuffled)
-    std::shuffle(order.begin(), order.end(), show.random);
-  return order;
+// Tells the launcher, never waiting: a line on the seen pipe.
+void tell(char what, uint64_t n) {
+  if (show.list.seen < 0)
+    return;
+  char line[32];
+  int length = std::snprintf(line, sizeof line,
+                             what == 's' ? "%c %llu\n" : "%c %llx\n", what,
+                             static_cast<unsigned long long>(n));
+  if (write(show.list.seen, line, size_t(length)) < 0 && errno != EAGAIN)
+    show.list.seen = -1;
 }
 
 // Reads the list, the frame after the first: faces 0 to 5 show its first
 // six pictures, the launcher's b1.jpg ... b6.jpg, and the first round goes
-// in the list's own order (the launcher shuffled it where asked).
+// on from them. More pictures may come on the news pipe.
 void start() {
   show.started = true;
-  if (!ReadShowList(kShowListFile, show.list) || show.list.pictures.size() <= 6)
+  if (!ReadShowList(kShowListFile, show.list) ||
+      (show.list.pictures.size() <= 6 && show.list.news < 0))
     return;
   show.on = true;
   for (int f = 0; f < 6; f++)
     show.faces[f].picture = f;
   show.random.seed(std::random_device{}());
-  std::vector<int> listed(show.list.pictures.size());
-  for (size_t i = 0; i < listed.size(); i++)
-    listed[i] = int(i);
-  show.order = listed;
-  show.nextOrder = roundOrder();
-  show.failed.assign(listed.size(), false);
+  StartOrder(show.order, show.list.pictures, show.list.shuffled,
+             show.list.seed, show.list.after);
+  for (int fd : {show.list.news, show.list.seen})
+    if (fd >= 0)
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// Takes the pictures that came on the news pipe (a pipe: reading it never
+// waits for a filesystem). A pipe that says something else is given up.
+void takeNews() {
+  char bytes[65536];
+  ssize_t n = show.list.news < 0 ? 0 : read(show.list.news, bytes, sizeof bytes);
+  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+    show.list.news = -1;
+    return;
+  }
+  if (n < 0)
+    return;
+  show.news.append(bytes, size_t(n));
+  std::vector<NewsRecord> records;
+  bool understood = TakeNews(show.news, records);
+  for (NewsRecord &r : records) {
+    int picture = int(show.list.pictures.size());
+    if (r.after >= picture)
+      r.after = picture - 1;
+    show.list.pictures.push_back(r.path);
+    AddToOrder(show.order, picture, r.path, r.after, r.found);
+  }
+  if (!understood)
+    show.list.news = -1;
 }
 
 int target() {
-  return show.order[show.cursor];
+  return OrderTarget(show.order);
 }
 
 void nextPicture() {
-  if (++show.cursor < show.order.size())
-    return;
-  show.order = show.nextOrder;
-  show.nextOrder = roundOrder();
-  show.cursor = 0;
+  int seen = target();
+  OrderPassed(show.order, show.list.pictures, show.random());
+  if (seen >= 0)
+    tell('s', uint64_t(seen));
+  if (show.order.newRound && show.order.shuffled)
+    tell('r', show.order.seed);
+  show.order.newRound = false;
 }
 
 bool inTheSpin(int f) {
@@ -137,15 +171,7 @@ Ready *readyFor(int p) {
 
 // The pictures to come, in order, that will need a face of their own.
 std::vector<int> needed(size_t count) {
-  std::vector<int> pictures;
-  size_t n = show.order.size();
-  for (size_t i = show.cursor; i < 2 * n && pictures.size() < count; i++) {
-    int p = i < n ? show.order[i] : show.nextOrder[i - n];
-    if (!show.failed[size_t(p)] && !comingRound(p) &&
-        std::find(pictures.begin(), pictures.end(), p) == pictures.end())
-      pictures.push_back(p);
-  }
-  return pictures;
+  return OrderAhead(show.order, count, comingRound);
 }
 
 // Decodes ahead the next pictures that will need a face, and takes what
@@ -159,7 +185,7 @@ void decodeAhead() {
   if (made && texture != 0)
     show.ready.push_back({picture, texture});
   else if (made)
-    show.failed[size_t(picture)] = true; // skipped from now on
+    show.order.failed[size_t(picture)] = true; // skipped from now on
   std::vector<int> wanted = needed(kAhead);
   for (size_t i = 0; i < show.ready.size();) {
     Ready &r = show.ready[i];
@@ -234,20 +260,21 @@ void ShowNextPictures(unsigned int texture[6], float xRot, float yRot,
         show.pending = -1;
     }
   }
-  // The pictures in order as they are seen; those that can't be shown,
-  // passed over.
-  for (size_t steps = 0; steps < show.order.size(); steps++) {
+  takeNews();
+  // The pictures in order as they are seen (those that can't be shown are
+  // passed over by the order).
+  for (size_t steps = 0; steps < show.order.listed.size(); steps++) {
     bool seen = false;
     for (int f = 0; f < 6; f++)
       seen = seen || (show.faces[f].picture == target() && towards[f] >= kSeen);
-    if (!seen && !show.failed[size_t(target())])
+    if (!seen || target() < 0)
       break;
     nextPicture();
   }
   decodeAhead();
   // The next picture to be seen goes on a face turned away, unless it is on
   // one that will come round, or the last one given is not seen yet.
-  if (show.pending >= 0 || comingRound(target()))
+  if (show.pending >= 0 || target() < 0 || comingRound(target()))
     return;
   Ready *r = readyFor(target());
   int f = r != nullptr ? faceToChange(towards, t) : -1;

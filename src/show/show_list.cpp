@@ -1,5 +1,7 @@
 #include "show/show_list.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -37,10 +39,56 @@ bool readAll(const std::string &path, std::string &bytes) {
 
 } // namespace
 
+uint64_t ShuffleKey(uint64_t seed, const std::string &path) {
+  uint64_t h = 0xcbf29ce484222325ull ^ seed; // FNV-1a, then mixed
+  for (unsigned char c : path)
+    h = (h ^ c) * 0x100000001b3ull;
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
+  return h ^ (h >> 33);
+}
+
+bool TakeNews(std::string &bytes, std::vector<NewsRecord> &records) {
+  size_t at = 0;
+  for (size_t nul; (nul = bytes.find('\0', at)) != std::string::npos;
+       at = nul + 1) {
+    NewsRecord r;
+    const char *s = bytes.c_str() + at;
+    char *rest = nullptr;
+    if ((s[0] != 'f' && s[0] != 'n') || s[1] != ' ')
+      return false;
+    r.found = s[0] == 'f';
+    long after = std::strtol(s + 2, &rest, 10);
+    if (rest == s + 2 || *rest != ' ' || after < -1 || after > INT32_MAX)
+      return false;
+    r.after = int(after);
+    const char *path = rest + 1;
+    r.path.assign(path, size_t(bytes.c_str() + nul - path));
+    records.push_back(std::move(r));
+  }
+  bytes.erase(0, at);
+  return true;
+}
+
+std::string NewsRecordBytes(const NewsRecord &r) {
+  return std::string(r.found ? "f " : "n ") + std::to_string(r.after) + " " +
+         r.path + '\0';
+}
+
 bool WriteShowList(const std::string &path, const ShowList &list) {
   std::ostringstream out;
   out << kFirstLine << "\nseconds " << list.seconds << "\norder "
-      << (list.shuffled ? "shuffled" : "listed") << "\n\n";
+      << (list.shuffled ? "shuffled" : "listed") << "\n";
+  if (list.news >= 0)
+    out << "news " << list.news << "\n";
+  if (list.seen >= 0)
+    out << "seen " << list.seen << "\n";
+  if (list.shuffled)
+    out << std::hex << "seed " << list.seed << "\nafter " << list.after
+        << std::dec << "\n";
+  out << "\n";
   for (const std::string &picture : list.pictures)
     out << picture << '\0';
   std::string bytes = out.str();
@@ -70,6 +118,19 @@ bool ReadShowList(const std::string &path, ShowList &list) {
         return false;
     } else if (line == "order shuffled" || line == "order listed") {
       read.shuffled = line == "order shuffled";
+    } else if (line.rfind("news ", 0) == 0 || line.rfind("seen ", 0) == 0) {
+      char *rest = nullptr;
+      long fd = std::strtol(line.c_str() + 5, &rest, 10);
+      if (*rest != '\0' || fd < 0 || fd > 1 << 20)
+        return false;
+      (line[1] == 'e' && line[2] == 'w' ? read.news : read.seen) = int(fd);
+    } else if (line.rfind("seed ", 0) == 0 || line.rfind("after ", 0) == 0) {
+      bool seed = line[1] == 'e';
+      char *rest = nullptr;
+      uint64_t v = std::strtoull(line.c_str() + (seed ? 5 : 6), &rest, 16);
+      if (*rest != '\0')
+        return false;
+      (seed ? read.seed : read.after) = v;
     } else {
       return false;
     }

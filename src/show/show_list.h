@@ -9,11 +9,32 @@
 //   "seconds S"   the least time of the clock a picture is on show, in
 //                 seconds (a decimal number above 0)
 //   "order listed" or "order shuffled"
+//   "news FD"     a pipe the viewer inherits, on which more pictures come
+//                 while it runs (below); none: the list is all there is
+//   "seen FD"     a pipe the viewer inherits, on which it tells what was
+//                 seen (below)
+//   "seed X" and "after X"  (shuffled) the first round's order is that of
+//                 ShuffleKey(X, path) (hexadecimal), starting after the
+//                 key "after" (where a show stopped before)
 // then an empty line, then every picture's absolute path in the list's
 // order, each ended by a NUL byte (a path may hold any other byte,
-// newlines too). The first six are the pictures behind b1.jpg ... b6.jpg.
+// newlines too). The first six are the pictures behind b1.jpg ... b6.jpg;
+// listed, the first round starts with the first.
+//
+// On the news pipe, each picture is one record, "f K PATH" or "n K PATH"
+// ended by a NUL byte: the list's next picture, placed in the listed order
+// right after picture K (its number in the list, from 0; -1: first). "f",
+// found by the launcher's walk of the library: it joins the round on; "n",
+// a photo new in the library: shuffled, it joins from the next round. A
+// record cut short is never taken.
+//
+// On the seen pipe the viewer writes a line for each picture seen, "s N"
+// (its number in the list), and, shuffled, one as each round starts,
+// "r X" (the round's seed, hexadecimal). It never waits for the pipe: what
+// does not fit is dropped.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,7 +44,25 @@ struct ShowList {
   std::vector<std::string> pictures;
   double seconds = 8;
   bool shuffled = false;
+  int news = -1, seen = -1; // the pipes' descriptors, -1 for none
+  uint64_t seed = 0, after = 0;
 };
+
+// Where a picture comes in a shuffled round of `seed`: rounds go in the
+// order of this key, so a round is made again from its seed, and pictures
+// added or removed leave the others' order as it was.
+uint64_t ShuffleKey(uint64_t seed, const std::string &path);
+
+// A picture on the news pipe.
+struct NewsRecord {
+  bool found = true; // "f", else "n"
+  int after = -1;
+  std::string path;
+};
+// Takes the whole records from the front of `bytes`, leaving a record cut
+// short there; false where a record is not one (the pipe is then given up).
+bool TakeNews(std::string &bytes, std::vector<NewsRecord> &records);
+std::string NewsRecordBytes(const NewsRecord &r);
 
 // Writes the list to `path`; false where it can't be written whole.
 bool WriteShowList(const std::string &path, const ShowList &list);
