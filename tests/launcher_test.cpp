@@ -307,6 +307,44 @@ TEST_F(LauncherTest, MissingDecoderIsNamed) {
   }
 }
 
+// A library on a slow disk (a NAS waking up), every listing 0.3 s: the
+// viewer starts once the folders on the way to the first six pictures are
+// read, long before the whole library is (30 folders, 9 s).
+TEST_F(LauncherTest, SlowLibraryStartsAfterTheFoldersOnTheWay) {
+  if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0)
+    GTEST_SKIP() << "mounting a test file system takes root and /dev/fuse";
+  std::string source = make_temp_dir(), slow = make_temp_dir();
+  for (int f = 1; f <= 30; f++) {
+    std::string folder = source + "/" + std::to_string(f);
+    mkdir(folder.c_str(), 0700);
+    for (const char *name : {"/a.jpg", "/b.jpg"})
+      write_quadrant_picture(folder + name, 2, 2, kFaceColours[0]);
+  }
+  pid_t fs = fork();
+  if (fs == 0)
+    exec_program("/usr/bin/python3", {SLOW_LISTING_FS, source, slow, "0.3"});
+  struct stat st;
+  for (int i = 0; i < 100 && stat((slow + "/30").c_str(), &st) != 0; i++)
+    usleep(50000);
+  ASSERT_EQ(0, stat((slow + "/30").c_str(), &st)) << "not mounted";
+  long long start = ViewerProcess::now_ns();
+  Outcome o = launch({slow});
+  double seconds = (ViewerProcess::now_ns() - start) / 1e9;
+  EXPECT_EQ(0, o.status) << o.err;
+  EXPECT_LT(seconds, 5) << "the whole library read first";
+  ShowList list;
+  ASSERT_TRUE(ReadShowList(bin + "/show.list", list));
+  ASSERT_GE(list.pictures.size(), 6u);
+  EXPECT_EQ(slow + "/1/a.jpg", list.pictures[0]);
+  EXPECT_EQ(slow + "/3/b.jpg", list.pictures[5]);
+  EXPECT_GE(list.news, 0) << "no pipe for the rest";
+  run_command("umount " + slow);
+  kill(fs, SIGTERM);
+  waitpid(fs, nullptr, 0);
+  remove_tree(source);
+  remove_tree(slow);
+}
+
 TEST_F(LauncherTest, HelpAndVersion) {
   Outcome help = launch({"--help"});
   EXPECT_EQ(0, help.status);

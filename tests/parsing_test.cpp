@@ -1,11 +1,20 @@
 // The byte parsing done on untrusted files, on bytes written here (no GL, no
 // picture tools): which kind a file is, the size its header declares, which
-// way up its EXIF says it is shown; and the launcher's order of names.
+// way up its EXIF says it is shown; and the launcher's order of names, and
+// its walk through a library of folders.
+#include <algorithm>
 #include <clocale>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "launcher/choose_pictures.h"
+#include "launcher/library_walk.h"
 #include "picture/decoder/metadata.h"
 #include "picture/kinds.h"
 
@@ -285,6 +294,98 @@ TEST(NaturalOrder, AsFileManagersShowNames) {
     SortNaturally(sorted);
     EXPECT_EQ(p.a, sorted[0]) << "sorted all at once";
   }
+}
+
+// A library as photo managers and NAS boxes keep one, walked: each picture
+// once, subfolders first, each level in natural order; hidden folders, the
+// clutter beside photos, FIFOs and folders entered twice left out.
+class LibraryWalkTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char made[] = "/tmp/vorlix-walk-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(made));
+    lib = made;
+    for (const char *d : {"2023", "2023/5", "2023/12", ".hidden", "@eaDir",
+                          "#recycle", "lost+found", "$RECYCLE.BIN", "empty"})
+      mkdir((lib + "/" + d).c_str(), 0700);
+    for (const char *f :
+         {"2023/5/a.jpg", "2023/12/b.jpg", "photo 10.jpg", "photo 2.jpg",
+          ".hidden/h.jpg", "@eaDir/t.jpg", "#recycle/r.jpg", "lost+found/l.jpg",
+          "$RECYCLE.BIN/w.jpg", "notes.txt", ".x.jpg"})
+      close(open((lib + "/" + f).c_str(), O_CREAT | O_WRONLY, 0600));
+    mkfifo((lib + "/pipe.jpg").c_str(), 0600);          // never opened
+    symlink(lib.c_str(), (lib + "/2023/loop").c_str()); // back to the top
+    symlink("2023/5", (lib + "/may again").c_str());    // a folder twice
+    symlink((lib + "/photo 2.jpg").c_str(), (lib + "/2023/12/c.jpg").c_str());
+  }
+  void TearDown() override {
+    EXPECT_EQ(0, system(("rm -rf '" + lib + "'").c_str()));
+  }
+  // The pictures walked, below the library.
+  std::vector<std::string> walked(const std::string &from = "",
+                                  bool subfolders = true) {
+    LibraryWalk w;
+    StartWalk(w, {lib}, subfolders,
+              from.empty() ? PlaceKey() : KeyOfPath({lib}, lib + "/" + from));
+    std::vector<FoundPicture> found;
+    while (!w.done)
+      WalkOn(w, 1, kAnyFolders, found);
+    std::vector<std::string> names;
+    for (const FoundPicture &p : found)
+      names.push_back(p.path.substr(lib.size() + 1));
+    return names;
+  }
+  std::string lib;
+};
+
+TEST_F(LibraryWalkTest, EachPictureOnceInTheOrderAFileManagerShows) {
+  using Names = std::vector<std::string>;
+  EXPECT_EQ((Names{"2023/5/a.jpg", "2023/12/b.jpg", "2023/12/c.jpg",
+                   "photo 2.jpg", "photo 10.jpg"}),
+            walked());
+  // Today's way: the folder's own pictures only.
+  EXPECT_EQ((Names{"photo 2.jpg", "photo 10.jpg"}), walked("", false));
+  // Going on from a place: what comes after it, then what came before (a
+  // folder linked twice, under the name the walk came to first).
+  EXPECT_EQ((Names{"2023/12/c.jpg", "may again/a.jpg", "photo 2.jpg",
+                   "photo 10.jpg", "2023/12/b.jpg"}),
+            walked("2023/12/b.jpg"));
+  // From a picture since removed: where it would have been.
+  EXPECT_EQ((Names{"photo 10.jpg", "2023/5/a.jpg", "2023/12/b.jpg",
+                   "2023/12/c.jpg", "photo 2.jpg"}),
+            walked("photo 3.jpg"));
+}
+
+// A tree 1,000 folders deep is walked with a few descriptors; a picture
+// whose path is longer than PATH_MAX is left out.
+TEST_F(LibraryWalkTest, DeepTreesWithoutADescriptorALevel) {
+  std::string deep = lib + "/empty";
+  for (int i = 0; i < 1000; i++) {
+    deep += "/d";
+    ASSERT_EQ(0, mkdir(deep.c_str(), 0700));
+  }
+  close(open((deep + "/bottom.jpg").c_str(), O_CREAT | O_WRONLY, 0600));
+  // Made a level at a time from inside: no path that long can be used.
+  int here = open(".", O_RDONLY);
+  ASSERT_EQ(0, chdir((lib + "/empty").c_str()));
+  for (int i = 0; i < 20; i++)
+    ASSERT_TRUE(mkdir(std::string(250, 'x').c_str(), 0700) == 0 &&
+                chdir(std::string(250, 'x').c_str()) == 0);
+  close(open("far.jpg", O_CREAT | O_WRONLY, 0600));
+  ASSERT_EQ(0, fchdir(here));
+  close(here);
+  pid_t pid = fork();
+  if (pid == 0) {
+    rlimit few = {24, 24};
+    setrlimit(RLIMIT_NOFILE, &few);
+    std::vector<std::string> names = walked();
+    bool bottom = std::count(names.begin(), names.end(),
+                             deep.substr(lib.size() + 1) + "/bottom.jpg");
+    _exit(bottom && names.size() == 6 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 } // namespace

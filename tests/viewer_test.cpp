@@ -286,8 +286,7 @@ TEST_F(ViewerTest, LauncherShowsAFolderOfCameraPictures) {
   for (bool closeWindow : {true, false}) {
     SCOPED_TRACE(closeWindow ? "window closed" : "launcher ended");
     // A place of its own each time: the show starts from the beginning.
-    setenv("XDG_STATE_HOME", (state + (closeWindow ? "/1" : "/2")).c_str(),
-           1);
+    setenv("XDG_STATE_HOME", (state + (closeWindow ? "/1" : "/2")).c_str(), 1);
     ViewerProcess launcher(dir, true, LAUNCHER_BINARY, "", {photos});
     ASSERT_TRUE(launcher.wait_frames(1)) << launcher.stop();
     Capture first;
@@ -471,6 +470,73 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Show{"InOrder", {"--seconds", "0.1"}, false},
                       Show{"Shuffled", {"--shuffle", "--seconds=0.1"}, true}),
     [](const ::testing::TestParamInfo<Show> &info) { return info.param.name; });
+
+// A library of two folders: a photo copied in while the show runs joins
+// it; the show started again goes on after the last picture seen; with its
+// place damaged, from the beginning.
+TEST(LibraryShow, NewPhotoJoinsAndTheShowGoesOnWhereItStopped) {
+  std::string dir = make_temp_dir(), photos = make_temp_dir();
+  std::string runtime = make_temp_dir(), state = make_temp_dir();
+  mkdir((photos + "/2023").c_str(), 0700);
+  mkdir((photos + "/2024").c_str(), 0700);
+  auto photo = [&](int i) { // 0-3 in 2023, 4-8 in 2024
+    return photos + (i < 4 ? "/2023/" : "/2024/") + std::to_string(i) + ".tga";
+  };
+  auto write = [&](int i, const std::string &path) {
+    Rgb c = showColour(i);
+    write_quadrant_picture(path, 8, 8, {c, c, c, c});
+  };
+  for (int i = 0; i < 8; i++)
+    write(i, photo(i));
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  setenv("XDG_STATE_HOME", state.c_str(), 1);
+  std::vector<std::string> args = {"--seconds", "0.1", "--rescan", "1", photos};
+  {
+    ViewerProcess viewer(dir, false, LAUNCHER_BINARY, "", args);
+    ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+    write(8, dir + "/copying.tga"); // copied in whole, as a copy ends
+    ASSERT_EQ(0, rename((dir + "/copying.tga").c_str(), photo(8).c_str()));
+    viewer.lockstep(true);
+    bool seen = false;
+    Capture c;
+    long long until = ViewerProcess::now_ns() + 40000000000LL;
+    while (!seen && ViewerProcess::now_ns() < until) {
+      ASSERT_TRUE(viewer.capture(c)) << viewer.stop();
+      for (int f = 0; f < 6; f++)
+        seen = seen || pictureOn(c, faceIn(c.modelview, f)) == 8;
+    }
+    viewer.lockstep(false);
+    EXPECT_TRUE(seen) << "the new photo never came";
+    EXPECT_EQ("", viewer.stop());
+  }
+  // The place kept: the last picture seen.
+  std::string kept = run_command("cat " + state + "/vorlix/place-*");
+  size_t at = kept.find(std::string("\0\x01", 2));
+  ASSERT_NE(std::string::npos, at) << kept;
+  std::string last = kept.substr(at + 2, kept.size() - at - 3);
+  int next = -1;
+  for (int i = 0; i < 9; i++)
+    if (last == photo(i))
+      next = (i + 1) % 9;
+  ASSERT_GE(next, 0) << last;
+  for (int again = 0; again < 2; again++) {
+    SCOPED_TRACE(again ? "its place damaged" : "started again");
+    if (again)
+      run_command("for f in " + state + "/vorlix/place-*; do " +
+                  "printf 'vorlix place 1\\nzz\\0' > \"$f\"; done");
+    ViewerProcess viewer(dir, true, LAUNCHER_BINARY, "", args);
+    ASSERT_TRUE(viewer.wait_frames(1)) << viewer.stop();
+    Capture first;
+    ASSERT_TRUE(viewer.first_capture(first));
+    EXPECT_EQ("", probe_pixel(first.image, kFrontX, kFrontY,
+                              showColour(again ? 0 : next)));
+    EXPECT_EQ("", viewer.stop());
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+  unsetenv("XDG_STATE_HOME");
+  for (const std::string &d : {dir, photos, runtime, state})
+    remove_tree(d);
+}
 
 // A show whose decoder is killed as it starts does not start one every
 // frame: it rests a second after each that failed.

@@ -237,9 +237,10 @@ bool addPath(const std::string &path, bool alone,
                                             : ": not a picture or a folder");
     return false;
   }
-  roots.push_back(path == "." ? "." : path.back() == '/' && path.size() > 1
-                                          ? path.substr(0, path.size() - 1)
-                                          : path);
+  roots.push_back(path == "." ? "."
+                  : path.back() == '/' && path.size() > 1
+                      ? path.substr(0, path.size() - 1)
+                      : path);
   return true;
 }
 
@@ -294,12 +295,13 @@ Choice ChoosePictures(const std::vector<std::string> &paths,
   size_t n = choice.found.size();
   for (int face = 0; face < kFaces; face++)
     choice.pictures.push_back(
-        choice.found[n >= size_t(kFaces) ? size_t(face)
-                                         : size_t(kFewerThanSix[n][face])]
+        choice
+            .found[n >= size_t(kFaces) ? size_t(face)
+                                       : size_t(kFewerThanSix[n][face])]
             .path);
   // A show where there are more than six, or may be: new photos join it.
-  choice.more = how.all && !walk.folders.empty() &&
-                (!walk.done || n > size_t(kFaces));
+  choice.more =
+      how.all && !walk.folders.empty() && (!walk.done || n > size_t(kFaces));
   if (how.all && (n > size_t(kFaces) || choice.more))
     for (const FoundPicture &p : choice.found)
       choice.show.push_back(p.path);

@@ -80,7 +80,6 @@ bool enter(LibraryWalk &w, dev_t device, ino_t inode) {
 }
 
 void pushRoots(LibraryWalk &w) {
-  w.entered.clear();
   for (size_t i = w.roots.size(); i-- > 0;) {
     struct stat st;
     bool folder = stat(w.roots[i].c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -101,11 +100,16 @@ void readTop(LibraryWalk &w) {
   LibraryWalk::Pending folder = std::move(w.stack.back());
   w.stack.pop_back();
   FolderListing listing;
-  if (!ListFolder(folder.path, folder.key, w.subfolders, listing) ||
-      !enter(w, listing.device, listing.inode))
+  // After the wrap, the folders on the way to where the walk started are
+  // read again; any other is read once.
+  bool onTheWay = w.wrapped && KeyAbove(folder.key, w.from);
+  if (!ListFolder(folder.path, folder.key, w.subfolders, listing))
     return;
-  w.folders.push_back({folder.path, folder.key, folder.root, listing.device,
-                       listing.inode, listing.modified});
+  if (enter(w, listing.device, listing.inode))
+    w.folders.push_back({folder.path, folder.key, folder.root, listing.device,
+                         listing.inode, listing.modified});
+  else if (!onTheWay)
+    return;
   LibraryWalk::Pending own = {false, folder.root, folder.path, folder.key, {}};
   for (auto &p : listing.pictures)
     if (inThisPart(w, p.second, false))
@@ -128,8 +132,7 @@ PlaceKey RootKey(int root) {
   return {kFolderMark, uint64_t(root)};
 }
 
-PlaceKey KeyIn(const PlaceKey &folder, const std::string &name,
-               bool isFolder) {
+PlaceKey KeyIn(const PlaceKey &folder, const std::string &name, bool isFolder) {
   PlaceKey key = folder;
   key.push_back(isFolder ? kFolderMark : kFileMark);
   for (uint64_t k : NaturalKey(name))
@@ -226,7 +229,6 @@ void WalkOn(LibraryWalk &w, size_t want, size_t folders,
       w.wrapped = true; // now what comes up to where it started
       pushRoots(w);
       return; // a call never finds pictures of both parts
-
     }
     LibraryWalk::Pending &top = w.stack.back();
     if (top.isFolder && read == folders)

@@ -47,7 +47,7 @@ struct LibraryWalk {
     PlaceKey key;
     std::vector<FoundPicture> pictures; // a folder's own, once it was read
   };
-  std::vector<Pending> stack; // the top is walked next
+  std::vector<Pending> stack;                   // the top is walked next
   std::vector<std::pair<dev_t, ino_t>> entered; // sorted
   std::vector<ReadFolder> folders;
 };
@@ -59,8 +59,9 @@ void StartWalk(LibraryWalk &w, const std::vector<std::string> &roots,
 
 // Walks on until `want` more pictures were found or the walk is done (then
 // `w.done`), adding them to `found` in the walk's order; reads at most
-// `folders` folders (kAnyFolders: as many as it takes). Where the walk wraps (`w.wrapped`: now
-// the pictures up to `from`), the call ends: no call finds both parts.
+// `folders` folders (kAnyFolders: as many as it takes). Where the walk wraps
+// (`w.wrapped`: now the pictures up to `from`), the call ends: no call finds
+// both parts.
 constexpr size_t kAnyFolders = ~size_t(0);
 void WalkOn(LibraryWalk &w, size_t want, size_t folders,
             std::vector<FoundPicture> &found);

@@ -60,8 +60,8 @@ bool hear(RunningShow &show, std::string &heard) {
   for (size_t end; (end = heard.find('\n')) != std::string::npos;
        heard.erase(0, end + 1)) {
     char *rest = nullptr;
-    unsigned long long v = std::strtoull(heard.c_str() + 2, &rest, 
-                                         heard[0] == 'r' ? 16 : 10);
+    unsigned long long v =
+        std::strtoull(heard.c_str() + 2, &rest, heard[0] == 'r' ? 16 : 10);
     if (heard[0] == 's' && v < show.pictures.size()) {
       show.place.last = show.pictures[size_t(v)];
       moved = true;
@@ -105,11 +105,10 @@ Walking PlanTheWalk(RunningShow &show, const std::vector<std::string> &paths,
   // Shuffled: the round kept goes on after its last picture seen, with
   // those not seen in it first; else a new round.
   if (!show.place.known)
-    show.place.seed = std::random_device{}() * 0x9e3779b97f4a7c15ull ^
-                      std::random_device{}();
+    show.place.seed =
+        std::random_device{}() * 0x9e3779b97f4a7c15ull ^ std::random_device{}();
   list.seed = show.place.seed;
-  list.after =
-      show.place.known ? ShuffleKey(list.seed, show.place.last) : 0;
+  list.after = show.place.known ? ShuffleKey(list.seed, show.place.last) : 0;
   uint64_t seed = list.seed, after = list.after;
   how.preferred = [seed, after](const std::string &path) {
     return ShuffleKey(seed, AbsolutePath(path)) > after;
@@ -146,13 +145,19 @@ void ListedAtStart(RunningShow &show, const std::vector<FoundPicture> &found) {
 void KeepTheShowGoing(RunningShow &show) {
   std::string heard;
   double nextLook = 0, nextFullLook = 0;
-  bool viewerReads = true;
+  bool viewerReads = true, watching = false;
   for (;;) {
+    if (show.walk.done && !watching) { // the walk is over: the watch begins
+      WatchWhatWasWalked(show.watch, show.walk);
+      watching = true;
+      nextLook = nextFullLook =
+          clockSeconds(CLOCK_MONOTONIC) + show.lookEverySeconds;
+    }
     bool walking = !show.walk.done && viewerReads;
     double now = clockSeconds(CLOCK_MONOTONIC);
-    int wait = walking        ? 0
+    int wait = walking       ? 0
                : viewerReads ? int(std::max(0.0, nextLook - now) * 1000) + 1
-                              : -1;
+                             : -1;
     pollfd seen = {show.seen, POLLIN, 0};
     int ready = poll(&seen, 1, wait);
     if ((ready > 0 && !hear(show, heard)) || (ready < 0 && errno != EINTR))
@@ -162,9 +167,6 @@ void KeepTheShowGoing(RunningShow &show) {
     if (walking) {
       WalkOn(show.walk, 256, 1, found);
       viewerReads = send(show, found, false);
-      if (show.walk.done)
-        WatchWhatWasWalked(show.watch, show.walk);
-      nextLook = nextFullLook = now + show.lookEverySeconds;
     } else if (viewerReads && now >= nextLook) {
       // All the folders now and then; pictures arriving soon again.
       bool full = now >= nextFullLook;

@@ -18,13 +18,13 @@
 struct RunningShow {
   LibraryWalk walk;
   LibraryWatch watch;
-  std::vector<std::string> pictures;  // the list's, by number
-  std::map<PlaceKey, int> byPlace;    // the same in the library's order
-  int news = -1, seen = -1;           // this side's ends of the pipes
-  std::string identity;               // of the place kept
+  std::vector<std::string> pictures; // the list's, by number
+  std::map<PlaceKey, int> byPlace;   // the same in the library's order
+  int news = -1, seen = -1;          // this side's ends of the pipes
+  std::string identity;              // of the place kept
   ShowPlace place;
   bool shuffled = false;
-  double lookEverySeconds = 30;       // how often the library is looked at
+  double lookEverySeconds = 30; // how often the library is looked at
 };
 
 // How the paths given are walked for `list`'s show: from the place kept for

@@ -77,8 +77,8 @@ void dropOldest(const std::string &dir) {
 
 } // namespace
 
-std::string PlaceIdentity(const std::vector<std::string> &paths,
-                          bool shuffled, bool subfolders) {
+std::string PlaceIdentity(const std::vector<std::string> &paths, bool shuffled,
+                          bool subfolders) {
   std::string identity = shuffled ? "shuffled" : "listed";
   identity += subfolders ? " subfolders" : " own";
   for (const std::string &p : paths)
@@ -124,8 +124,8 @@ bool WritePlace(const std::string &identity, const ShowPlace &place) {
                       '\x01' + place.last + '\0';
   std::string file = fileFor(identity), fresh = file + ".new";
   int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  bool ok = fd >= 0 && write(fd, bytes.data(), bytes.size()) ==
-                           ssize_t(bytes.size());
+  bool ok =
+      fd >= 0 && write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
   ok = ok && fsync(fd) == 0; // on the disk before it takes the old one's name
   ok = fd >= 0 && close(fd) == 0 && ok;
   ok = ok && rename(fresh.c_str(), file.c_str()) == 0;

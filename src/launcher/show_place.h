@@ -20,8 +20,8 @@ struct ShowPlace {
 
 // The set a place is kept for: the paths given (absolute), the order, and
 // whether subfolders are walked.
-std::string PlaceIdentity(const std::vector<std::string> &paths,
-                          bool shuffled, bool subfolders);
+std::string PlaceIdentity(const std::vector<std::string> &paths, bool shuffled,
+                          bool subfolders);
 
 // The place kept for `identity`, where there is one.
 ShowPlace ReadPlace(const std::string &identity);

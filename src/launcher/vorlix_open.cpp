@@ -16,10 +16,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <sys/resource.h>
 #include <langinfo.h>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -295,8 +295,8 @@ int main(int argc, char **argv) {
     FirstOfTheRound(r.show, choice);
   // The viewer's ends of the pipes the rest comes on, and what it saw.
   int news[2] = {-1, -1}, seen[2] = {-1, -1};
-  if (choice.more && (pipe2(news, O_CLOEXEC) != 0 ||
-                      pipe2(seen, O_CLOEXEC) != 0)) {
+  if (choice.more &&
+      (pipe2(news, O_CLOEXEC) != 0 || pipe2(seen, O_CLOEXEC) != 0)) {
     complain(std::string("can't start the show: ") + std::strerror(errno));
     return 1;
   }

@@ -85,9 +85,9 @@ void tell(char what, uint64_t n) {
   if (show.list.seen < 0)
     return;
   char line[32];
-  int length = std::snprintf(line, sizeof line,
-                             what == 's' ? "%c %llu\n" : "%c %llx\n", what,
-                             static_cast<unsigned long long>(n));
+  int length =
+      std::snprintf(line, sizeof line, what == 's' ? "%c %llu\n" : "%c %llx\n",
+                    what, static_cast<unsigned long long>(n));
   if (write(show.list.seen, line, size_t(length)) < 0 && errno != EAGAIN)
     show.list.seen = -1;
 }
@@ -104,8 +104,8 @@ void start() {
   for (int f = 0; f < 6; f++)
     show.faces[f].picture = f;
   show.random.seed(std::random_device{}());
-  StartOrder(show.order, show.list.pictures, show.list.shuffled,
-             show.list.seed, show.list.after);
+  StartOrder(show.order, show.list.pictures, show.list.shuffled, show.list.seed,
+             show.list.after);
   for (int fd : {show.list.news, show.list.seen})
     if (fd >= 0)
       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -115,7 +115,8 @@ void start() {
 // waits for a filesystem). A pipe that says something else is given up.
 void takeNews() {
   char bytes[65536];
-  ssize_t n = show.list.news < 0 ? 0 : read(show.list.news, bytes, sizeof bytes);
+  ssize_t n =
+      show.list.news < 0 ? 0 : read(show.list.news, bytes, sizeof bytes);
   if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
     show.list.news = -1;
     return;

@@ -1,10 +1,15 @@
 #include "picture/viewer/ahead.h"
 
 #include <GL/gl.h>
+#include <atomic>
+#include <condition_variable>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
+#include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "picture/decoding_limits.h"
@@ -24,8 +29,9 @@ struct Ahead {
   ShownSize size = {0, 0};
   DecoderPool pool; // one decoder, its two slots kept for the whole show
   DecoderProcess *decoder = nullptr;
-  int picture = -1;    // the show's number of the one being decoded
-  bool failed = false; // it failed before a decoder was started
+  int picture = -1;     // the show's number of the one being decoded
+  bool opening = false; // its file is being opened (Opener below)
+  bool failed = false;  // it failed before a decoder was started
   // Its answer, taken, its texture made over the next two frames (its
   // mipmaps, then the texture): each a few milliseconds of work.
   bool answered = false;
@@ -47,30 +53,85 @@ void readyAhead() {
   ahead.ready = true;
 }
 
-// Opens the picture and hands it to a new decoder; false where it is no
-// picture to decode or no decoder could be started.
-bool start(const std::string &path) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+// A picture opened and looked at (its kind, its budget): by a thread of its
+// own, never in a frame, as a library on a slow disk or a network mount
+// that has gone away may keep an open or a read waiting for long.
+struct Opened {
+  int fd = -1;
+  int64_t bytes = 0, budgetUs = -1;
+  int32_t kind = kNotAPicture;
+};
+
+struct Opener {
+  std::mutex lock;
+  std::condition_variable asked;
+  std::string path; // to be opened; empty: nothing asked
+  std::atomic<bool> done{false};
+  Opened opened;
+} opener;
+
+Opened openPicture(const std::string &path, int maxSide) {
+  Opened o;
+  o.fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size <= 0 || ahead.decoder == nullptr) {
-    if (fd >= 0)
-      close(fd);
-    return false;
+  if (o.fd < 0 || fstat(o.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size <= 0) {
+    if (o.fd >= 0)
+      close(o.fd);
+    o.fd = -1;
+    return o;
   }
-  int32_t kind = PictureKindOf(ByteSource{fd, nullptr, uint64_t(st.st_size)});
-  int64_t budget = kind == kNotAPicture ? -1
-                                        : PictureBudgetUs(fd, st.st_size, kind,
-                                                          ahead.size.maxSide);
-  uint32_t readers = kind == kNotAPicture ? 0 : kPictureKinds[kind].readers;
-  unsigned readyKinds = readers & kReadiedWhenNeeded ? 1u << kind : 0;
-  DecoderJob job = {&fd, 1, ahead.screen.profile, ahead.screen.profileSize,
-                    true};
-  bool started = budget > 0 && StartDecoder(*ahead.decoder, job, readyKinds);
-  close(fd); // the decoder has its own
-  DecodeCommand c = {0, 0, kind, readers, st.st_size, budget, ahead.size};
-  return started &&
-         SendPicture(*ahead.decoder, c, kWallFactor * budget + kWallSlackUs);
+  o.bytes = st.st_size;
+  o.kind = PictureKindOf(ByteSource{o.fd, nullptr, uint64_t(o.bytes)});
+  if (o.kind != kNotAPicture)
+    o.budgetUs = PictureBudgetUs(o.fd, o.bytes, o.kind, maxSide);
+  return o;
+}
+
+// The opener's thread, for the whole run: one picture at a time.
+void openPictures(int maxSide) {
+  for (;;) {
+    std::string path;
+    {
+      std::unique_lock<std::mutex> held(opener.lock);
+      opener.asked.wait(held, [] { return !opener.path.empty(); });
+      path.swap(opener.path);
+    }
+    opener.opened = openPicture(path, maxSide);
+    opener.done.store(true, std::memory_order_release);
+  }
+}
+
+void askToOpen(const std::string &path) {
+  static bool running = false;
+  if (!running) {
+    std::thread(openPictures, ahead.size.maxSide).detach();
+    running = true;
+  }
+  opener.done.store(false);
+  std::lock_guard<std::mutex> held(opener.lock);
+  opener.path = path.empty() ? "/" : path; // "/" is no picture either
+  opener.asked.notify_one();
+}
+
+// Hands the picture opened to a new decoder; false where it is no picture
+// to decode or no decoder could be started.
+bool start(Opened o) {
+  if (o.fd < 0)
+    return false;
+  bool started = false;
+  DecodeCommand c = {};
+  if (o.budgetUs > 0 && ahead.decoder != nullptr) {
+    uint32_t readers = kPictureKinds[o.kind].readers;
+    unsigned readyKinds = readers & kReadiedWhenNeeded ? 1u << o.kind : 0;
+    DecoderJob job = {&o.fd, 1, ahead.screen.profile, ahead.screen.profileSize,
+                      true};
+    started = StartDecoder(*ahead.decoder, job, readyKinds);
+    c = {0, 0, o.kind, readers, o.bytes, o.budgetUs, ahead.size};
+  }
+  close(o.fd); // the decoder has its own
+  return started && SendPicture(*ahead.decoder, c,
+                                kWallFactor * o.budgetUs + kWallSlackUs);
 }
 
 // The texture of the picture in the decoder's slot, made as the load makes
@@ -103,10 +164,9 @@ bool DecodeAhead(const std::string &path, int picture) {
   if (!ahead.ready)
     readyAhead();
   ahead.picture = picture;
-  ahead.failed = !start(path);
-  ahead.answered = ahead.mipmapsMade = false;
-  if (ahead.failed)
-    ahead.restUntilUs = nowUs() + kRestUs;
+  ahead.opening = true;
+  ahead.failed = ahead.answered = ahead.mipmapsMade = false;
+  askToOpen(path);
   return true;
 }
 
@@ -118,8 +178,18 @@ bool DecodedAhead(int &picture, unsigned &texture) {
   ReapDecodersLetGo();
   if (!DecodingAhead())
     return false;
-  DecoderProcess &d = *ahead.decoder;
   texture = 0;
+  if (ahead.opening) { // its file is being opened: its decoder starts after
+    if (!opener.done.load(std::memory_order_acquire))
+      return false;
+    ahead.opening = false;
+    ahead.failed = !start(opener.opened);
+    if (ahead.failed)
+      ahead.restUntilUs = nowUs() + kRestUs;
+    if (!ahead.failed)
+      return false;
+  }
+  DecoderProcess &d = *ahead.decoder;
   const unsigned char *slot = d.slots + size_t(d.slot) * kMaxPictureBytes;
   DecodeResult &r = ahead.answer;
   if (!ahead.failed && !ahead.answered) {
