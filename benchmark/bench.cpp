@@ -9,10 +9,14 @@
 //   bench [RUNS] [MARKDOWN_FILE]
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sched.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -236,6 +240,69 @@ std::string tinyWidePsd() {
 
 } // namespace
 
+// A photo library as a camera and a photo manager keep it: `folders`
+// folders of 20 pictures (a folder a day, the days' folders in years'
+// folders), its first six the bundled pictures, the others empty files
+// (the viewer skips them when their turn comes).
+std::string photoLibrary(int folders) {
+  std::string library = make_temp_dir();
+  for (int f = 0; f < folders; f++) {
+    std::string year = library + "/" + std::to_string(2000 + f / 250);
+    std::string day = year + "/" + std::to_string(f % 250 + 1);
+    mkdir(year.c_str(), 0700);
+    mkdir(day.c_str(), 0700);
+    for (int i = 1; i <= 20; i++) {
+      std::string picture = day + "/IMG_" + std::to_string(f * 20 + i) + ".jpg";
+      if (f == 0 && i <= 6)
+        write_bytes(picture, read_file(std::string(PICTURES_DIR) + "/b" +
+                                       std::to_string(i) + ".jpg"));
+      else
+        close(open(picture.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+    }
+  }
+  return library;
+}
+
+// The library on a file system whose every listing takes `delay` seconds
+// (tests/slow_listing_fs.py), mounted at the folder returned ("" where it
+// can't be: no /dev/fuse, or not root). `fs` is its process.
+std::string slowly(const std::string &library, const char *delay, pid_t &fs) {
+  std::string slow = make_temp_dir();
+  fs = fork();
+  if (fs == 0)
+    exec_program("/usr/bin/python3", {SLOW_LISTING_FS, library, slow, delay});
+  struct stat st;
+  for (int i = 0; i < 200 && stat((slow + "/2000").c_str(), &st) != 0; i++)
+    usleep(50000);
+  return stat((slow + "/2000").c_str(), &st) == 0 ? slow : "";
+}
+
+// The launcher's and the viewer's resident memory once the launcher has
+// listed the whole library (its walk done: its memory has stopped growing).
+bool libraryMemory(const std::string &launcher, const std::string &library,
+                   long &launcherKib, long &viewerKib) {
+  std::string work = make_temp_dir();
+  ViewerProcess p(work, false, launcher, "", {"--from-start", library});
+  if (!p.wait_frames(1, 120))
+    return false;
+  long before = -1;
+  for (int i = 0; i < 120 && p.rss_kib() != before; i++) {
+    before = p.rss_kib();
+    usleep(2000000);
+  }
+  launcherKib = p.rss_kib();
+  std::vector<pid_t> children = p.children();
+  std::string status =
+      children.empty()
+          ? ""
+          : read_file("/proc/" + std::to_string(children[0]) + "/status");
+  size_t at = status.find("VmRSS:");
+  viewerKib = at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+  p.stop();
+  remove_tree(work);
+  return viewerKib > 0;
+}
+
 // A decoder's start (to the answer on a 2 x 2 picture, the median of 31)
 // and its peak memory on a 12-megapixel photo, as decoder_start.cpp
 // measures them; false where it failed.
@@ -277,6 +344,9 @@ int compareWithEarlier(const std::string &old, const std::string &photos,
 
 int main(int argc, char **argv) {
   int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+  // The shows' places are kept apart from the user's, and go with the run.
+  std::string places = make_temp_dir();
+  setenv("XDG_STATE_HOME", places.c_str(), 1);
   const char *markdown = argc > 2 ? argv[2] : nullptr;
   // VORLIX_BENCH_VIEWER: another viewer to measure, an earlier build say.
   const char *other = std::getenv("VORLIX_BENCH_VIEWER");
@@ -393,6 +463,16 @@ int main(int argc, char **argv) {
                        : std::string());
   }
 
+  // A library of 100,000 pictures in 5,000 folders, and one of 4,000 in
+  // 200 on a file system whose every listing takes 50 ms.
+  std::string library = photoLibrary(5000), smallLibrary = photoLibrary(200);
+  pid_t slowFs = -1;
+  std::string slowLibrary = slowly(smallLibrary, "0.05", slowFs);
+  if (slowLibrary.empty()) {
+    std::fprintf(stderr, "bench: the slow file system could not be mounted\n");
+    return 1;
+  }
+  std::vector<double> lib, slowLib;
   std::vector<double> vFps, fFps, vStart, fStart, qStart, pv, pf, pv1, pf1, pp,
       pc, hv, hf, ev, av, o1, o6, cam, cut, psd, png, bad, lvStart, lpStart,
       lvFps, lpFps, lvRss, lpRss, decoderStart, decoderPeak;
@@ -433,7 +513,8 @@ int main(int argc, char **argv) {
                  "plain %.0f ms, %.0f / %.0f fps, %ld / %ld KiB\n",
                  i + 1, lv.startup_ms, lp.startup_ms, lv.fps, lp.fps,
                  lv.rss_kib, lp.rss_kib);
-    Run v, f, q, a, b, a1, b1, p, t, h1, h2, e1, e2, u, s, l, c, d, g, e;
+    Run v, f, q, a, b, a1, b1, p, t, h1, h2, e1, e2, u, s, l, c, d, g, e, lb,
+        sl;
     if (!measure(viewer, PICTURES_DIR, 2.0, v) ||
         !measure(floor, PICTURES_DIR, 2.0, f) ||
         !measure(floorQuad, PICTURES_DIR, 0, q) ||
@@ -446,6 +527,9 @@ int main(int argc, char **argv) {
         !measure(viewer, pngBomb, 0, g) || !measure(viewer, upright, 0, u) ||
         !measure(viewer, sideways, 0, s) ||
         !measure(launcher, PICTURES_DIR, 0, l, {camera}) ||
+        !measure(launcher, PICTURES_DIR, 0, lb, {"--from-start", library}) ||
+        !measure(launcher, PICTURES_DIR, 0, sl,
+                 {"--from-start", slowLibrary}) ||
         !measure(viewer, cutShort, 0, c) || !measure(viewer, widePsd, 0, d) ||
         !measure(viewer, broken, 0, e)) {
       std::fprintf(stderr, "bench: a run failed\n");
@@ -470,6 +554,8 @@ int main(int argc, char **argv) {
     o1.push_back(u.startup_ms);
     o6.push_back(s.startup_ms);
     cam.push_back(l.startup_ms);
+    lib.push_back(lb.startup_ms);
+    slowLib.push_back(sl.startup_ms);
     cut.push_back(c.startup_ms);
     psd.push_back(d.startup_ms);
     bad.push_back(e.startup_ms);
@@ -495,6 +581,15 @@ int main(int argc, char **argv) {
   for (const std::string &dir :
        {photos, progressive, p3, huge, alone, everywhere, upright, sideways,
         camera, cutShort, widePsd, pngBomb, broken, pages, trip})
+    remove_tree(dir);
+
+  long launcherKib = 0, libraryViewerKib = 0;
+  if (!libraryMemory(launcher, library, launcherKib, libraryViewerKib))
+    return 1;
+  run_command("umount " + slowLibrary);
+  kill(slowFs, SIGTERM);
+  waitpid(slowFs, nullptr, 0);
+  for (const std::string &dir : {library, smallLibrary, slowLibrary})
     remove_tree(dir);
 
   // Memory over a 40 s run on the bundled pictures: the first seconds warm
@@ -529,7 +624,7 @@ int main(int argc, char **argv) {
     longest = std::max(longest, shows[i].longest_ms);
     stillLongest = std::max(stillLongest, stills[i].longest_ms);
   }
-  char table[12000];
+  char table[14000];
   std::snprintf(
       table, sizeof table,
       "| measure (median of %d interleaved runs) | viewer | floor | viewer / "
@@ -589,7 +684,14 @@ int main(int argc, char **argv) {
       "| a decoder's start: from starting `vorlix-decode` to its answer on a "
       "2 x 2 picture (median of 31) | %.2f ms | | |\n"
       "| a decoder's resident memory at its peak, on one 12-megapixel JPEG "
-      "| %.0f KiB | | |\n",
+      "| %.0f KiB | | |\n"
+      "| `vorlix-open` on a library of 100,000 pictures in 5,000 folders, its "
+      "first six the bundled ones | %.1f ms | | %+.1f ms over bundled |\n"
+      "| the same on a library of 4,000 pictures in 200 folders whose every "
+      "listing takes 50 ms (all of them: 10 s) | %.1f ms | | %+.1f ms over "
+      "bundled |\n"
+      "| resident memory with the 100,000 pictures listed: launcher / viewer "
+      "| %ld / %ld KiB | | |\n",
       runs, vf, ff, vf / ff, vs, fs, vs - fs, qs, qs - fs, median(pv),
       median(pf), median(pv) / median(pf), median(pv1), median(pf1),
       median(pv1) / median(pf1), median(pp), median(pv),
@@ -608,7 +710,9 @@ int main(int argc, char **argv) {
       changing.rss10, changing.rss60,
       100.0 * double(changing.rss60 - changing.rss10) / double(changing.rss10),
       changing.changes, changing.wait_median_ms, changing.wait_longest_ms,
-      median(decoderStart), median(decoderPeak));
+      median(decoderStart), median(decoderPeak), median(lib),
+      median(lib) - bundled, median(slowLib), median(slowLib) - bundled,
+      launcherKib, libraryViewerKib);
   std::fputs(table, stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

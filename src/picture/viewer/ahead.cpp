@@ -68,7 +68,11 @@ struct Opener {
   std::string path; // to be opened; empty: nothing asked
   std::atomic<bool> done{false};
   Opened opened;
-} opener;
+};
+// Never destroyed: its thread waits on it until the process ends (a
+// condition variable destroyed at exit with a thread waiting would hang
+// the exit).
+Opener &opener = *new Opener;
 
 Opened openPicture(const std::string &path, int maxSide) {
   Opened o;
