@@ -3,10 +3,11 @@
 // The viewer reads b1.jpg ... b6.jpg from the folder it runs in. For other
 // pictures this makes a private folder (mode 0700, in $XDG_RUNTIME_DIR, else
 // the temporary folder) holding links b1.jpg ... b6.jpg to the chosen ones
-// and, where there are more than six, the list of all of them for the
-// viewer to show in turn (show/show_list.h), runs the viewer there, and
-// removes the folder when the viewer ends, also when this is ended by
-// SIGTERM, SIGHUP or SIGINT. The viewer's exit status is this program's.
+// and, where there are more than six, the list of those found so far for
+// the viewer to show in turn (show/show_list.h), runs the viewer there,
+// keeps the show going while it runs (running_show.h), and removes the
+// folder when the viewer ends, also when this is ended by SIGTERM, SIGHUP
+// or SIGINT. The viewer's exit status is this program's.
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
@@ -25,38 +26,12 @@
 #include <vector>
 
 #include "launcher/choose_pictures.h"
+#include "launcher/command_line.h"
 #include "launcher/running_show.h"
 #include "picture/protocol.h"
 #include "show/show_list.h"
 
 namespace {
-
-const char *const kHelp =
-    "Usage: vorlix-open [OPTION]... [PICTURE | FOLDER]... [-- VIEWER "
-    "OPTION...]\n"
-    "Shows pictures on the faces of Vorlix's spinning cube.\n"
-    "\n"
-    "  (nothing)        the sample pictures\n"
-    "  FOLDER           the pictures in it and its subfolders, in the\n"
-    "                   order a file manager shows them (a folder holding\n"
-    "                   b1.jpg ... b6.jpg shows those)\n"
-    "  PICTURE...       these pictures, on the front, back, top, bottom,\n"
-    "                   right and left face; fewer than six are repeated,\n"
-    "                   faces next to each other in the spin different\n"
-    "More than six pictures are shown in turn, each once a round: a face\n"
-    "takes the next only while it is turned away.\n"
-    "  --seconds S      each on show for at least S seconds (default 8)\n"
-    "  --shuffle        in a new order each round\n"
-    "  --first-six      only the first six, none in turn\n"
-    "  --no-subfolders  only the folders' own pictures\n"
-    "  --from-start     from the beginning, not where the show stopped\n"
-    "  --rescan S       look for new photos every S seconds (default 30)\n"
-    "  -- OPTION...     options for the viewer's toolkit, e.g. -display :1\n"
-    "  --help           this help\n"
-    "  --version        the version\n"
-    "\n"
-    "Keys: x, y and z turn the cube one degree about that axis.\n"
-    "Close the window to quit.\n";
 
 pid_t viewer = -1;
 volatile sig_atomic_t endedBy = 0;
@@ -205,66 +180,6 @@ void useUtf8() {
     std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
-// What the command line asks for.
-struct Request {
-  std::vector<std::string> paths;
-  std::vector<char *> options; // the viewer's, after --
-  ShowList show;
-  bool firstSix = false, subfolders = true, fromStart = false;
-  double lookEverySeconds = 30;
-};
-
-// A number of seconds above 0 from an option's value; false where it is
-// not one (said).
-bool seconds(const char *option, const char *value, double &out) {
-  char *rest = nullptr;
-  out = std::strtod(value, &rest);
-  if (*value != '\0' && *rest == '\0' && out > 0 && out < 1e6)
-    return true;
-  complain(std::string(option) + " takes a number of seconds above 0");
-  return false;
-}
-
-// Reads the command line into `r`; -1 to go on, else the exit status (help,
-// version, or a wrong option said).
-int readCommandLine(int argc, char **argv, Request &r) {
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i];
-    if (arg == "--") {
-      r.options.assign(argv + i + 1, argv + argc);
-      break;
-    }
-    if (arg == "--shuffle" || arg == "--first-six" ||
-        arg == "--no-subfolders" || arg == "--from-start") {
-      r.show.shuffled = r.show.shuffled || arg == "--shuffle";
-      r.firstSix = r.firstSix || arg == "--first-six";
-      r.subfolders = r.subfolders && arg != "--no-subfolders";
-      r.fromStart = r.fromStart || arg == "--from-start";
-      continue;
-    }
-    bool look = arg == "--rescan" || arg.rfind("--rescan=", 0) == 0;
-    if (look || arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
-      std::string name = look ? "--rescan" : "--seconds";
-      const char *value = arg == name ? (i + 1 < argc ? argv[++i] : "")
-                                      : argv[i] + name.size() + 1;
-      if (!seconds(name.c_str(), value,
-                   look ? r.lookEverySeconds : r.show.seconds))
-        return 1;
-      continue;
-    }
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kHelp, stdout);
-      return 0;
-    }
-    if (arg == "--version") {
-      std::printf("vorlix-open (Vorlix) %s\n", VORLIX_VERSION);
-      return 0;
-    }
-    r.paths.push_back(arg);
-  }
-  return -1;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -272,7 +187,10 @@ int main(int argc, char **argv) {
   holdEndingSignals();
   std::signal(SIGPIPE, SIG_IGN); // a viewer gone is seen as it ends
   Request r;
-  int status = readCommandLine(argc, argv, r);
+  std::string problem;
+  int status = ReadCommandLine(argc, argv, r, problem);
+  if (!problem.empty())
+    complain(problem);
   if (status >= 0)
     return status;
   // Without its decoder the viewer would show only white faces.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -109,6 +110,9 @@ void start() {
   for (int fd : {show.list.news, show.list.seen})
     if (fd >= 0)
       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  // A launcher gone makes telling it fail, rather than end the viewer.
+  if (show.list.seen >= 0)
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 // Takes the pictures that came on the news pipe (a pipe: reading it never

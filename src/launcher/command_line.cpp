@@ -1,0 +1,85 @@
+#include "launcher/command_line.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const char *const kHelp =
+    "Usage: vorlix-open [OPTION]... [PICTURE | FOLDER]... [-- VIEWER "
+    "OPTION...]\n"
+    "Shows pictures on the faces of Vorlix's spinning cube.\n"
+    "\n"
+    "  (nothing)        the sample pictures\n"
+    "  FOLDER           the pictures in it and its subfolders, in the\n"
+    "                   order a file manager shows them (a folder holding\n"
+    "                   b1.jpg ... b6.jpg shows those)\n"
+    "  PICTURE...       these pictures, on the front, back, top, bottom,\n"
+    "                   right and left face; fewer than six are repeated,\n"
+    "                   faces next to each other in the spin different\n"
+    "More than six pictures are shown in turn, each once a round: a face\n"
+    "takes the next only while it is turned away.\n"
+    "  --seconds S      each on show for at least S seconds (default 8)\n"
+    "  --shuffle        in a new order each round\n"
+    "  --first-six      only the first six, none in turn\n"
+    "  --no-subfolders  only the folders' own pictures\n"
+    "  --from-start     from the beginning, not where the show stopped\n"
+    "  --rescan S       look for new photos every S seconds (default 30)\n"
+    "  -- OPTION...     options for the viewer's toolkit, e.g. -display :1\n"
+    "  --help           this help\n"
+    "  --version        the version\n"
+    "\n"
+    "Keys: x, y and z turn the cube one degree about that axis.\n"
+    "Close the window to quit.\n";
+
+// A number of seconds above 0 from an option's value; false where it is
+// not one (`problem` says so).
+bool seconds(const char *option, const char *value, double &out,
+             std::string &problem) {
+  char *rest = nullptr;
+  out = std::strtod(value, &rest);
+  if (*value != '\0' && *rest == '\0' && out > 0 && out < 1e6)
+    return true;
+  problem = std::string(option) + " takes a number of seconds above 0";
+  return false;
+}
+
+} // namespace
+
+int ReadCommandLine(int argc, char **argv, Request &r, std::string &problem) {
+  for (int i = 1; i < argc; i++) {
+    std::string arg = argv[i];
+    if (arg == "--") {
+      r.options.assign(argv + i + 1, argv + argc);
+      break;
+    }
+    if (arg == "--shuffle" || arg == "--first-six" ||
+        arg == "--no-subfolders" || arg == "--from-start") {
+      r.show.shuffled = r.show.shuffled || arg == "--shuffle";
+      r.firstSix = r.firstSix || arg == "--first-six";
+      r.subfolders = r.subfolders && arg != "--no-subfolders";
+      r.fromStart = r.fromStart || arg == "--from-start";
+      continue;
+    }
+    bool look = arg == "--rescan" || arg.rfind("--rescan=", 0) == 0;
+    if (look || arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
+      std::string name = look ? "--rescan" : "--seconds";
+      const char *value = arg == name ? (i + 1 < argc ? argv[++i] : "")
+                                      : argv[i] + name.size() + 1;
+      if (!seconds(name.c_str(), value,
+                   look ? r.lookEverySeconds : r.show.seconds, problem))
+        return 1;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("vorlix-open (Vorlix) %s\n", VORLIX_VERSION);
+      return 0;
+    }
+    r.paths.push_back(arg);
+  }
+  return -1;
+}
