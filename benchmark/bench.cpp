@@ -154,6 +154,17 @@ struct ShowRun {
   int changes = 0;
 };
 
+// The resident memory of the viewer a launcher started (its child), KiB.
+long childRssKib(const ViewerProcess &launcher) {
+  std::vector<pid_t> children = launcher.children();
+  std::string status =
+      children.empty()
+          ? ""
+          : read_file("/proc/" + std::to_string(children[0]) + "/status");
+  size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? 0L : std::atol(status.c_str() + at + 6);
+}
+
 bool measureShow(const std::string &launcher, const std::string &folder,
                  bool firstSix, ShowRun &out) {
   std::vector<std::string> args = {"--seconds", "1", folder};
@@ -167,16 +178,7 @@ bool measureShow(const std::string &launcher, const std::string &folder,
     return false;
   sleepUntil(p, 2);
   FrameRecord a = p.record();
-  // The viewer is the launcher's child.
-  auto viewerRss = [&] {
-    std::vector<pid_t> children = p.children();
-    std::string status =
-        children.empty()
-            ? ""
-            : read_file("/proc/" + std::to_string(children[0]) + "/status");
-    size_t at = status.find("VmRSS:");
-    return at == std::string::npos ? 0L : std::atol(status.c_str() + at + 6);
-  };
+  auto viewerRss = [&] { return childRssKib(p); };
   sleepUntil(p, 10);
   out.rss10 = viewerRss();
   sleepUntil(p, 60);
@@ -291,13 +293,7 @@ bool libraryMemory(const std::string &launcher, const std::string &library,
     usleep(2000000);
   }
   launcherKib = p.rss_kib();
-  std::vector<pid_t> children = p.children();
-  std::string status =
-      children.empty()
-          ? ""
-          : read_file("/proc/" + std::to_string(children[0]) + "/status");
-  size_t at = status.find("VmRSS:");
-  viewerKib = at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+  viewerKib = childRssKib(p);
   p.stop();
   remove_tree(work);
   return viewerKib > 0;

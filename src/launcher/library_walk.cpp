@@ -70,15 +70,6 @@ bool inThisPart(const LibraryWalk &w, const PlaceKey &key, bool isFolder) {
   return w.wrapped ? order <= 0 : order > 0;
 }
 
-bool enter(LibraryWalk &w, dev_t device, ino_t inode) {
-  auto id = std::make_pair(device, inode);
-  auto at = std::lower_bound(w.entered.begin(), w.entered.end(), id);
-  if (at != w.entered.end() && *at == id)
-    return false;
-  w.entered.insert(at, id);
-  return true;
-}
-
 void pushRoots(LibraryWalk &w) {
   for (size_t i = w.roots.size(); i-- > 0;) {
     struct stat st;
@@ -105,7 +96,7 @@ void readTop(LibraryWalk &w) {
   bool onTheWay = w.wrapped && KeyAbove(folder.key, w.from);
   if (!ListFolder(folder.path, folder.key, w.subfolders, listing))
     return;
-  if (enter(w, listing.device, listing.inode))
+  if (EnterOnce(w.entered, listing.device, listing.inode))
     w.folders.push_back({folder.path, folder.key, folder.root, listing.device,
                          listing.inode, listing.modified});
   else if (!onTheWay)
@@ -127,6 +118,16 @@ void readTop(LibraryWalk &w) {
 }
 
 } // namespace
+
+bool EnterOnce(std::vector<std::pair<dev_t, ino_t>> &entered, dev_t device,
+               ino_t inode) {
+  auto id = std::make_pair(device, inode);
+  auto at = std::lower_bound(entered.begin(), entered.end(), id);
+  if (at != entered.end() && *at == id)
+    return false;
+  entered.insert(at, id);
+  return true;
+}
 
 PlaceKey RootKey(int root) {
   return {kFolderMark, uint64_t(root)};

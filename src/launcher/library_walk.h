@@ -80,6 +80,11 @@ bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
 
 // The key of `name` in the folder of key `folder`.
 PlaceKey KeyIn(const PlaceKey &folder, const std::string &name, bool isFolder);
+// Marks a folder entered (by device and inode, in the sorted `entered`);
+// false where it was entered before.
+bool EnterOnce(std::vector<std::pair<dev_t, ino_t>> &entered, dev_t device,
+               ino_t inode);
+
 // A path given's key.
 PlaceKey RootKey(int root);
 // The key of a picture at `path`, below one of `roots` (or one of them);

@@ -9,15 +9,6 @@ bool sameTime(const timespec &a, const timespec &b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-bool enter(LibraryWatch &w, dev_t device, ino_t inode) {
-  auto id = std::make_pair(device, inode);
-  auto at = std::lower_bound(w.entered.begin(), w.entered.end(), id);
-  if (at != w.entered.end() && *at == id)
-    return false;
-  w.entered.insert(at, id);
-  return true;
-}
-
 // Lists a folder again, or for the first time (a new one, entered once),
 // and its new subfolders in turn: pictures not known yet begin to arrive.
 void listAgain(LibraryWatch &w, ReadFolder folder, bool isNew) {
@@ -27,7 +18,7 @@ void listAgain(LibraryWatch &w, ReadFolder folder, bool isNew) {
     pending.pop_back();
     FolderListing listing;
     if (!ListFolder(f.path, f.key, w.subfolders, listing) ||
-        (isNew && !enter(w, listing.device, listing.inode)))
+        (isNew && !EnterOnce(w.entered, listing.device, listing.inode)))
       continue;
     f.device = listing.device;
     f.inode = listing.inode;
