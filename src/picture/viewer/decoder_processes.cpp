@@ -40,14 +40,16 @@ const std::string &decoderProgram() {
   return program;
 }
 
-// What a decoder's environment keeps of the viewer's: only what the
-// sanitizers of a test build read (nothing of the user's: no display, no
-// home, no preloaded libraries).
+// What a decoder's environment keeps of the viewer's: nothing of the
+// user's (no display, no home, no preloaded libraries); in a test build,
+// what its sanitizers read.
 std::vector<std::string> decoderEnvironment() {
   std::vector<std::string> kept;
+#ifdef __SANITIZE_ADDRESS__
   for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
     if (const char *value = getenv(name))
       kept.push_back(std::string(name) + "=" + value);
+#endif
   return kept;
 }
 
