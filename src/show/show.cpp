@@ -118,7 +118,9 @@ void start() {
 // Takes the pictures that came on the news pipe (a pipe: reading it never
 // waits for a filesystem). A pipe that says something else is given up.
 void takeNews() {
-  char bytes[65536];
+  // A few hundred pictures a frame at most: a frame stays short while a
+  // large library joins.
+  char bytes[16384];
   ssize_t n =
       show.list.news < 0 ? 0 : read(show.list.news, bytes, sizeof bytes);
   if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {

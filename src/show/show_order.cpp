@@ -56,9 +56,19 @@ void AddToOrder(ShowOrder &o, int picture, const std::string &path, int after,
         [&](int q, uint64_t key) { return o.keys[size_t(q)] < key; });
     insertAt(o, size_t(at - o.listed.begin()), picture);
   } else {
-    auto at = std::find(o.listed.begin(), o.listed.end(), after);
-    insertAt(o, at == o.listed.end() ? 0 : size_t(at - o.listed.begin()) + 1,
-             picture);
+    // Pictures join one after the other as a walk finds them: looked for
+    // where the last one joined first, then at the end, then everywhere.
+    size_t n = o.listed.size(), at = 0;
+    if (o.lastAdded < n && o.listed[o.lastAdded] == after)
+      at = o.lastAdded + 1;
+    else if (n > 0 && o.listed[n - 1] == after)
+      at = n;
+    else if (after >= 0)
+      at = size_t(std::find(o.listed.begin(), o.listed.end(), after) -
+                  o.listed.begin()) +
+           1;
+    insertAt(o, std::min(at, n), picture);
+    o.lastAdded = std::min(at, n);
   }
   // Not this round: counted as seen in it already, so it comes in the next.
   if (o.shuffled && !thisRound)

@@ -18,6 +18,7 @@ struct ShowOrder {
   std::vector<bool> seenInRound; // by number
   std::vector<bool> failed;      // by number: never shown
   size_t cursor = 0;             // where in `listed` the round goes on
+  size_t lastAdded = 0;          // where in `listed` the last one joined
   bool newRound = false;         // a round began (shuffled: tell its seed)
 };
 
