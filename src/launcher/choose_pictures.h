@@ -3,6 +3,7 @@
 #pragma once
 
 #include "launcher/library_walk.h"
+#include "launcher/natural_order.h"
 
 #include <cstdint>
 #include <functional>
@@ -47,15 +48,6 @@ struct Walking {
 Choice ChoosePictures(const std::vector<std::string> &paths,
                       const std::string &samples, const Walking &how,
                       LibraryWalk &walk);
-
-// Orders names as file managers show them: letters without regard to case,
-// runs of digits by their value ("photo 2" before "photo 10").
-bool NaturalLess(const std::string &a, const std::string &b);
-// A name as NaturalLess compares it, as numbers that compare the same way
-// in order.
-std::vector<uint64_t> NaturalKey(const std::string &name);
-// Sorts names in that order, as fast for 20,000 as for a few.
-void SortNaturally(std::vector<std::string> &names);
 
 // A path given, from the root: as it is where it is absolute, else from
 // the working folder (asked once).

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "launcher/choose_pictures.h"
+#include "launcher/natural_order.h"
 #include "picture/kinds.h"
 
 namespace {

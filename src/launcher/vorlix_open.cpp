@@ -180,6 +180,32 @@ void useUtf8() {
     std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
+// Without its decoder the viewer would show only white faces: false, said,
+// where it is missing.
+bool decoderThere() {
+  std::string decoder = DecoderProgram(viewerPath());
+  if (access(decoder.c_str(), X_OK) == 0)
+    return true;
+  complain("the picture decoder " + decoder +
+           " is missing or can't be run; reinstall Vorlix");
+  return false;
+}
+
+// The pipes the rest of a show comes on, and what the viewer saw goes back
+// on; the viewer's ends, open across its exec, named in `show`. False, said,
+// where they can't be made.
+bool showPipes(int news[2], int seen[2], ShowList &show) {
+  if (pipe2(news, O_CLOEXEC) != 0 || pipe2(seen, O_CLOEXEC) != 0) {
+    complain(std::string("can't start the show: ") + std::strerror(errno));
+    return false;
+  }
+  fcntl(news[0], F_SETFD, 0);
+  fcntl(seen[1], F_SETFD, 0);
+  show.news = news[0];
+  show.seen = seen[1];
+  return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -193,13 +219,8 @@ int main(int argc, char **argv) {
     complain(problem);
   if (status >= 0)
     return status;
-  // Without its decoder the viewer would show only white faces.
-  std::string decoder = DecoderProgram(viewerPath());
-  if (access(decoder.c_str(), X_OK) != 0) {
-    complain("the picture decoder " + decoder +
-             " is missing or can't be run; reinstall Vorlix");
+  if (!decoderThere())
     return 1;
-  }
   RunningShow running;
   running.lookEverySeconds = r.lookEverySeconds;
   Walking how = PlanTheWalk(running, r.paths, r.subfolders, r.firstSix,
@@ -214,19 +235,9 @@ int main(int argc, char **argv) {
     endAsViewer(runViewer(choice.folder, r.options, nullptr));
   if (r.show.shuffled && running.walk.done)
     FirstOfTheRound(r.show, choice);
-  // The viewer's ends of the pipes the rest comes on, and what it saw.
   int news[2] = {-1, -1}, seen[2] = {-1, -1};
-  if (choice.more &&
-      (pipe2(news, O_CLOEXEC) != 0 || pipe2(seen, O_CLOEXEC) != 0)) {
-    complain(std::string("can't start the show: ") + std::strerror(errno));
+  if (choice.more && !showPipes(news, seen, r.show))
     return 1;
-  }
-  if (choice.more) {
-    fcntl(news[0], F_SETFD, 0); // the viewer's, open across its exec
-    fcntl(seen[1], F_SETFD, 0);
-    r.show.news = news[0];
-    r.show.seen = seen[1];
-  }
   r.show.pictures = std::move(choice.show);
   std::string folder = linkFaces(choice.pictures, r.show);
   if (folder.empty()) {

@@ -238,6 +238,19 @@ void place(int f, Ready r, unsigned int texture[6]) {
   show.pending = f;
 }
 
+// The pictures in order as they are seen (those that can't be shown are
+// passed over by the order).
+void passThoseSeen(const double towards[6]) {
+  for (size_t steps = 0; steps < show.order.listed.size(); steps++) {
+    bool seen = false;
+    for (int f = 0; f < 6; f++)
+      seen = seen || (show.faces[f].picture == target() && towards[f] >= kSeen);
+    if (!seen || target() < 0)
+      break;
+    nextPicture();
+  }
+}
+
 } // namespace
 
 void ShowNextPictures(unsigned int texture[6], float xRot, float yRot,
@@ -268,16 +281,7 @@ void ShowNextPictures(unsigned int texture[6], float xRot, float yRot,
     }
   }
   takeNews();
-  // The pictures in order as they are seen (those that can't be shown are
-  // passed over by the order).
-  for (size_t steps = 0; steps < show.order.listed.size(); steps++) {
-    bool seen = false;
-    for (int f = 0; f < 6; f++)
-      seen = seen || (show.faces[f].picture == target() && towards[f] >= kSeen);
-    if (!seen || target() < 0)
-      break;
-    nextPicture();
-  }
+  passThoseSeen(towards);
   decodeAhead();
   // The next picture to be seen goes on a face turned away, unless it is on
   // one that will come round, or the last one given is not seen yet.
