@@ -20,7 +20,7 @@ int main(int argc, char *argv[]) {
       !SetUpDecoder(arguments, setup))
     return 1;
   const DecoderFds &fds = setup.fds;
-  if (!SilenceOutput(fds) || !EnterDecoderSandbox(fds))
+  if (!SilenceOutput(fds) || !EnterDecoderSandbox(fds, false))
     _exit(1);
   DecodeCommand c;
   for (int served = 1; ReadMessage(fds.commands, c) && c.index >= 0; served++) {

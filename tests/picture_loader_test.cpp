@@ -48,7 +48,7 @@ TEST_P(DecoderSandboxTest, OnlyWhatDecodingNeeds) {
   if (pid == 0) {
     close(fds[0]);
     DecoderFds own = {-1, fds[1], nullptr, 0};
-    if (!SilenceOutput(own) || !EnterDecoderSandbox(own))
+    if (!SilenceOutput(own) || !EnterDecoderSandbox(own, false))
       _exit(3);
     GetParam().run(fds[1]);
     _exit(0);

@@ -761,7 +761,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"WebpLossless", "GdkPixbuf", "-define webp:lossless=true webp:", kFour, 0},
     Format{"Heic", "GdkPixbuf", "-quality 95 heic:", kFour, 40},
     Format{"Avif", "GdkPixbuf", "-quality 95 avif:", kFour, 40},
-    Format{"Svg", "none", "", kFour, 0, "", writeSvg},
+    Format{"Svg", "librsvg", "", kFour, 0, "", writeSvg},
     // Transparent, shown over white: the yellow quarter, or the grey 220.
     Format{"PngRgbTransparentColour", "SOIL", "-define png:color-type=2 png24:", kFour, 0, "", yellowTransparent, nullptr, nullptr, kFourClear},
     Format{"PngRgbTransparentColourFlatRed", "SOIL", "-resize 97x96! -define png:color-type=2 png24:", kAllRed, 0, "", yellowTransparent},

@@ -12,6 +12,11 @@
 constexpr int64_t kBaseBudgetUs = 200 * 1000;
 constexpr int64_t kBudgetSafety = 8;
 constexpr int64_t kMaxBudgetUs = 30 * 1000 * 1000;
+// An SVG drawing's cost is in what it draws, which neither its bytes nor
+// the size it is drawn at tell: every drawing gets this budget, the time
+// librsvg takes for a detailed one (a map, a diagram with filters) with a
+// wide margin.
+constexpr int64_t kDrawingBudgetUs = 3 * 1000 * 1000;
 
 // The viewer waits at most kWallFactor times a picture's CPU budget plus
 // kWallSlackUs of wall time for it (decoders share the cores; a decoder that

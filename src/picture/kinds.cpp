@@ -1,9 +1,11 @@
 #include "picture/kinds.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <strings.h>
 
+#include "picture/kind_contents.h"
 #include "picture/kind_headers.h"
 #include "picture/protocol.h"
 
@@ -72,11 +74,49 @@ bool isTga(const unsigned char *h) {
           depth == 32);
 }
 
+// Camera RAW photos: those whose makers gave them a signature of their own
+// (Fujifilm's RAF, Olympus's ORF, Panasonic's RW2, Canon's CR3 and CRW,
+// Minolta's MRW), and those that are TIFF files underneath (DNG, CR2, NEF,
+// ARW, PEF ...), told from other TIFF files by their first directory.
+bool isCameraRaw(const unsigned char *h) {
+  return startsWith(h, "FUJIFILMCCD-RAW") || startsWith(h, "IIRO") ||
+         startsWith(h, "IIRS") || startsWith(h, "MMOR") ||
+         !std::memcmp(h, "IIU\0", 4) || startsWith(h + 4, "ftypcrx ") ||
+         (startsWith(h, "II") && startsWith(h + 6, "HEAPCCDR")) ||
+         !std::memcmp(h, "\0MRM", 4) || isTiff(h);
+}
+bool holdsCameraRaw(const ByteSource &file) {
+  unsigned char head[4];
+  ReadHeader(file, 0, head, sizeof head);
+  return !isTiff(head) || HoldsCameraRaw(file);
+}
+// SVG: XML (after white space, or UTF-8's byte order mark), whose root
+// element is <svg>; or gzip, as an .svgz is (a decoder unpacks it).
+bool isGzip(const unsigned char *h) {
+  return startsWith(h, "\x1f\x8b\x08");
+}
+bool isMarkup(const unsigned char *h) {
+  int i = startsWith(h, "\xef\xbb\xbf") ? 3 : 0;
+  while (i < kHeadBytes - 1 && std::isspace(h[i]))
+    i++;
+  return h[i] == '<';
+}
+bool isSvg(const unsigned char *h) {
+  return isGzip(h) || isMarkup(h);
+}
+bool holdsSvg(const ByteSource &file) {
+  unsigned char head[4];
+  ReadHeader(file, 0, head, sizeof head);
+  return isGzip(head) || HoldsSvgDrawing(file);
+}
+
 constexpr uint32_t kSoilOnly = kReadWithSoil;
 constexpr uint32_t kPixbufOnly = kReadWithPixbuf;
 constexpr uint32_t kSoilThenLibjpeg = kReadWithSoil | kReadWithLibjpeg;
 constexpr uint32_t kSoilThenPixbuf = kReadWithSoil | kReadWithPixbuf;
 constexpr uint32_t kJxlOnly = kReadWithJxl;
+constexpr uint32_t kRsvgOnly = kReadWithRsvg;
+constexpr uint32_t kLibrawOnly = kReadWithLibraw;
 
 using M = MetadataIn;
 
@@ -99,22 +139,26 @@ using M = MetadataIn;
 // hands over.
 // clang-format off
 const PictureKind kPictureKinds[] = {
-  // name   endings               signature  declared size readers        SOIL's channels, unused alpha  GdkPixbuf  turns  metadata         px/byte ns/px
-  {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,    JpegSize,   kSoilThenLibjpeg, JpegChannels, false,  nullptr,     false, M::JpegSegments, 4096,  50},
-  {"PNG",  ".png ",               isPng,     PngSize,    kSoilThenPixbuf,  PngChannels,  false,  "png",       false, M::PngChunks,    8300,  30},
-  {"GIF",  ".gif ",               isGif,     GifSize,    kPixbufOnly,      nullptr,      false,  "gif",       false, M::Nowhere,      4096, 360},
-  {"BMP",  ".bmp ",               isBmp,     BmpSize,    kSoilThenPixbuf,  BmpChannels,  true,   "bmp",       false, M::Nowhere,       128,  15},
+  // name   endings               signature     contents         declared size readers        SOIL's channels, unused alpha  GdkPixbuf  turns  metadata         px/byte ns/px
+  {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,       nullptr,         JpegSize,   kSoilThenLibjpeg, JpegChannels, false,  nullptr,     false, M::JpegSegments, 4096,  50},
+  {"PNG",  ".png ",               isPng,        nullptr,         PngSize,    kSoilThenPixbuf,  PngChannels,  false,  "png",       false, M::PngChunks,    8300,  30},
+  {"GIF",  ".gif ",               isGif,        nullptr,         GifSize,    kPixbufOnly,      nullptr,      false,  "gif",       false, M::Nowhere,      4096, 360},
+  {"BMP",  ".bmp ",               isBmp,        nullptr,         BmpSize,    kSoilThenPixbuf,  BmpChannels,  true,   "bmp",       false, M::Nowhere,       128,  15},
   // SOIL's PSD reader always returns four channels but reports the file's:
   // asking for a count keeps the two the same.
-  {"PSD",  ".psd ",               isPsd,     PsdSize,    kSoilOnly,        PsdChannels,  false,  nullptr,     false, M::Nowhere,        64,  15},
-  {"DDS",  ".dds ",               isDds,     DdsSize,    kSoilOnly,        DdsChannels,  false,  nullptr,     false, M::Nowhere,         2,  15},
-  {"HDR",  ".hdr ",               isHdr,     nullptr,    kSoilOnly,        HdrChannels,  false,  nullptr,     false, M::Nowhere,        64, 100},
-  {"TIFF", ".tif .tiff ",         isTiff,    nullptr,    kPixbufOnly,      nullptr,      false,  "tiff",      true,  M::Nowhere,      8300,  30},
-  {"WebP", ".webp ",              isWebp,    WebpSize,   kPixbufOnly,      nullptr,      false,  "webp",      false, M::RiffChunks,    1e6,  80},
-  {"HEIF", ".heic .heif ",        isHeif,    IspeSize,   kPixbufOnly,      nullptr,      false,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
-  {"AVIF", ".avif ",              isAvif,    IspeSize,   kPixbufOnly,      nullptr,      false,  "avif",      false, M::IsoBoxes,      1e6, 110},
-  {"JPEG XL", ".jxl ",            isJxl,     JxlSize,    kJxlOnly,         nullptr,      false,  nullptr,     false, M::Nowhere,       1e6, 100},
-  {"TGA",  ".tga ",               isTga,     nullptr,    kSoilOnly,        TgaChannels,  true,   nullptr,     false, M::Nowhere,        64, 100},
+  {"PSD",  ".psd ",               isPsd,        nullptr,         PsdSize,    kSoilOnly,        PsdChannels,  false,  nullptr,     false, M::Nowhere,        64,  15},
+  {"DDS",  ".dds ",               isDds,        nullptr,         DdsSize,    kSoilOnly,        DdsChannels,  false,  nullptr,     false, M::Nowhere,         2,  15},
+  {"HDR",  ".hdr ",               isHdr,        nullptr,         nullptr,    kSoilOnly,        HdrChannels,  false,  nullptr,     false, M::Nowhere,        64, 100},
+  // RAW photos ahead of TIFF: many are TIFF files underneath.
+  {"camera RAW", ".dng .cr2 .cr3 .crw .nef .nrw .arw .srf .sr2 .raf .orf .rw2 .rwl .pef .srw .mrw .3fr .fff .iiq .erf .kdc .dcr .mos .mef ",
+                                  isCameraRaw,  holdsCameraRaw,  nullptr,    kLibrawOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,         2,  40},
+  {"TIFF", ".tif .tiff ",         isTiff,       nullptr,         nullptr,    kPixbufOnly,      nullptr,      false,  "tiff",      true,  M::Nowhere,      8300,  30},
+  {"WebP", ".webp ",              isWebp,       nullptr,         WebpSize,   kPixbufOnly,      nullptr,      false,  "webp",      false, M::RiffChunks,    1e6,  80},
+  {"HEIF", ".heic .heif ",        isHeif,       nullptr,         IspeSize,   kPixbufOnly,      nullptr,      false,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
+  {"AVIF", ".avif ",              isAvif,       nullptr,         IspeSize,   kPixbufOnly,      nullptr,      false,  "avif",      false, M::IsoBoxes,      1e6, 110},
+  {"JPEG XL", ".jxl ",            isJxl,        nullptr,         JxlSize,    kJxlOnly,         nullptr,      false,  nullptr,     false, M::Nowhere,       1e6, 100},
+  {"SVG",  ".svg .svgz ",         isSvg,        holdsSvg,        nullptr,    kRsvgOnly,        nullptr,      false,  nullptr,     false, M::Nowhere,         0,   0},
+  {"TGA",  ".tga ",               isTga,        nullptr,         nullptr,    kSoilOnly,        TgaChannels,  true,   nullptr,     false, M::Nowhere,        64, 100},
 };
 // clang-format on
 
@@ -126,7 +170,9 @@ int PictureKindOf(const ByteSource &file) {
   unsigned char head[kHeadBytes];
   ReadHeader(file, 0, head, sizeof head);
   for (int kind = 0; kind < kPictureKindCount; kind++)
-    if (kPictureKinds[kind].matches(head))
+    if (kPictureKinds[kind].matches(head) &&
+        (kPictureKinds[kind].holds == nullptr ||
+         kPictureKinds[kind].holds(file)))
       return kind;
   return kNotAPicture;
 }

@@ -34,6 +34,9 @@ struct PictureKind {
   // Whether a file's first kHeadBytes bytes (fewer in a shorter file, the
   // rest zero) are this kind's signature.
   bool (*matches)(const unsigned char *head);
+  // For a kind whose first bytes can't tell it from others, whether what
+  // the file holds further in is of this kind; null for the others.
+  bool (*holds)(const ByteSource &file);
   // The size its header declares; 0 x 0 where it can't be told. Null: the
   // header does not say.
   PictureSize (*declaredSize)(const ByteSource &file);

@@ -37,17 +37,22 @@ enum PictureReader : int32_t {
   kLibjpeg, // libjpeg-turbo
   kPixbuf,  // GdkPixbuf with its loaders
   kJxl,     // libjxl
+  kRsvg,    // librsvg, for drawings
+  kLibraw,  // LibRaw, for camera RAW photos
   kReaderCount
 };
 constexpr uint32_t kReadWithSoil = 1u << kSoil;
 constexpr uint32_t kReadWithLibjpeg = 1u << kLibjpeg;
 constexpr uint32_t kReadWithPixbuf = 1u << kPixbuf;
 constexpr uint32_t kReadWithJxl = 1u << kJxl;
+constexpr uint32_t kReadWithRsvg = 1u << kRsvg;
+constexpr uint32_t kReadWithLibraw = 1u << kLibraw;
 // The readers whose libraries a decoder loads only when started for a
 // picture that needs them (they take time to load, and open files); and
 // those that decode a picture too large to show whole smaller themselves,
 // for less work.
-constexpr uint32_t kReadiedWhenNeeded = kReadWithPixbuf | kReadWithJxl;
+constexpr uint32_t kReadiedWhenNeeded =
+    kReadWithPixbuf | kReadWithJxl | kReadWithRsvg | kReadWithLibraw;
 constexpr uint32_t kDecodeSmaller = kReadWithLibjpeg;
 
 // The decoder program: "vorlix-decode" beside the viewer at `viewer` (in a

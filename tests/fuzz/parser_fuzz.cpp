@@ -25,6 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (PictureKindOf(file) != kind)
     abort();
   for (int k = 0; k < kPictureKindCount; k++) {
+    auto holds = kPictureKinds[k].holds;
+    if (holds != nullptr && holds(memory) != holds(file))
+      abort();
     auto declared = kPictureKinds[k].declaredSize;
     if (declared != nullptr &&
         (declared(memory).width != declared(file).width ||

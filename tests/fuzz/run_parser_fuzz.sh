@@ -11,6 +11,7 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
   -fno-sanitize-recover=all -I "$src/src" \
   "$src/tests/fuzz/parser_fuzz.cpp" "$src/src/picture/bytes.cpp" \
   "$src/src/picture/kinds.cpp" "$src/src/picture/kind_headers.cpp" \
+  "$src/src/picture/kind_contents.cpp" \
   "$src/src/picture/decoder/metadata.cpp" \
   -lz -o "$fuzzer"
 # New inputs go to a corpus of this run's own; the seeds stay as they are.

@@ -152,7 +152,7 @@ void DecoderMain(const DecoderSetup &setup) {
   if (!SilenceOutput(fds))
     _exit(1);
   readyReaders(setup.readyKinds);
-  if (!EnterDecoderSandbox(fds))
+  if (!EnterDecoderSandbox(fds, readable[kRsvg] != 0))
     _exit(1);
   UseScreenProfile(setup.screenProfile, setup.screenProfileSize);
 

@@ -7,6 +7,8 @@ const Reader kReaders[] = {
   {"libjpeg-turbo",  nullptr,             LibjpegRead,  LibjpegRelease},
   {"GdkPixbuf",      PixbufReady,         PixbufRead,   PixbufRelease},
   {"libjxl",         JxlReady,            JxlRead,      JxlRelease},
+  {"librsvg",        RsvgReady,           RsvgRead,     RsvgRelease},
+  {"LibRaw",         LibrawReady,         LibrawRead,   LibrawRelease},
 };
 // clang-format on
 static_assert(sizeof kReaders / sizeof *kReaders == kReaderCount,

@@ -64,3 +64,11 @@ unsigned JxlReady(unsigned kinds);
 bool JxlRead(const unsigned char *file, size_t size, int kind, ShownSize shown,
              DecodedPicture &out);
 void JxlRelease(DecodedPicture &picture);
+unsigned RsvgReady(unsigned kinds);
+bool RsvgRead(const unsigned char *file, size_t size, int kind, ShownSize shown,
+              DecodedPicture &out);
+void RsvgRelease(DecodedPicture &picture);
+unsigned LibrawReady(unsigned kinds);
+bool LibrawRead(const unsigned char *file, size_t size, int kind,
+                ShownSize shown, DecodedPicture &out);
+void LibrawRelease(DecodedPicture &picture);

@@ -36,6 +36,7 @@ enum Condition {
   kCpuTimer,         // setitimer(ITIMER_PROF, ...)
   kSanitizerPipe,    // the descriptor is one of the two lowest that are not
                      // open: where a pipe made in the sandbox lands
+  kDrawings,         // any arguments, in a decoder readied for drawings only
 };
 
 struct Rule {
@@ -76,6 +77,14 @@ const Rule kRules[] = {
   {SCMP_SYS(setitimer),  kAllow, kCpuTimer,         "the CPU timer that ends a picture's budget"},
   {SCMP_SYS(exit),       kAllow, kAnyArguments,     "a thread ending"},
   {SCMP_SYS(exit_group), kAllow, kAnyArguments,     "the decoder ending"},
+  // librsvg, its text layout and the fonts were readied before the filter;
+  // what they still do is answered here.
+  {SCMP_SYS(getrandom),  kAllow, kDrawings,         "librsvg's hash maps seed themselves with random numbers"},
+  {SCMP_SYS(access),     SCMP_ACT_ERRNO(ENOENT), kDrawings, "cairo asks whether a font file is there: it is not, for a font not made ready"},
+  {SCMP_SYS(openat),     SCMP_ACT_ERRNO(EACCES), kDrawings, "a font for a script or face not made ready, or anything started late: refused, the text falls back"},
+  {SCMP_SYS(open),       SCMP_ACT_ERRNO(EACCES), kDrawings, "the same, by the older call"},
+  {SCMP_SYS(newfstatat), SCMP_ACT_ERRNO(EACCES), kDrawings, "fontconfig looking at a font or folder: refused as the opens are"},
+  {SCMP_SYS(stat),       SCMP_ACT_ERRNO(EACCES), kDrawings, "the same, by the older call"},
 #ifdef __SANITIZE_ADDRESS__
   // The sanitizer runtime of the test build checks memory it is about to
   // read (when a thread starts, for one) by writing it to a pipe of its own,
@@ -175,6 +184,10 @@ bool onlyKeptOpen(const Kept &kept) {
 // time zone (/etc/localtime), when the time is first asked for as a date
 // (lcms2 dates the colour profiles it makes).
 void warmUpCLibrary() {
+  // Named, the time zone is read once: unnamed, the C library looks at
+  // /etc/localtime again each time a date is made (LibRaw makes one of a
+  // photo's time).
+  setenv("TZ", "UTC", 0);
   tzset();
   std::thread([] {
     void *blocks[8];
@@ -209,7 +222,7 @@ scmp_arg_cmp descriptorIs(int fd) {
 
 // Adds one row of the table, as one or more rules of the filter.
 bool addRule(scmp_filter_ctx ctx, const Rule &r, const DecoderFds &fds,
-             const Kept &kept) {
+             const Kept &kept, bool drawings) {
   auto add = [&](auto... conditions) {
     return seccomp_rule_add(ctx, r.action, r.call, sizeof...(conditions),
                             conditions...) == 0;
@@ -219,6 +232,8 @@ bool addRule(scmp_filter_ctx ctx, const Rule &r, const DecoderFds &fds,
   switch (r.when) {
   case kAnyArguments:
     return add();
+  case kDrawings:
+    return !drawings || add();
   case kCommandPipe:
     return onDescriptor(fds.commands);
   case kOwnOutput:
@@ -256,13 +271,13 @@ bool addRule(scmp_filter_ctx ctx, const Rule &r, const DecoderFds &fds,
   return false;
 }
 
-bool installFilter(const DecoderFds &fds, const Kept &kept) {
+bool installFilter(const DecoderFds &fds, const Kept &kept, bool drawings) {
   scmp_filter_ctx ctx = seccomp_init(SCMP_ACT_KILL_PROCESS);
   if (ctx == nullptr)
     return false;
   bool ok = true;
   for (const Rule &r : kRules)
-    ok = ok && addRule(ctx, r, fds, kept);
+    ok = ok && addRule(ctx, r, fds, kept, drawings);
   ok = ok && seccomp_load(ctx) == 0;
   seccomp_release(ctx);
   return ok;
@@ -285,12 +300,12 @@ bool SilenceOutput(const DecoderFds &fds) {
   return ok;
 }
 
-bool EnterDecoderSandbox(const DecoderFds &fds) {
+bool EnterDecoderSandbox(const DecoderFds &fds, bool drawings) {
   Kept kept;
   if (!keptOf(fds, kept))
     return false;
   closeAllBut(kept);
   warmUpCLibrary();
   return onlyKeptOpen(kept) && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         limitResources() && installFilter(fds, kept);
+         limitResources() && installFilter(fds, kept, drawings);
 }

@@ -16,5 +16,9 @@ bool SilenceOutput(const DecoderFds &fds);
 // seccomp filter then allows only reading commands, writing answers, mapping
 // the pictures, managing memory, threads, a CPU timer and exit. Any other
 // system call, or a read or write on another descriptor, kills the process
-// with SIGSYS. False when any step failed: the decoder must then exit.
-bool EnterDecoderSandbox(const DecoderFds &fds);
+// with SIGSYS. A decoder readied for drawings (`drawings`) may also ask
+// for random numbers and whether a file is there, and its attempts to open
+// a file fail with an error rather than kill it (what librsvg and its text
+// layout do, see the rules). False when any step failed: the decoder must
+// then exit.
+bool EnterDecoderSandbox(const DecoderFds &fds, bool drawings);
