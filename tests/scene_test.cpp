@@ -21,6 +21,7 @@
 #include "picture/viewer/guard.h"
 #include "pixel_probe.h"
 #include "scene.h"
+#include "test_dng.h"
 #include "test_pictures.h"
 #include "viewer_process.h"
 
@@ -411,6 +412,31 @@ void writeSvg(const std::string &path) {
   write_bytes(path, kSvgPicture);
 }
 
+// Camera RAW photos: a DNG around the JPEG made (its preview), whose raw
+// data is another colour, so that what shows tells which was read.
+const RawLevels kGreenRaw = {3000, 40000, 3000};
+void dngAroundPreview(const std::string &path, int orientation) {
+  write_bytes(path, dng_bytes(64, kGreenRaw, read_file(path), orientation));
+}
+void dngAroundPreview(const std::string &path) {
+  dngAroundPreview(path, 1);
+}
+void dngAroundTurnedPreview(const std::string &path) {
+  dngAroundPreview(path, 6);
+}
+void dngWithoutPreview(const std::string &path) {
+  write_bytes(path, dng_bytes(64, kGreenRaw, "", 1));
+}
+// A preview of 16 x 16 for a mosaic of 256 x 256, as old cameras store a
+// thumbnail only: the raw data shows.
+void dngWithSmallPreview(const std::string &path) {
+  ASSERT_EQ("", run_command("convert four.tga -resize 16x16 jpg:small 2>&1"));
+  write_bytes(path, dng_bytes(256, kGreenRaw, read_file("small"), 1));
+}
+// As LibRaw develops it: balanced as the camera did, brightened to white.
+const Rgb kRawShows = {62, 255, 62};
+const Quadrants kRawGreen = {kRawShows, kRawShows, kRawShows, kRawShows};
+
 // A BMP with the version 4 header, from ImageMagick's version 5 one: the
 // same but for the last four fields.
 void makeBmpV4(const std::string &path) {
@@ -762,6 +788,10 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"Heic", "GdkPixbuf", "-quality 95 heic:", kFour, 40},
     Format{"Avif", "GdkPixbuf", "-quality 95 avif:", kFour, 40},
     Format{"Svg", "librsvg", "", kFour, 0, "", writeSvg},
+    Format{"DngWithPreview", "LibRaw", "-interlace none -quality 95 jpg:", kFour, 24, "", dngAroundPreview},
+    Format{"DngTurnedWithPreview", "LibRaw", "-resize 48x64! -rotate 270 -interlace none -quality 95 jpg:", kFour, 24, "", dngAroundTurnedPreview},
+    Format{"DngWithoutPreview", "LibRaw", "", kFour, 40, "", dngWithoutPreview, nullptr, nullptr, kRawGreen},
+    Format{"DngWithSmallPreview", "LibRaw", "", kFour, 40, "", dngWithSmallPreview, nullptr, nullptr, kRawGreen},
     // Transparent, shown over white: the yellow quarter, or the grey 220.
     Format{"PngRgbTransparentColour", "SOIL", "-define png:color-type=2 png24:", kFour, 0, "", yellowTransparent, nullptr, nullptr, kFourClear},
     Format{"PngRgbTransparentColourFlatRed", "SOIL", "-resize 97x96! -define png:color-type=2 png24:", kAllRed, 0, "", yellowTransparent},
