@@ -411,6 +411,77 @@ const char *const kSvgPicture =
 void writeSvg(const std::string &path) {
   write_bytes(path, kSvgPicture);
 }
+// The same drawing as drawing programs save it: an XML declaration, a
+// comment and a document type before the root element, and sized by its
+// viewBox alone.
+void writeSvgWithProlog(const std::string &path) {
+  std::string svg = kSvgPicture;
+  svg.replace(svg.find("width='64' height='64'"), 22, "viewBox='0 0 64 64'");
+  write_bytes(path, "\xef\xbb\xbf<?xml version='1.0' encoding='UTF-8'?>\n"
+                    "<!-- Drawn by hand -->\n<!DOCTYPE svg PUBLIC "
+                    "'-//W3C//DTD SVG 1.1//EN' "
+                    "'http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd' "
+                    "[ <!ENTITY ns 'x'> ]>\n" +
+                        svg);
+}
+// Sized in percentages, without a viewBox: drawn in a square.
+void writeSvgInPercent(const std::string &path) {
+  write_bytes(path,
+              "<svg xmlns='http://www.w3.org/2000/svg' width='100%' "
+              "height='100%'><rect width='50%' height='50%' fill='#f00'/>"
+              "<rect x='50%' width='50%' height='50%' fill='#0f0'/>"
+              "<rect y='50%' width='50%' height='50%' fill='#00f'/>"
+              "<rect x='50%' y='50%' width='50%' height='50%' fill='#ff0'/>"
+              "</svg>");
+}
+// Gzipped, as an .svgz is.
+void writeSvgz(const std::string &path) {
+  write_bytes("plain.svg", kSvgPicture);
+  ASSERT_EQ("", run_command("gzip -c plain.svg > " + path + " 2>&1"));
+}
+// Declaring a billion pixels a side: drawn at the screen's size all the
+// same.
+void writeSvgDeclaringHugeSize(const std::string &path) {
+  std::string svg = kSvgPicture;
+  svg.replace(svg.find("width='64' height='64'"), 22,
+              "width='1000000000' height='1000000000' viewBox='0 0 64 64'");
+  write_bytes(path, svg);
+}
+// Half transparent red over nothing in its top half: over white.
+void writeSvgHalfTransparent(const std::string &path) {
+  std::string svg = kSvgPicture;
+  svg.replace(svg.find("fill='#f00'"), 11, "fill='#f00' fill-opacity='0.5'");
+  svg.replace(svg.find("fill='#0f0'"), 11, "fill='none'");
+  write_bytes(path, svg);
+}
+// Linking to a picture beside it (by name and by file: URL), to one on the
+// web, and to style sheets: a magenta picture over the whole drawing and
+// magenta rectangles, none of which may show.
+void writeSvgWithLinks(const std::string &path) {
+  ASSERT_EQ("", run_command("convert -size 64x64 xc:magenta png:linked.png "
+                            "&& echo 'rect { fill: #f0f !important }' > "
+                            "linked.css 2>&1"));
+  char here[4096];
+  ASSERT_NE(nullptr, getcwd(here, sizeof here));
+  std::string file = std::string("file://") + here + "/linked.png";
+  std::string svg = kSvgPicture;
+  std::string links =
+      "<style>@import url(linked.css); @import url(file://" +
+      std::string(here) + "/linked.css);</style>"
+      "<image width='64' height='64' href='linked.png'/>"
+      "<image width='64' height='64' href='" + file + "'/>"
+      "<image width='64' height='64' href='http://127.0.0.1:1/x.png'/></svg>";
+  svg.replace(svg.find("</svg>"), 6, links);
+  write_bytes(path, svg);
+}
+// Declaring its entities in a file beside it, which is never read: the
+// drawing can't be parsed.
+void writeSvgWithExternalEntities(const std::string &path) {
+  write_bytes("linked.ent", "<!ENTITY e ''>");
+  write_bytes(path, "<?xml version='1.0'?><!DOCTYPE svg [<!ENTITY % ext "
+                    "SYSTEM 'linked.ent'> %ext;]>" +
+                        std::string(kSvgPicture));
+}
 
 // Camera RAW photos: a DNG around the JPEG made (its preview), whose raw
 // data is another colour, so that what shows tells which was read.
@@ -788,6 +859,13 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"Heic", "GdkPixbuf", "-quality 95 heic:", kFour, 40},
     Format{"Avif", "GdkPixbuf", "-quality 95 avif:", kFour, 40},
     Format{"Svg", "librsvg", "", kFour, 0, "", writeSvg},
+    Format{"SvgWithPrologSizedByViewBox", "librsvg", "", kFour, 0, "", writeSvgWithProlog},
+    Format{"SvgInPercentWithoutViewBox", "librsvg", "", kFour, 0, "", writeSvgInPercent},
+    Format{"Svgz", "librsvg", "", kFour, 0, "", writeSvgz},
+    Format{"SvgDeclaringHugeSize", "librsvg", "", kFour, 0, "", writeSvgDeclaringHugeSize},
+    Format{"SvgHalfTransparentOverWhite", "librsvg", "", kFour, 1, "", writeSvgHalfTransparent, nullptr, nullptr, Quadrants{{255, 128, 128}, kWhite, kFour.bottomLeft, kFour.bottomRight}},
+    Format{"SvgLinkedFilesNeverRead", "librsvg", "", kFour, 0, "", writeSvgWithLinks},
+    Format{"SvgExternalEntitiesNeverRead", "none", "", kFour, 0, "", writeSvgWithExternalEntities},
     Format{"DngWithPreview", "LibRaw", "-interlace none -quality 95 jpg:", kFour, 24, "", dngAroundPreview},
     Format{"DngTurnedWithPreview", "LibRaw", "-resize 48x64! -rotate 270 -interlace none -quality 95 jpg:", kFour, 24, "", dngAroundTurnedPreview},
     Format{"DngWithoutPreview", "LibRaw", "", kFour, 40, "", dngWithoutPreview, nullptr, nullptr, kRawGreen},
