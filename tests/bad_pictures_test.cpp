@@ -25,6 +25,36 @@ struct BadPicture {
   std::function<void(const std::string &path)> make;
 };
 
+const std::string kSvgOpen =
+    "<svg xmlns='http://www.w3.org/2000/svg' "
+    "xmlns:xlink='http://www.w3.org/1999/xlink' width='64' height='64'>";
+
+// Entities each ten of the one before, nine deep: a billion words of text.
+std::string billionLaughs() {
+  std::string doc = "<?xml version='1.0'?><!DOCTYPE svg [<!ENTITY l0 'lol'>";
+  for (int i = 1; i < 10; i++) {
+    doc += "<!ENTITY l" + std::to_string(i) + " '";
+    for (int j = 0; j < 10; j++)
+      doc += "&l" + std::to_string(i - 1) + ";";
+    doc += "'>";
+  }
+  return doc + "]>" + kSvgOpen + "<text fill='#fff'>&l9;</text></svg>";
+}
+
+// Groups each using the one before ten times, nine deep: a billion
+// rectangles.
+std::string useExplosion() {
+  std::string svg = kSvgOpen + "<defs><rect id='g0' width='9' height='9' "
+                               "fill='#fff'/>";
+  for (int i = 1; i < 10; i++) {
+    svg += "<g id='g" + std::to_string(i) + "'>";
+    for (int j = 0; j < 10; j++)
+      svg += "<use xlink:href='#g" + std::to_string(i - 1) + "'/>";
+    svg += "</g>";
+  }
+  return svg + "</defs><use xlink:href='#g9'/></svg>";
+}
+
 std::vector<BadPicture> badPictures() {
   std::vector<BadPicture> all = {
       {"Empty", [](const std::string &p) { write_bytes(p, ""); }},
@@ -56,6 +86,28 @@ std::vector<BadPicture> badPictures() {
          write_bytes(p, png);
        }},
       {"Directory", [](const std::string &p) { mkdir(p.c_str(), 0700); }},
+      // Hostile drawings, white wherever they draw: they may cost their
+      // decoder its budget, and nothing more.
+      {"SvgBillionLaughs", [](const std::string &p) { write_bytes(p, billionLaughs()); }},
+      {"SvgUseExplosion", [](const std::string &p) { write_bytes(p, useExplosion()); }},
+      {"SvgNested100000Deep",
+       [](const std::string &p) {
+         std::string g;
+         for (int i = 0; i < 100000; i++)
+           g += "<g>";
+         for (int i = 0; i < 100000; i++)
+           g += "</g>";
+         write_bytes(p, kSvgOpen + g + "</svg>");
+       }},
+      {"SvgFilterOverAHugeArea",
+       [](const std::string &p) {
+         write_bytes(p, kSvgOpen +
+                            "<filter id='f' filterUnits='userSpaceOnUse' "
+                            "x='-1e6' y='-1e6' width='2e6' height='2e6'>"
+                            "<feMorphology radius='400'/><feGaussianBlur "
+                            "stdDeviation='1e5'/></filter><rect width='1e9' "
+                            "height='1e9' fill='#fff' filter='url(#f)'/></svg>");
+       }},
       {"Fifo", [](const std::string &p) { mkfifo(p.c_str(), 0600); }},
   };
   // Files that crash, abort or hang a decoder (SOIL, or a library behind

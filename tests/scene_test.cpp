@@ -424,6 +424,19 @@ void writeSvgWithProlog(const std::string &path) {
                     "[ <!ENTITY ns 'x'> ]>\n" +
                         svg);
 }
+// Text in a face and scripts whose fonts were not made ready before the
+// sandbox, and a picture within the drawing (whose reader librsvg would
+// load only now): the decoder lives, and the drawing shows.
+void writeSvgWithTextNotMadeReady(const std::string &path) {
+  std::string svg = kSvgPicture;
+  svg.replace(svg.find("</svg>"), 6,
+              "<text x='1' y='4' font-size='3' font-family='DejaVu Sans "
+              "Condensed'>Ag \xe6\xbc\xa2\xe5\xad\x97 \xf0\x9f\x98\x80"
+              "</text><image width='2' height='2' href='data:image/png;base64,"
+              "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQ"
+              "DwAEhQGAhKmMIQAAAABJRU5ErkJggg=='/></svg>");
+  write_bytes(path, svg);
+}
 // Sized in percentages, without a viewBox: drawn in a square.
 void writeSvgInPercent(const std::string &path) {
   write_bytes(path,
@@ -864,6 +877,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"Svgz", "librsvg", "", kFour, 0, "", writeSvgz},
     Format{"SvgDeclaringHugeSize", "librsvg", "", kFour, 0, "", writeSvgDeclaringHugeSize},
     Format{"SvgHalfTransparentOverWhite", "librsvg", "", kFour, 1, "", writeSvgHalfTransparent, nullptr, nullptr, Quadrants{{255, 128, 128}, kWhite, kFour.bottomLeft, kFour.bottomRight}},
+    Format{"SvgTextNotMadeReady", "librsvg", "", kFour, 0, "", writeSvgWithTextNotMadeReady},
     Format{"SvgLinkedFilesNeverRead", "librsvg", "", kFour, 0, "", writeSvgWithLinks},
     Format{"SvgExternalEntitiesNeverRead", "none", "", kFour, 0, "", writeSvgWithExternalEntities},
     Format{"DngWithPreview", "LibRaw", "-interlace none -quality 95 jpg:", kFour, 24, "", dngAroundPreview},

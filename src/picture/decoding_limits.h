@@ -16,7 +16,7 @@ constexpr int64_t kMaxBudgetUs = 30 * 1000 * 1000;
 // the size it is drawn at tell: every drawing gets this budget, the time
 // librsvg takes for a detailed one (a map, a diagram with filters) with a
 // wide margin.
-constexpr int64_t kDrawingBudgetUs = 3 * 1000 * 1000;
+constexpr int64_t kDrawingBudgetUs = 2 * 1000 * 1000;
 
 // The viewer waits at most kWallFactor times a picture's CPU budget plus
 // kWallSlackUs of wall time for it (decoders share the cores; a decoder that

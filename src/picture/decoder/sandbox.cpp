@@ -80,7 +80,9 @@ const Rule kRules[] = {
   // librsvg, its text layout and the fonts were readied before the filter;
   // what they still do is answered here.
   {SCMP_SYS(getrandom),  kAllow, kDrawings,         "librsvg's hash maps seed themselves with random numbers"},
-  {SCMP_SYS(access),     SCMP_ACT_ERRNO(ENOENT), kDrawings, "cairo asks whether a font file is there: it is not, for a font not made ready"},
+  {SCMP_SYS(access),     kAllow, kDrawings,         "cairo asks whether a font file it has mapped is still there, each time it lays text out"},
+  {SCMP_SYS(getpeername), SCMP_ACT_ERRNO(ENOTSOCK), kDrawings, "GLib asks whether standard error is the system journal before a warning (a font refused): it is not"},
+  {SCMP_SYS(getpid),     kAllow, kDrawings,         "GLib names the process in such a warning, printed into /dev/null"},
   {SCMP_SYS(openat),     SCMP_ACT_ERRNO(EACCES), kDrawings, "a font for a script or face not made ready, or anything started late: refused, the text falls back"},
   {SCMP_SYS(open),       SCMP_ACT_ERRNO(EACCES), kDrawings, "the same, by the older call"},
   {SCMP_SYS(newfstatat), SCMP_ACT_ERRNO(EACCES), kDrawings, "fontconfig looking at a font or folder: refused as the opens are"},
