@@ -196,6 +196,18 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
          }, {"."},
          {"a.JPG", "b.jpe", "c.Jpeg", "d.HEIC", "e.webp", "f.TIFF"}, "", false,
          {"a.JPG", "b.jpe", "c.Jpeg", "d.HEIC", "e.webp", "f.TIFF", "g.avif"}},
+    // A camera's RAW and its JPEG or HEIC are one photo, from the JPEG or
+    // HEIC; a RAW alone, or named, shows itself. Drawings are pictures.
+    Case{"RawBesideItsJpegOnce", [](LauncherTest &t) {
+           pictures(t, {"IMG_0001.CR2", "IMG_0001.JPG", "IMG_0002.DNG", "img_0002.heic", "IMG_0003.NEF",
+                        "IMG_0004.svg", "IMG_0005.raf", "IMG_0006.jpg", "IMG_0007.svgz"});
+         }, {"."},
+         {"IMG_0001.JPG", "img_0002.heic", "IMG_0003.NEF", "IMG_0004.svg", "IMG_0005.raf", "IMG_0006.jpg"}, "", false,
+         {"IMG_0001.JPG", "img_0002.heic", "IMG_0003.NEF", "IMG_0004.svg", "IMG_0005.raf", "IMG_0006.jpg", "IMG_0007.svgz"}},
+    Case{"RawNamedShowsAsNamed", [](LauncherTest &t) {
+           pictures(t, {"IMG_0001.CR2", "IMG_0001.JPG"});
+         }, {"IMG_0001.CR2"},
+         {"IMG_0001.CR2", "IMG_0001.CR2", "IMG_0001.CR2", "IMG_0001.CR2", "IMG_0001.CR2", "IMG_0001.CR2"}},
     Case{"NotHiddenNotInSubfoldersNotText", [](LauncherTest &t) {
            pictures(t, {".hidden.jpg", "notes.txt", "real.jpg"});
            mkdir((t.work + "/sub").c_str(), 0700);

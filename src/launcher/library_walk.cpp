@@ -1,10 +1,12 @@
 #include "launcher/library_walk.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,6 +169,42 @@ bool KeyAbove(const PlaceKey &a, const PlaceKey &b) {
   return a.size() < b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
+namespace {
+
+// Whether a file is named as a camera's RAW photo, or as the JPEG or HEIC
+// the camera makes of the same shot; and its name without its ending, in
+// lower case.
+bool namedAs(const std::string &name, const char *kind) {
+  int k = KindNamed(name.c_str());
+  return k != kNotAPicture && std::strcmp(kPictureKinds[k].name, kind) == 0;
+}
+std::string stem(const std::string &name) {
+  std::string s = name.substr(0, name.rfind('.'));
+  for (char &c : s)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// A RAW photo and a JPEG or HEIC of the same name but for the ending (in
+// any case) are one photo, shown once: from the JPEG or HEIC, the camera's
+// own rendering of it.
+void oneOfEachPhoto(std::vector<std::pair<std::string, PlaceKey>> &pictures) {
+  std::set<std::string> rendered;
+  for (const auto &p : pictures)
+    if (namedAs(p.first, "JPEG") || namedAs(p.first, "HEIF"))
+      rendered.insert(stem(p.first));
+  if (rendered.empty())
+    return;
+  pictures.erase(std::remove_if(pictures.begin(), pictures.end(),
+                                [&](const auto &p) {
+                                  return namedAs(p.first, "camera RAW") &&
+                                         rendered.count(stem(p.first));
+                                }),
+                 pictures.end());
+}
+
+} // namespace
+
 bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
                 FolderListing &out) {
   if (path.size() >= PATH_MAX)
@@ -200,6 +238,7 @@ bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
       out.pictures.push_back({e->d_name, KeyIn(key, e->d_name, false)});
   }
   closedir(dir);
+  oneOfEachPhoto(out.pictures);
   auto byKey = [](const auto &a, const auto &b) {
     int order = compareKeys(a.second, b.second);
     return order != 0 ? order < 0 : a.first < b.first;

@@ -177,15 +177,19 @@ int PictureKindOf(const ByteSource &file) {
   return kNotAPicture;
 }
 
-bool NamedLikeAPicture(const char *name) {
+int KindNamed(const char *name) {
   size_t n = std::strlen(name);
-  for (const PictureKind &kind : kPictureKinds) {
-    for (const char *e = kind.endings; *e != '\0';) {
+  for (int kind = 0; kind < kPictureKindCount; kind++) {
+    for (const char *e = kPictureKinds[kind].endings; *e != '\0';) {
       size_t length = size_t(std::strchr(e, ' ') - e);
       if (n > length && !strncasecmp(name + n - length, e, length))
-        return true;
+        return kind;
       e += length + 1;
     }
   }
-  return false;
+  return kNotAPicture;
+}
+
+bool NamedLikeAPicture(const char *name) {
+  return KindNamed(name) != kNotAPicture;
 }

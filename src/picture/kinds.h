@@ -76,5 +76,7 @@ constexpr int kHeadBytes = 32;
 constexpr int kNotAPicture = -1;
 int PictureKindOf(const ByteSource &file);
 
-// Whether a file name ends as the files of a kind in the table do.
+// The kind whose files' names end as this one does (kNotAPicture for
+// none), and whether there is one.
+int KindNamed(const char *name);
 bool NamedLikeAPicture(const char *name);
