@@ -34,7 +34,8 @@ case "$(basename "$deb")" in vorlix_*_"$(dpkg --print-architecture)".deb) ;;
   fail "Maintainer: $(dpkg-deb -f "$deb" Maintainer)"
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libglut libsoil libglu libgl1 libc6 libseccomp libgdk-pixbuf-2.0-0 \
-  webp-pixbuf-loader heif-gdk-pixbuf libavif-gdk-pixbuf libjxl liblcms2; do
+  webp-pixbuf-loader heif-gdk-pixbuf libavif-gdk-pixbuf libjxl liblcms2 \
+  librsvg2-2 libraw; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = libnotify-bin ] ||
