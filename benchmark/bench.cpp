@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "drawings_and_raw.h"
 #include "viewer_process.h"
 
 namespace {
@@ -709,10 +710,16 @@ int main(int argc, char **argv) {
       median(decoderStart), median(decoderPeak), median(lib),
       median(lib) - bundled, median(slowLib), median(slowLib) - bundled,
       launcherKib, libraryViewerKib);
-  std::fputs(table, stdout);
+  std::string rows = DrawingAndRawRows(viewer, runs);
+  if (rows.empty()) {
+    std::fprintf(stderr, "bench: a drawing or RAW run failed\n");
+    return 1;
+  }
+  std::string all = table + rows;
+  std::fputs(all.c_str(), stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {
-      std::fputs(table, f);
+      std::fputs(all.c_str(), f);
       std::fclose(f);
     }
   }

@@ -88,8 +88,10 @@ std::vector<BadPicture> badPictures() {
       {"Directory", [](const std::string &p) { mkdir(p.c_str(), 0700); }},
       // Hostile drawings, white wherever they draw: they may cost their
       // decoder its budget, and nothing more.
-      {"SvgBillionLaughs", [](const std::string &p) { write_bytes(p, billionLaughs()); }},
-      {"SvgUseExplosion", [](const std::string &p) { write_bytes(p, useExplosion()); }},
+      {"SvgBillionLaughs",
+       [](const std::string &p) { write_bytes(p, billionLaughs()); }},
+      {"SvgUseExplosion",
+       [](const std::string &p) { write_bytes(p, useExplosion()); }},
       {"SvgNested100000Deep",
        [](const std::string &p) {
          std::string g;
@@ -101,12 +103,12 @@ std::vector<BadPicture> badPictures() {
        }},
       {"SvgFilterOverAHugeArea",
        [](const std::string &p) {
-         write_bytes(p, kSvgOpen +
-                            "<filter id='f' filterUnits='userSpaceOnUse' "
-                            "x='-1e6' y='-1e6' width='2e6' height='2e6'>"
-                            "<feMorphology radius='400'/><feGaussianBlur "
-                            "stdDeviation='1e5'/></filter><rect width='1e9' "
-                            "height='1e9' fill='#fff' filter='url(#f)'/></svg>");
+         write_bytes(
+             p, kSvgOpen + "<filter id='f' filterUnits='userSpaceOnUse' "
+                           "x='-1e6' y='-1e6' width='2e6' height='2e6'>"
+                           "<feMorphology radius='400'/><feGaussianBlur "
+                           "stdDeviation='1e5'/></filter><rect width='1e9' "
+                           "height='1e9' fill='#fff' filter='url(#f)'/></svg>");
        }},
       {"Fifo", [](const std::string &p) { mkfifo(p.c_str(), 0600); }},
   };

@@ -84,8 +84,8 @@ TEST_F(DrawingTextTest, GlyphsAsDrawnOutsideTheSandbox) {
     }
   SOIL_free_image_data(expected);
   EXPECT_GT(ink, long(w) * h / 100) << "rsvg-convert drew the text";
-  EXPECT_LT(differ, ink / 20) << differ << " pixels differ of " << ink
-                              << " inked";
+  EXPECT_LT(differ, ink / 20)
+      << differ << " pixels differ of " << ink << " inked";
 }
 
 } // namespace

@@ -480,9 +480,12 @@ void writeSvgWithLinks(const std::string &path) {
   std::string svg = kSvgPicture;
   std::string links =
       "<style>@import url(linked.css); @import url(file://" +
-      std::string(here) + "/linked.css);</style>"
+      std::string(here) +
+      "/linked.css);</style>"
       "<image width='64' height='64' href='linked.png'/>"
-      "<image width='64' height='64' href='" + file + "'/>"
+      "<image width='64' height='64' href='" +
+      file +
+      "'/>"
       "<image width='64' height='64' href='http://127.0.0.1:1/x.png'/></svg>";
   svg.replace(svg.find("</svg>"), 6, links);
   write_bytes(path, svg);

@@ -107,21 +107,20 @@ std::string dng_bytes(int side, RawLevels level, const std::string &previewJpeg,
       longs(50714, {0}),     // BlackLevel
       longs(50717, {65535}), // WhiteLevel
       // Camera colours as sRGB's XYZ to linear RGB: the camera sees sRGB.
-      matrix(50721, {32406, -15372, -4986, -9689, 18758, 415, 557, -2040,
-                     10570}),
+      matrix(50721,
+             {32406, -15372, -4986, -9689, 18758, 415, 557, -2040, 10570}),
       shorts(50778, {21}), // D65
-      {50728, 5, 3, le(1, 4) + le(1, 4) + le(1, 4) + le(1, 4) + le(1, 4) +
-                        le(1, 4)}, // AsShotNeutral: as the camera balanced
+      {50728, 5, 3,
+       le(1, 4) + le(1, 4) + le(1, 4) + le(1, 4) + le(1, 4) +
+           le(1, 4)}, // AsShotNeutral: as the camera balanced
   };
   size_t next = 0;
   file.replace(4, 4, le(appendDirectory(file, raw, next), 4));
   if (!previewJpeg.empty()) {
     std::vector<Field> preview = {
         longs(254, {1}), // a reduced picture
-        shorts(259, {6}),
-        shorts(262, {6}),
-        longs(513, {previewAt}),
-        longs(514, {uint32_t(previewJpeg.size())}),
+        shorts(259, {6}),        shorts(262, {6}),
+        longs(513, {previewAt}), longs(514, {uint32_t(previewJpeg.size())}),
     };
     size_t unused = 0;
     uint32_t at = appendDirectory(file, preview, unused);

@@ -83,10 +83,10 @@ void forEachFirstDirectoryEntry(const ByteSource &file, F f) {
 // The camera makers whose RAW files are TIFF underneath, as their cameras
 // write the Make tag.
 const char *const kRawMakers[] = {
-    "Canon",  "NIKON",   "SONY",   "PENTAX",  "RICOH",   "SAMSUNG",
-    "Leica",  "LEICA",   "Hasselblad", "Phase One", "Mamiya", "Kodak",
-    "EASTMAN KODAK", "Minolta", "KONICA MINOLTA", "SEIKO EPSON", "Sinar",
-    "Leaf"};
+    "Canon",       "NIKON", "SONY",          "PENTAX",     "RICOH",
+    "SAMSUNG",     "Leica", "LEICA",         "Hasselblad", "Phase One",
+    "Mamiya",      "Kodak", "EASTMAN KODAK", "Minolta",    "KONICA MINOLTA",
+    "SEIKO EPSON", "Sinar", "Leaf"};
 
 bool madeByARawCamera(const ByteSource &file, const Entry &make,
                       const unsigned char *inEntry) {

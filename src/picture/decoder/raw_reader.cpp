@@ -74,9 +74,10 @@ bool readPreview(Reading &r, ShownSize shown, DecodedPicture &out) {
   PictureSize size = JpegSize(preview);
   uint64_t longer = std::max(size.width, size.height);
   uint64_t rawLonger = std::max(r.raw->sizes.width, r.raw->sizes.height);
-  uint64_t wanted = shown.keepSide > 0
-                        ? std::min<uint64_t>(uint64_t(shown.keepSide), rawLonger)
-                        : rawLonger;
+  uint64_t wanted =
+      shown.keepSide > 0
+          ? std::min<uint64_t>(uint64_t(shown.keepSide), rawLonger)
+          : rawLonger;
   if (longer == 0 || 2 * longer < wanted ||
       !LibjpegRead(jpeg, t.tlength, 0, shown, r.preview))
     return false;

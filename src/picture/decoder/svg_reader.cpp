@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstring>
 #include <dlfcn.h>
-#include <new>
 #include <librsvg/rsvg.h>
+#include <new>
 
 #include "picture/decoder/readers.h"
 #include "picture/kinds.h"
@@ -71,8 +71,7 @@ RsvgHandle *open(const unsigned char *file, size_t size) {
 
 // Draws it into a new surface of width x height; null where librsvg can't.
 cairo_surface_t *draw(RsvgHandle *handle, int width, int height) {
-  cairo_surface_t *surface =
-      rs.newSurface(CAIRO_FORMAT_ARGB32, width, height);
+  cairo_surface_t *surface = rs.newSurface(CAIRO_FORMAT_ARGB32, width, height);
   cairo_t *cr = rs.newContext(surface);
   RsvgRectangle viewport = {0, 0, double(width), double(height)};
   GError *error = nullptr;
