@@ -16,6 +16,7 @@
 #include "launcher/choose_pictures.h"
 #include "launcher/library_walk.h"
 #include "picture/decoder/metadata.h"
+#include "picture/kind_contents.h"
 #include "picture/kinds.h"
 
 namespace {
@@ -84,6 +85,18 @@ std::string nameOf(const ::testing::TestParamInfo<Bytes> &info) {
   return info.param.name;
 }
 
+// A little-endian TIFF whose first directory holds one entry: a tag with
+// an ASCII value (past the directory where longer than 4 bytes) or, for
+// DNGVersion, four bytes.
+std::string tiffWith(unsigned tag, const std::string &value) {
+  bool ascii = tag != 0xc612;
+  std::string inEntry = value.size() <= 4 ? value : le32(26);
+  inEntry.resize(4, '\0');
+  return "II*\0"_b + le32(8) + le16(1) + le16(tag) + le16(ascii ? 2 : 1) +
+         le32(unsigned(value.size())) + inEntry + le32(0) +
+         (value.size() > 4 ? value : "");
+}
+
 class SignatureTest : public ::testing::TestWithParam<Bytes> {};
 
 TEST_P(SignatureTest, TellsTheKind) {
@@ -136,6 +149,38 @@ INSTANTIATE_TEST_SUITE_P(
               "\0\0\0\x18"
               "ftypisom"_b,
               kOther},
+        // Camera RAW photos: by signature, or TIFF underneath and told by
+        // their first directory.
+        Bytes{"RawFujifilm", "FUJIFILMCCD-RAW 0201", "camera RAW"},
+        Bytes{"RawOlympus", "IIRO\x08\0\0\0"_b, "camera RAW"},
+        Bytes{"RawPanasonic", "IIU\0\x08\0\0\0"_b, "camera RAW"},
+        Bytes{"RawCanonCr3",
+              "\0\0\0\x18"
+              "ftypcrx "_b,
+              "camera RAW"},
+        Bytes{"RawCanonCrw", "II\x1a\0\0\0HEAPCCDR"_b, "camera RAW"},
+        Bytes{"RawMinolta", "\0MRM\0\0"_b, "camera RAW"},
+        Bytes{"RawCanonCr2", "II*\0\x10\0\0\0CR\x02\0"_b, "camera RAW"},
+        Bytes{"RawDng", tiffWith(0xc612, "\x01\x04\0\0"_b), "camera RAW"},
+        Bytes{"RawByItsMake", tiffWith(0x010f, "NIKON CORPORATION"),
+              "camera RAW"},
+        Bytes{"RawByAShortMake", tiffWith(0x010f, "Leaf"), "camera RAW"},
+        Bytes{"TiffFromAScanner", tiffWith(0x010f, "Scanners Ltd"), "TIFF"},
+        Bytes{"TiffDirectoryPastItsEnd", "II*\0\xff\xff\0\0"_b, "TIFF"},
+        // SVG: its root element, past what may come before it; gzip.
+        Bytes{"Svg", "<svg xmlns='http://www.w3.org/2000/svg'/>", "SVG"},
+        Bytes{"SvgAfterItsProlog",
+              "\xef\xbb\xbf\n <?xml version='1.0'?><!-- <svg> --><!DOCTYPE "
+              "svg [<!ENTITY a '>'><!-- ] -->]>\n<svg>",
+              "SVG"},
+        Bytes{"SvgWithANamespacePrefix", "<svg:svg xmlns:svg='x'>", "SVG"},
+        Bytes{"Svgz", "\x1f\x8b\x08\0"_b, "SVG"},
+        Bytes{"XhtmlNotSvg", "<?xml version='1.0'?><html><svg/></html>",
+              kOther},
+        Bytes{"ElementNamedLonger", "<svgx>", kOther},
+        Bytes{"CommentNeverClosed", "<!-- <svg>", kOther},
+        Bytes{"SvgPastTheLook",
+              "<!--" + std::string(kMarkupLookBytes, '-') + "--><svg>", kOther},
         Bytes{"Text", "Notes for the trip\n", kOther},
         Bytes{"Empty", "", kOther}),
     nameOf);

@@ -425,8 +425,8 @@ void writeSvgWithProlog(const std::string &path) {
                         svg);
 }
 // Text in a face and scripts whose fonts were not made ready before the
-// sandbox, and a picture within the drawing (whose reader librsvg would
-// load only now): the decoder lives, and the drawing shows.
+// sandbox (their files are refused), with a picture within the drawing:
+// the decoder lives, and the drawing shows.
 void writeSvgWithTextNotMadeReady(const std::string &path) {
   std::string svg = kSvgPicture;
   svg.replace(svg.find("</svg>"), 6,
@@ -436,6 +436,27 @@ void writeSvgWithTextNotMadeReady(const std::string &path) {
               "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQ"
               "DwAEhQGAhKmMIQAAAABJRU5ErkJggg=='/></svg>");
   write_bytes(path, svg);
+}
+// Red and blue as pictures within the drawing, a PNG and a JPEG.
+void writeSvgWithPicturesInside(const std::string &path) {
+  write_bytes(
+      path,
+      "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='64'>"
+      "<image width='32' height='32' preserveAspectRatio='none' "
+      "href='data:image/png;base64,"
+      "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVQI"
+      "12P4z8AAAAMBAQAY3Y2wAAAAAElFTkSuQmCC"
+      "'/><rect x='32' width='32' height='32' fill='#0f0'/>"
+      "<image y='32' width='32' height='32' preserveAspectRatio='none' "
+      "href='data:image/jpeg;base64,"
+      "/9j/4AAQSkZJRgABAQAAAQABAAD/2wBDAAEBAQEBAQEBAQEBAQEBAQEB"
+      "AQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEB"
+      "AQEBAQH/2wBDAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEB"
+      "AQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQH/wAARCAAIAAgD"
+      "AREAAhEBAxEB/8QAFAABAAAAAAAAAAAAAAAAAAAACv/EABQQAQAAAAAA"
+      "AAAAAAAAAAAAAAD/xAAVAQEBAAAAAAAAAAAAAAAAAAAICv/EABQRAQAA"
+      "AAAAAAAAAAAAAAAAAAD/2gAMAwEAAhEDEQA/ABzr+BXf/9k="
+      "'/><rect x='32' y='32' width='32' height='32' fill='#ff0'/></svg>");
 }
 // Sized in percentages, without a viewBox: drawn in a square.
 void writeSvgInPercent(const std::string &path) {
@@ -880,6 +901,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"Svgz", "librsvg", "", kFour, 0, "", writeSvgz},
     Format{"SvgDeclaringHugeSize", "librsvg", "", kFour, 0, "", writeSvgDeclaringHugeSize},
     Format{"SvgHalfTransparentOverWhite", "librsvg", "", kFour, 1, "", writeSvgHalfTransparent, nullptr, nullptr, Quadrants{{255, 128, 128}, kWhite, kFour.bottomLeft, kFour.bottomRight}},
+    Format{"SvgWithPicturesInside", "librsvg", "", kFour, 4, "", writeSvgWithPicturesInside},
     Format{"SvgTextNotMadeReady", "librsvg", "", kFour, 0, "", writeSvgWithTextNotMadeReady},
     Format{"SvgLinkedFilesNeverRead", "librsvg", "", kFour, 0, "", writeSvgWithLinks},
     Format{"SvgExternalEntitiesNeverRead", "none", "", kFour, 0, "", writeSvgWithExternalEntities},
@@ -936,6 +958,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"JpegDisplayP3", "SOIL", "-profile p3.icc -interlace none -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},
     Format{"ProgressiveJpegDisplayP3", "libjpeg-turbo", "-profile p3.icc -interlace JPEG -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},
     Format{"PngDisplayP3", "SOIL", "-profile p3.icc png24:", kMuted, 2, "", nullptr, "p3.icc"},
+    Format{"DngPreviewDisplayP3", "LibRaw", "-profile p3.icc -interlace none -quality 95 jpg:", kMuted, 6, "", dngAroundPreview, "p3.icc"},
     Format{"WebpDisplayP3", "GdkPixbuf", "-profile p3.icc png24:", kMuted, 2, "", toWebp, "p3.icc"},
     Format{"TiffDisplayP3", "GdkPixbuf", "-profile p3.icc -compress None tiff:", kMuted, 2, "", nullptr, "p3.icc"},
     Format{"HeicDisplayP3", "GdkPixbuf", "-profile p3.icc png24:", kMuted, 4, "", toHeic, "p3.icc"},

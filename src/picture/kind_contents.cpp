@@ -38,11 +38,22 @@ const char *rootElement(const char *text, const char *end) {
     } else if (startsWith("<!--")) {
       skipPast("-->");
     } else if (startsWith("<!DOCTYPE")) {
-      // Up to its '>', past the brackets of an internal subset (whose
-      // declarations and comments may hold '>'s of their own).
+      // Up to its '>', past the brackets of an internal subset and the
+      // quoted strings and comments within it (which may hold '>'s and
+      // brackets of their own).
       int depth = 0;
-      for (p += 9; p < end && (*p != '>' || depth > 0); p++)
-        depth += *p == '[' ? 1 : *p == ']' ? -1 : 0;
+      for (p += 9; p < end && (*p != '>' || depth > 0);) {
+        if (startsWith("<!--")) {
+          skipPast("-->");
+        } else if (*p == '\'' || *p == '"') {
+          const char *close = static_cast<const char *>(
+              std::memchr(p + 1, *p, size_t(end - p - 1)));
+          p = close ? close + 1 : end;
+        } else {
+          depth += *p == '[' ? 1 : *p == ']' ? -1 : 0;
+          p++;
+        }
+      }
       p = p < end ? p + 1 : end;
     } else {
       return *p == '<' ? p : end;
@@ -118,7 +129,8 @@ bool HoldsSvgDrawing(const ByteSource &file) {
   if (end - p < 5)
     return false;
   const char *name = p + 1, *colon = name;
-  while (colon < end && colon - name < 32 && std::isalnum(*colon))
+  while (colon < end && colon - name < 32 &&
+         std::isalnum(static_cast<unsigned char>(*colon)))
     colon++;
   if (colon < end && *colon == ':')
     name = colon + 1;

@@ -104,9 +104,11 @@ void overWhite(cairo_surface_t *surface, int width, int height,
   }
 }
 
-// Text in the three families every desktop has, in their four faces, and a
-// blur and a lighting filter: drawn once before the sandbox, they leave
-// every font file they use mapped and every lazily made thing made.
+// Text in the three families every desktop has, in their four faces, a
+// blur and a lighting filter, and a PNG and a JPEG within the drawing:
+// drawn once before the sandbox, they leave every font file they use read
+// and every lazily made thing made (the image loaders of pictures within
+// drawings among them).
 const char kWarmUp[] =
     "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='64'>"
     "<filter id='f'><feGaussianBlur stdDeviation='3'/>"
@@ -120,7 +122,19 @@ const char kWarmUp[] =
     "font-style='italic'>Ag</tspan></text>"
     "<text y='40' font-family='monospace'>Ag<tspan font-weight='bold'>Ag"
     "</tspan><tspan font-style='italic'>Ag</tspan><tspan font-weight='bold' "
-    "font-style='italic'>Ag</tspan></text></g></svg>";
+    "font-style='italic'>Ag</tspan></text></g>"
+    "<image width='1' height='1' href='data:image/png;base64,"
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVQI12P4"
+    "z8AAAAMBAQAY3Y2wAAAAAElFTkSuQmCC"
+    "'/><image width='1' height='1' href='data:image/jpeg;base64,"
+    "/9j/4AAQSkZJRgABAQAAAQABAAD/2wBDAAEBAQEBAQEBAQEBAQEBAQEBAQEB"
+    "AQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQH/"
+    "2wBDAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEB"
+    "AQEBAQEBAQEBAQEBAQEBAQEBAQEBAQH/wAARCAAIAAgDAREAAhEBAxEB/8QA"
+    "FAABAAAAAAAAAAAAAAAAAAAACv/EABQQAQAAAAAAAAAAAAAAAAAAAAD/xAAV"
+    "AQEBAAAAAAAAAAAAAAAAAAAICv/EABQRAQAAAAAAAAAAAAAAAAAAAAD/2gAM"
+    "AwEAAhEDEQA/ABzr+BXf/9k="
+    "'/></svg>";
 
 // The size a drawing is drawn at: its longer side `longer`, in the
 // proportions of its width and height where they are absolute, else of its
