@@ -36,11 +36,6 @@ struct Jxl {
 } jxl;
 size_t workers = 0; // threads to decode in, as many as the cores
 
-template <typename F> bool find(void *lib, const char *name, F &f) {
-  f = reinterpret_cast<F>(dlsym(lib, name));
-  return f != nullptr;
-}
-
 // What one picture's decoding holds, freed when it is released.
 struct Decoding {
   JxlDecoder *decoder = nullptr;
@@ -141,24 +136,24 @@ unsigned JxlReady(unsigned kinds) {
   void *threads = dlopen(VORLIX_JXL_THREADS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
   bool found =
       lib != nullptr && threads != nullptr &&
-      find(lib, "JxlDecoderCreate", jxl.create) &&
-      find(lib, "JxlDecoderDestroy", jxl.destroy) &&
-      find(lib, "JxlDecoderSubscribeEvents", jxl.subscribe) &&
-      find(lib, "JxlDecoderSetParallelRunner", jxl.setRunner) &&
-      find(lib, "JxlDecoderSetUnpremultiplyAlpha", jxl.unpremultiply) &&
-      find(lib, "JxlDecoderSetInput", jxl.setInput) &&
-      find(lib, "JxlDecoderCloseInput", jxl.closeInput) &&
-      find(lib, "JxlDecoderProcessInput", jxl.process) &&
-      find(lib, "JxlDecoderGetBasicInfo", jxl.basicInfo) &&
-      find(lib, "JxlDecoderImageOutBufferSize", jxl.outSize) &&
-      find(lib, "JxlDecoderSetImageOutBuffer", jxl.setOut) &&
-      find(lib, "JxlDecoderGetICCProfileSize", jxl.profileSize) &&
-      find(lib, "JxlDecoderGetColorAsICCProfile", jxl.profile) &&
-      find(threads, "JxlThreadParallelRunnerCreate", jxl.createRunner) &&
-      find(threads, "JxlThreadParallelRunnerDestroy", jxl.destroyRunner) &&
-      find(threads, "JxlThreadParallelRunnerDefaultNumWorkerThreads",
-           jxl.workers) &&
-      find(threads, "JxlThreadParallelRunner", jxl.runner);
+      FindCall(lib, "JxlDecoderCreate", jxl.create) &&
+      FindCall(lib, "JxlDecoderDestroy", jxl.destroy) &&
+      FindCall(lib, "JxlDecoderSubscribeEvents", jxl.subscribe) &&
+      FindCall(lib, "JxlDecoderSetParallelRunner", jxl.setRunner) &&
+      FindCall(lib, "JxlDecoderSetUnpremultiplyAlpha", jxl.unpremultiply) &&
+      FindCall(lib, "JxlDecoderSetInput", jxl.setInput) &&
+      FindCall(lib, "JxlDecoderCloseInput", jxl.closeInput) &&
+      FindCall(lib, "JxlDecoderProcessInput", jxl.process) &&
+      FindCall(lib, "JxlDecoderGetBasicInfo", jxl.basicInfo) &&
+      FindCall(lib, "JxlDecoderImageOutBufferSize", jxl.outSize) &&
+      FindCall(lib, "JxlDecoderSetImageOutBuffer", jxl.setOut) &&
+      FindCall(lib, "JxlDecoderGetICCProfileSize", jxl.profileSize) &&
+      FindCall(lib, "JxlDecoderGetColorAsICCProfile", jxl.profile) &&
+      FindCall(threads, "JxlThreadParallelRunnerCreate", jxl.createRunner) &&
+      FindCall(threads, "JxlThreadParallelRunnerDestroy", jxl.destroyRunner) &&
+      FindCall(threads, "JxlThreadParallelRunnerDefaultNumWorkerThreads",
+               jxl.workers) &&
+      FindCall(threads, "JxlThreadParallelRunner", jxl.runner);
   if (!found)
     return 0;
   // Counting the cores reads a file (/sys/devices/system/cpu/online),

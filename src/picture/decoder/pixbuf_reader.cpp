@@ -33,28 +33,23 @@ struct Pixbuf {
   decltype(&g_free) free;
 } gp;
 
-template <typename F> bool find(void *lib, const char *name, F &f) {
-  f = reinterpret_cast<F>(dlsym(lib, name));
-  return f != nullptr;
-}
-
 bool findAll(void *lib) {
-  return find(lib, "gdk_pixbuf_loader_new_with_type", gp.newLoader) &&
-         find(lib, "gdk_pixbuf_loader_write", gp.write) &&
-         find(lib, "gdk_pixbuf_loader_close", gp.close) &&
-         find(lib, "gdk_pixbuf_loader_get_pixbuf", gp.pixbuf) &&
-         find(lib, "gdk_pixbuf_get_width", gp.width) &&
-         find(lib, "gdk_pixbuf_get_height", gp.height) &&
-         find(lib, "gdk_pixbuf_get_n_channels", gp.channels) &&
-         find(lib, "gdk_pixbuf_get_rowstride", gp.rowstride) &&
-         find(lib, "gdk_pixbuf_get_bits_per_sample", gp.bits) &&
-         find(lib, "gdk_pixbuf_read_pixels", gp.pixels) &&
-         find(lib, "gdk_pixbuf_get_option", gp.option) &&
-         find(lib, "g_object_unref", gp.unref) &&
-         find(lib, "g_clear_error", gp.clearError) &&
-         find(lib, "g_signal_connect_data", gp.connect) &&
-         find(lib, "g_base64_decode", gp.base64) &&
-         find(lib, "g_free", gp.free);
+  return FindCall(lib, "gdk_pixbuf_loader_new_with_type", gp.newLoader) &&
+         FindCall(lib, "gdk_pixbuf_loader_write", gp.write) &&
+         FindCall(lib, "gdk_pixbuf_loader_close", gp.close) &&
+         FindCall(lib, "gdk_pixbuf_loader_get_pixbuf", gp.pixbuf) &&
+         FindCall(lib, "gdk_pixbuf_get_width", gp.width) &&
+         FindCall(lib, "gdk_pixbuf_get_height", gp.height) &&
+         FindCall(lib, "gdk_pixbuf_get_n_channels", gp.channels) &&
+         FindCall(lib, "gdk_pixbuf_get_rowstride", gp.rowstride) &&
+         FindCall(lib, "gdk_pixbuf_get_bits_per_sample", gp.bits) &&
+         FindCall(lib, "gdk_pixbuf_read_pixels", gp.pixels) &&
+         FindCall(lib, "gdk_pixbuf_get_option", gp.option) &&
+         FindCall(lib, "g_object_unref", gp.unref) &&
+         FindCall(lib, "g_clear_error", gp.clearError) &&
+         FindCall(lib, "g_signal_connect_data", gp.connect) &&
+         FindCall(lib, "g_base64_decode", gp.base64) &&
+         FindCall(lib, "g_free", gp.free);
 }
 
 // Creating a loader opens its module; a loader fed a few bytes of nothing

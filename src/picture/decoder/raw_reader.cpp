@@ -28,11 +28,6 @@ struct Libraw {
   decltype(&libraw_close) close;
 } lr;
 
-template <typename F> bool find(void *lib, const char *name, F &f) {
-  f = reinterpret_cast<F>(dlsym(lib, name));
-  return f != nullptr;
-}
-
 // One photo's reading, freed when it is released: LibRaw's, and the preview
 // as libjpeg-turbo read it, or the demosaiced picture.
 struct Reading {
@@ -122,18 +117,18 @@ bool readRawData(Reading &r, DecodedPicture &out) {
 unsigned LibrawReady(unsigned kinds) {
   void *lib = dlopen(VORLIX_LIBRAW_LIBRARY, RTLD_NOW | RTLD_LOCAL);
   void (*threads)(int) = nullptr;
-  bool found = lib != nullptr && find(lib, "libraw_init", lr.init) &&
-               find(lib, "libraw_open_buffer", lr.openBuffer) &&
-               find(lib, "libraw_unpack_thumb", lr.unpackThumb) &&
-               find(lib, "libraw_unpack", lr.unpack) &&
-               find(lib, "libraw_dcraw_process", lr.process) &&
-               find(lib, "libraw_dcraw_make_mem_image", lr.makeImage) &&
-               find(lib, "libraw_dcraw_clear_mem", lr.clearImage) &&
-               find(lib, "libraw_close", lr.close);
+  bool found = lib != nullptr && FindCall(lib, "libraw_init", lr.init) &&
+               FindCall(lib, "libraw_open_buffer", lr.openBuffer) &&
+               FindCall(lib, "libraw_unpack_thumb", lr.unpackThumb) &&
+               FindCall(lib, "libraw_unpack", lr.unpack) &&
+               FindCall(lib, "libraw_dcraw_process", lr.process) &&
+               FindCall(lib, "libraw_dcraw_make_mem_image", lr.makeImage) &&
+               FindCall(lib, "libraw_dcraw_clear_mem", lr.clearImage) &&
+               FindCall(lib, "libraw_close", lr.close);
   if (!found)
     return 0;
   // One thread: no OpenMP workers to start (and set up) in the sandbox.
-  if (find(lib, "omp_set_num_threads", threads))
+  if (FindCall(lib, "omp_set_num_threads", threads))
     threads(1);
   return kinds;
 }

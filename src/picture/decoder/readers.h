@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <dlfcn.h>
 
 #include "picture/protocol.h"
 
@@ -48,6 +49,13 @@ struct Reader {
 };
 
 extern const Reader kReaders[kReaderCount];
+
+// For the readers whose libraries are opened when needed: sets `f` to the
+// call `name` of the library opened as `lib`; false where it has none.
+template <typename F> bool FindCall(void *lib, const char *name, F &f) {
+  f = reinterpret_cast<F>(dlsym(lib, name));
+  return f != nullptr;
+}
 
 // Each reader's own file.
 bool SoilRead(const unsigned char *file, size_t size, int kind, ShownSize shown,

@@ -37,28 +37,23 @@ struct Rsvg {
   int (*rescanInterval)(void *config, int seconds); // FcConfigSetRescanInterval
 } rs;
 
-template <typename F> bool find(void *lib, const char *name, F &f) {
-  f = reinterpret_cast<F>(dlsym(lib, name));
-  return f != nullptr;
-}
-
 bool findAll(void *lib) {
-  return find(lib, "rsvg_handle_new_from_data", rs.newFromData) &&
-         find(lib, "rsvg_handle_get_intrinsic_size_in_pixels",
-              rs.sizeInPixels) &&
-         find(lib, "rsvg_handle_get_intrinsic_dimensions", rs.dimensions) &&
-         find(lib, "rsvg_handle_render_document", rs.render) &&
-         find(lib, "g_object_unref", rs.unref) &&
-         find(lib, "g_clear_error", rs.clearError) &&
-         find(lib, "cairo_image_surface_create", rs.newSurface) &&
-         find(lib, "cairo_image_surface_get_data", rs.data) &&
-         find(lib, "cairo_image_surface_get_stride", rs.stride) &&
-         find(lib, "cairo_surface_flush", rs.flush) &&
-         find(lib, "cairo_surface_status", rs.surfaceStatus) &&
-         find(lib, "cairo_surface_destroy", rs.destroySurface) &&
-         find(lib, "cairo_create", rs.newContext) &&
-         find(lib, "cairo_destroy", rs.destroyContext) &&
-         find(lib, "FcConfigSetRescanInterval", rs.rescanInterval);
+  return FindCall(lib, "rsvg_handle_new_from_data", rs.newFromData) &&
+         FindCall(lib, "rsvg_handle_get_intrinsic_size_in_pixels",
+                  rs.sizeInPixels) &&
+         FindCall(lib, "rsvg_handle_get_intrinsic_dimensions", rs.dimensions) &&
+         FindCall(lib, "rsvg_handle_render_document", rs.render) &&
+         FindCall(lib, "g_object_unref", rs.unref) &&
+         FindCall(lib, "g_clear_error", rs.clearError) &&
+         FindCall(lib, "cairo_image_surface_create", rs.newSurface) &&
+         FindCall(lib, "cairo_image_surface_get_data", rs.data) &&
+         FindCall(lib, "cairo_image_surface_get_stride", rs.stride) &&
+         FindCall(lib, "cairo_surface_flush", rs.flush) &&
+         FindCall(lib, "cairo_surface_status", rs.surfaceStatus) &&
+         FindCall(lib, "cairo_surface_destroy", rs.destroySurface) &&
+         FindCall(lib, "cairo_create", rs.newContext) &&
+         FindCall(lib, "cairo_destroy", rs.destroyContext) &&
+         FindCall(lib, "FcConfigSetRescanInterval", rs.rescanInterval);
 }
 
 // Reads a drawing; null where librsvg can't.
