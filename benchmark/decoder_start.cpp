@@ -47,7 +47,8 @@ double decodeOnce(DecoderPool &pool, const char *path, long &peakKib) {
                            kPictureKinds[kind].readers,
                            st.st_size,
                            30000000,
-                           {16384, 691}},
+                           {16384, 691},
+                           0},
                           60000000);
   close(fd);
   pollfd answer = {d.results, POLLIN, 0};

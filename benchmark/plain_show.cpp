@@ -1,4 +1,7 @@
-// The plain program shows its six pictures and nothing else.
+// The plain program shows its six pictures and nothing else: no show, no
+// animations.
+#include "picture/viewer/animations.h"
 #include "show/show.h"
 
 void ShowNextPictures(unsigned int *, float, float, float) {}
+void AdvanceAnimations() {}

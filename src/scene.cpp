@@ -2,6 +2,7 @@
 
 #include <GL/glut.h>
 
+#include "picture/viewer/animations.h"
 #include "picture/viewer/guard.h"
 #include "picture/viewer/textures.h"
 #include "show/show.h"
@@ -82,6 +83,8 @@ void display() {
   wrap(zRot);
   // With a list of more pictures, faces turned away take the next ones.
   ShowNextPictures(texture, xRot, yRot, zRot);
+  // Animated pictures show the frames that are due.
+  AdvanceAnimations();
 
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glLoadIdentity();

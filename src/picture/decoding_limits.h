@@ -57,3 +57,18 @@ constexpr int kFallbackScreenHeight = 1080;
 // The largest texture assumed where the GL does not say (as every GL since
 // 2004 has at least).
 constexpr int kFallbackMaxSide = 4096;
+
+// Animations. A frame whose delay is this short or shorter (often 0: "as
+// fast as you can") is shown for kShortFrameShownMs instead, as browsers
+// show it.
+constexpr int kShortestDelayMs = 10;
+constexpr int kShortFrameShownMs = 100;
+// A frame due this late is shown at once and the clock starts from there,
+// rather than hurrying the next ones to catch up.
+constexpr int64_t kLateFrameUs = 50 * 1000;
+// An animation's frames come as long as a face can be seen large: at most
+// the window's height (its longer side at least half of it), so that they
+// need no mipmaps.
+constexpr int kFramePercentOfWindowHeight = 50;
+// The most animations playing at once: one a face.
+constexpr int kMaxAnimations = 6;

@@ -117,6 +117,7 @@ constexpr uint32_t kSoilThenPixbuf = kReadWithSoil | kReadWithPixbuf;
 constexpr uint32_t kJxlOnly = kReadWithJxl;
 constexpr uint32_t kRsvgOnly = kReadWithRsvg;
 constexpr uint32_t kLibrawOnly = kReadWithLibraw;
+constexpr uint32_t kGiflibOnly = kReadWithGiflib;
 
 using M = MetadataIn;
 
@@ -142,7 +143,7 @@ const PictureKind kPictureKinds[] = {
   // name   endings               signature     contents         declared size readers        SOIL's channels, unused alpha  GdkPixbuf  turns  metadata         px/byte ns/px
   {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,       nullptr,         JpegSize,   kSoilThenLibjpeg, JpegChannels, false,  nullptr,     false, M::JpegSegments, 4096,  50},
   {"PNG",  ".png ",               isPng,        nullptr,         PngSize,    kSoilThenPixbuf,  PngChannels,  false,  "png",       false, M::PngChunks,    8300,  30},
-  {"GIF",  ".gif ",               isGif,        nullptr,         GifSize,    kPixbufOnly,      nullptr,      false,  "gif",       false, M::Nowhere,      4096, 360},
+  {"GIF",  ".gif ",               isGif,        nullptr,         GifSize,    kGiflibOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,      4096, 360},
   {"BMP",  ".bmp ",               isBmp,        nullptr,         BmpSize,    kSoilThenPixbuf,  BmpChannels,  true,   "bmp",       false, M::Nowhere,       128,  15},
   // SOIL's PSD reader always returns four channels but reports the file's:
   // asking for a count keeps the two the same.

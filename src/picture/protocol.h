@@ -39,6 +39,7 @@ enum PictureReader : int32_t {
   kJxl,     // libjxl
   kRsvg,    // librsvg, for drawings
   kLibraw,  // LibRaw, for camera RAW photos
+  kGiflib,  // giflib, for GIFs: one frame at a time
   kReaderCount
 };
 constexpr uint32_t kReadWithSoil = 1u << kSoil;
@@ -47,6 +48,7 @@ constexpr uint32_t kReadWithPixbuf = 1u << kPixbuf;
 constexpr uint32_t kReadWithJxl = 1u << kJxl;
 constexpr uint32_t kReadWithRsvg = 1u << kRsvg;
 constexpr uint32_t kReadWithLibraw = 1u << kLibraw;
+constexpr uint32_t kReadWithGiflib = 1u << kGiflib;
 // The readers whose libraries a decoder loads only when started for a
 // picture that needs them (they take time to load, and open files); and
 // those that decode a picture too large to show whole smaller themselves,
@@ -105,6 +107,11 @@ struct DecodeCommand {
   int64_t fileBytes;   // the file's size, as the viewer found it
   int64_t cpuBudgetUs; // CPU time the decoder may spend on it
   ShownSize size;
+  // 0: the picture, as a still (an animation's first frame). 1: the next
+  // frame of its animation, composited, from its first frame on and round
+  // again as often as the file says: a decoder asked for frames plays that
+  // one picture only, one frame a command, and keeps nothing else.
+  int32_t frame;
 };
 
 struct DecodeResult {
@@ -113,6 +120,13 @@ struct DecodeResult {
   int32_t width;  // 0 when the picture could not be read
   int32_t height;
   int32_t channels; // 1 to 4: grey, grey + alpha, RGB, RGBA
+  // For a still: 1 where the picture is an animation of more than one
+  // frame (its frames can be asked for). For a frame: how long it is shown,
+  // in milliseconds, as the file says. A frame asked for that comes back
+  // with no picture: the animation is over (played as often as it says, or
+  // broken off), and rests on the frame last shown.
+  int32_t moving;
+  int32_t delayMs;
 };
 
 // Whether a picture of this size fits in one slot.

@@ -2,12 +2,15 @@
 
 #include <climits>
 #include <csignal>
+#include <cstring>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
+#include "picture/decoder/animations.h"
 #include "picture/decoder/colour.h"
 #include "picture/decoder/handover.h"
 #include "picture/decoder/metadata.h"
@@ -88,6 +91,40 @@ uint32_t readersFor(const DecodeCommand &c, const ByteSource &file) {
   return larger && smaller != 0 ? smaller : readers;
 }
 
+// Hands over a frame of an animation as a still is handed over, from a
+// copy: the animator's canvas stays as it is. The result names the first
+// reader asked (an animator is none).
+bool handOverFrame(DecodedPicture frame, const PictureMetadata &metadata,
+                   const DecodeCommand &c, std::vector<unsigned char> &copy,
+                   unsigned char *slot, DecodeResult &r) {
+  copy.resize(size_t(frame.height) * frame.stride);
+  std::memcpy(copy.data(), frame.pixels, copy.size());
+  frame.pixels = copy.data();
+  if (frame.orientation == 1)
+    frame.orientation = metadata.orientation;
+  ShowOverWhite(frame, false);
+  if (!handOverInColour(frame, metadata, c.size, slot, r))
+    return false;
+  r.reader = __builtin_ctz(c.readers | 1u << kReaderCount);
+  return true;
+}
+
+// An animation whose first frame no reader could read as a still (libavif
+// reads sequences GdkPixbuf's loader won't): its animator's first frame.
+void firstFrameAsStill(const DecodeCommand &c, const unsigned char *file,
+                       size_t bytes, const PictureMetadata &metadata,
+                       unsigned char *slot, DecodeResult &r) {
+  Playing playing;
+  DecodedPicture frame;
+  std::vector<unsigned char> copy;
+  int delayMs = 0;
+  if (StartPlaying(playing, c.kind, file, bytes) &&
+      NextFrame(playing, frame, delayMs) &&
+      handOverFrame(frame, metadata, c, copy, slot, r))
+    r.moving = PictureMoves(c.kind, file, bytes);
+  StopPlaying(playing);
+}
+
 // Reads one picture with the first of the readers that can, and hands it
 // over into the slot. The first reader that makes a picture has the last
 // word: one that does not fit is not handed to the next.
@@ -116,13 +153,55 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
     // is then what shows (no colour hidden under a transparent pixel bleeds
     // into its neighbours), and the file's white becomes the screen's.
     ShowOverWhite(picture, kPictureKinds[c.kind].unusedAlpha);
-    if (handOverInColour(picture, metadata, c.size, slot, r))
+    if (handOverInColour(picture, metadata, c.size, slot, r)) {
       r.reader = reader;
+      r.moving = PictureMoves(c.kind, file, bytes);
+    }
     kReaders[reader].release(picture);
     break;
   }
+  if (r.reader == kNoReader)
+    firstFrameAsStill(c, file, bytes, metadata, slot, r);
   ReleaseMetadata(metadata);
   munmap(mapped, bytes);
+}
+
+// The animation this decoder plays, from its first frame command on: the
+// file stays mapped, and its metadata read, until the decoder ends.
+struct Animation {
+  Playing playing;
+  PictureMetadata metadata;
+  std::vector<unsigned char> frame; // a copy, to be shown over white
+  bool started = false, over = false;
+};
+
+// Hands over the next frame of the picture's animation, as a still is
+// handed over. Once the animation is over or broken, no frame comes again.
+void decodeFrame(const DecodeCommand &c, int fd, unsigned char *slot,
+                 DecodeResult &r) {
+  static Animation a;
+  if (!a.started) {
+    a.started = true;
+    void *mapped =
+        c.fileBytes > 0 && c.fileBytes <= INT_MAX
+            ? mmap(nullptr, size_t(c.fileBytes), PROT_READ, MAP_PRIVATE, fd, 0)
+            : MAP_FAILED;
+    const auto *file = static_cast<const unsigned char *>(mapped);
+    size_t bytes = size_t(c.fileBytes);
+    a.over =
+        mapped == MAP_FAILED || !StartPlaying(a.playing, c.kind, file, bytes);
+    if (!a.over)
+      a.metadata = ReadMetadata(kPictureKinds[c.kind].metadata,
+                                ByteSource{-1, file, bytes});
+  }
+  DecodedPicture frame;
+  int delayMs = 0;
+  if (a.over || !NextFrame(a.playing, frame, delayMs)) {
+    a.over = true;
+    return;
+  }
+  if (handOverFrame(frame, a.metadata, c, a.frame, slot, r))
+    r.delayMs = delayMs;
 }
 
 } // namespace
@@ -152,6 +231,7 @@ void DecoderMain(const DecoderSetup &setup) {
   if (!SilenceOutput(fds))
     _exit(1);
   readyReaders(setup.readyKinds);
+  ReadyAnimators(setup.readyKinds);
   if (!EnterDecoderSandbox(fds, readable[kRsvg] != 0))
     _exit(1);
   UseScreenProfile(setup.screenProfile, setup.screenProfileSize);
@@ -159,11 +239,15 @@ void DecoderMain(const DecoderSetup &setup) {
   DecodeCommand c;
   while (ReadMessage(fds.commands, c) && c.index >= 0 &&
          c.index < fds.pictureCount) {
-    DecodeResult r = {c.index, kNoReader, 0, 0, 0};
-    // Past its budget the timer's signal ends this process.
+    DecodeResult r = {c.index, kNoReader, 0, 0, 0, 0, 0};
+    // Past its budget (a picture's, or an animation frame's) the timer's
+    // signal ends this process.
     setCpuTimer(c.cpuBudgetUs);
-    decode(c, fds.pictures[c.index],
-           setup.slots + size_t(c.slot & 1) * kMaxPictureBytes, r);
+    unsigned char *slot = setup.slots + size_t(c.slot & 1) * kMaxPictureBytes;
+    if (c.frame != 0)
+      decodeFrame(c, fds.pictures[c.index], slot, r);
+    else
+      decode(c, fds.pictures[c.index], slot, r);
     setCpuTimer(0);
     if (!WriteMessage(fds.results, r))
       break;

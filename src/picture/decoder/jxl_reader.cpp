@@ -1,7 +1,9 @@
-// libjxl, the reader for JPEG XL. Like GdkPixbuf it is loaded into a decoder
-// process only when one of its pictures needs it, before the sandbox goes
-// on. It decodes in worker threads of its own, turns the picture the way up
-// its header says, and hands over the colour profile of what it decoded.
+// libjxl, the reader for JPEG XL, still and animated. Like GdkPixbuf it is
+// loaded into a decoder process only when one of its pictures needs it,
+// before the sandbox goes on. It decodes in worker threads of its own,
+// turns the picture the way up its header says, hands over the colour
+// profile of what it decoded, and composites an animation's frames itself.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -9,6 +11,7 @@
 #include <jxl/thread_parallel_runner.h>
 #include <jxl/version.h>
 
+#include "picture/decoder/animations.h"
 #include "picture/decoder/readers.h"
 #include "picture/decoding_limits.h"
 
@@ -25,6 +28,7 @@ struct Jxl {
   decltype(&JxlDecoderCloseInput) closeInput;
   decltype(&JxlDecoderProcessInput) process;
   decltype(&JxlDecoderGetBasicInfo) basicInfo;
+  decltype(&JxlDecoderGetFrameHeader) frameHeader;
   decltype(&JxlDecoderImageOutBufferSize) outSize;
   decltype(&JxlDecoderSetImageOutBuffer) setOut;
   decltype(&JxlDecoderGetICCProfileSize) profileSize;
@@ -42,6 +46,10 @@ struct Decoding {
   void *runner = nullptr;
   unsigned char *pixels = nullptr;
   unsigned char *profile = nullptr;
+  // An animation's: its header, and its pixels' format and size.
+  JxlBasicInfo info = {};
+  JxlPixelFormat format = {0, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+  size_t bytes = 0, profileSize = 0;
 };
 
 void finish(Decoding *d) {
@@ -82,17 +90,28 @@ void takeProfile(Decoding &d, DecodedPicture &out) {
   if (d.profile != nullptr &&
       profile(d.decoder, d.profile, size) == JXL_DEC_SUCCESS) {
     out.icc = d.profile;
-    out.iccSize = size;
+    out.iccSize = d.profileSize = size;
   }
 }
 
+// A decoder for the file, with its threads, telling of `events`.
+bool start(Decoding &d, const unsigned char *file, size_t size, int events) {
+  d.decoder = jxl.create(nullptr);
+  d.runner = jxl.createRunner(nullptr, workers);
+  return d.decoder != nullptr && d.runner != nullptr &&
+         jxl.subscribe(d.decoder, events) == JXL_DEC_SUCCESS &&
+         jxl.setRunner(d.decoder, jxl.runner, d.runner) == JXL_DEC_SUCCESS &&
+         // Colours as they are, not already multiplied by their alpha:
+         // they are composited over white later, as every reader's are.
+         jxl.unpremultiply(d.decoder, JXL_TRUE) == JXL_DEC_SUCCESS &&
+         jxl.setInput(d.decoder, file, size) == JXL_DEC_SUCCESS &&
+         (jxl.closeInput(d.decoder), true);
+}
+
 // Runs the decoder through the file until its first frame is whole.
-bool decode(Decoding &d, const unsigned char *file, size_t size,
-            DecodedPicture &out) {
+bool decode(Decoding &d, DecodedPicture &out) {
   JxlBasicInfo info = {};
   JxlPixelFormat format = {0, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-  jxl.setInput(d.decoder, file, size);
-  jxl.closeInput(d.decoder);
   for (;;) {
     switch (jxl.process(d.decoder)) {
     case JXL_DEC_BASIC_INFO:
@@ -145,6 +164,7 @@ unsigned JxlReady(unsigned kinds) {
       FindCall(lib, "JxlDecoderCloseInput", jxl.closeInput) &&
       FindCall(lib, "JxlDecoderProcessInput", jxl.process) &&
       FindCall(lib, "JxlDecoderGetBasicInfo", jxl.basicInfo) &&
+      FindCall(lib, "JxlDecoderGetFrameHeader", jxl.frameHeader) &&
       FindCall(lib, "JxlDecoderImageOutBufferSize", jxl.outSize) &&
       FindCall(lib, "JxlDecoderSetImageOutBuffer", jxl.setOut) &&
       FindCall(lib, "JxlDecoderGetICCProfileSize", jxl.profileSize) &&
@@ -165,17 +185,10 @@ unsigned JxlReady(unsigned kinds) {
 bool JxlRead(const unsigned char *file, size_t size, int, ShownSize,
              DecodedPicture &out) {
   auto *d = new Decoding;
-  d->decoder = jxl.create(nullptr);
-  d->runner = jxl.createRunner(nullptr, workers);
   bool read =
-      d->decoder != nullptr && d->runner != nullptr &&
-      jxl.subscribe(d->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
-                                    JXL_DEC_FULL_IMAGE) == JXL_DEC_SUCCESS &&
-      jxl.setRunner(d->decoder, jxl.runner, d->runner) == JXL_DEC_SUCCESS &&
-      // Colours as they are, not already multiplied by their alpha: they
-      // are composited over white later, as every reader's are.
-      jxl.unpremultiply(d->decoder, JXL_TRUE) == JXL_DEC_SUCCESS &&
-      decode(*d, file, size, out);
+      start(*d, file, size,
+            JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE) &&
+      decode(*d, out);
   if (!read) {
     finish(d);
     out = {};
@@ -188,4 +201,86 @@ bool JxlRead(const unsigned char *file, size_t size, int, ShownSize,
 void JxlRelease(DecodedPicture &picture) {
   finish(static_cast<Decoding *>(picture.owner));
   picture = {};
+}
+
+// An animation: its frames composited by libjxl (as it does unless told
+// not to), each for its duration in the header's ticks; played as often as
+// its header says (0: for ever).
+void *JxlOpen(const unsigned char *file, size_t size, int &plays) {
+  auto *d = new Decoding;
+  if (!start(*d, file, size,
+             JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FRAME |
+                 JXL_DEC_FULL_IMAGE) ||
+      jxl.process(d->decoder) != JXL_DEC_BASIC_INFO ||
+      jxl.basicInfo(d->decoder, &d->info) != JXL_DEC_SUCCESS ||
+      !d->info.have_animation || d->info.animation.tps_numerator == 0 ||
+      !FitsInSlot(d->info.xsize, d->info.ysize, 4)) {
+    finish(d);
+    return nullptr;
+  }
+  d->format.num_channels =
+      d->info.num_color_channels + (d->info.alpha_bits ? 1 : 0);
+  plays =
+      int(d->info.animation.num_loops < (1u << 30) ? d->info.animation.num_loops
+                                                   : 0);
+  return d;
+}
+
+bool JxlMoving(const unsigned char *file, size_t size) {
+  int plays = 0;
+  void *d = JxlOpen(file, size, plays);
+  if (d == nullptr)
+    return false;
+  JxlClose(d);
+  return true;
+}
+
+bool JxlNext(void *animation, DecodedPicture &frame, int &delayMs) {
+  Decoding &d = *static_cast<Decoding *>(animation);
+  const JxlBasicInfo &info = d.info;
+  int width = int(info.orientation >= 5 ? info.ysize : info.xsize),
+      height = int(info.orientation >= 5 ? info.xsize : info.ysize);
+  for (;;) {
+    JxlFrameHeader header;
+    switch (jxl.process(d.decoder)) {
+    case JXL_DEC_COLOR_ENCODING:
+      takeProfile(d, frame);
+      break;
+    case JXL_DEC_FRAME:
+      if (jxl.frameHeader(d.decoder, &header) != JXL_DEC_SUCCESS)
+        return false;
+      delayMs = int(std::min<uint64_t>(uint64_t(header.duration) * 1000 *
+                                           info.animation.tps_denominator /
+                                           info.animation.tps_numerator,
+                                       1u << 30));
+      break;
+    case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
+      if (d.pixels == nullptr &&
+          (jxl.outSize(d.decoder, &d.format, &d.bytes) != JXL_DEC_SUCCESS ||
+           d.bytes != size_t(width) * size_t(height) * d.format.num_channels ||
+           (d.pixels = static_cast<unsigned char *>(std::malloc(d.bytes))) ==
+               nullptr))
+        return false;
+      if (jxl.setOut(d.decoder, &d.format, d.pixels, d.bytes) !=
+          JXL_DEC_SUCCESS)
+        return false;
+      break;
+    case JXL_DEC_FULL_IMAGE:
+      frame.pixels = d.pixels;
+      frame.width = width;
+      frame.height = height;
+      frame.channels = int(d.format.num_channels);
+      frame.stride = size_t(width) * frame.channels;
+      frame.icc = d.profile;
+      frame.iccSize = d.profileSize;
+      frame.orientation = 1; // turned already
+      return true;
+    default: // the end, an error, or a file cut short
+      return false;
+    }
+  }
+}
+
+void JxlClose(void *animation) {
+  finish(static_cast<Decoding *>(animation));
 }

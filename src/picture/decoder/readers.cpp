@@ -9,6 +9,7 @@ const Reader kReaders[] = {
   {"libjxl",         JxlReady,            JxlRead,      JxlRelease},
   {"librsvg",        RsvgReady,           RsvgRead,     RsvgRelease},
   {"LibRaw",         LibrawReady,         LibrawRead,   LibrawRelease},
+  {"giflib",         nullptr,             GiflibRead,   GiflibRelease},
 };
 // clang-format on
 static_assert(sizeof kReaders / sizeof *kReaders == kReaderCount,

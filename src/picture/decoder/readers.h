@@ -80,3 +80,6 @@ unsigned LibrawReady(unsigned kinds);
 bool LibrawRead(const unsigned char *file, size_t size, int kind,
                 ShownSize shown, DecodedPicture &out);
 void LibrawRelease(DecodedPicture &picture);
+bool GiflibRead(const unsigned char *file, size_t size, int kind,
+                ShownSize shown, DecodedPicture &out);
+void GiflibRelease(DecodedPicture &picture);

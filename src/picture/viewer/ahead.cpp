@@ -131,7 +131,7 @@ bool start(Opened o) {
     DecoderJob job = {&o.fd, 1, ahead.screen.profile, ahead.screen.profileSize,
                       true};
     started = StartDecoder(*ahead.decoder, job, readyKinds);
-    c = {0, 0, o.kind, readers, o.bytes, o.budgetUs, ahead.size};
+    c = {0, 0, o.kind, readers, o.bytes, o.budgetUs, ahead.size, 0};
   }
   close(o.fd); // the decoder has its own
   return started && SendPicture(*ahead.decoder, c,

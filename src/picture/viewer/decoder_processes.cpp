@@ -209,31 +209,43 @@ void ReadyPool(DecoderPool &pool, int pictures, int64_t expectedUs,
   int n = std::min({usableCores(), pictures, worth});
   for (int i = 0; i < n; i++) {
     DecoderProcess &d = pool.decoders[i];
-    d.slotsFd = memfd_create("vorlix slots", MFD_CLOEXEC);
-    void *slots = MAP_FAILED;
-    if (d.slotsFd >= 0 && ftruncate(d.slotsFd, off_t(kSlotsBytes)) == 0)
-      slots = mmap(nullptr, kSlotsBytes, PROT_READ | PROT_WRITE,
-                   MAP_SHARED | MAP_NORESERVE, d.slotsFd, 0);
-    if (slots == MAP_FAILED) {
-      if (d.slotsFd >= 0)
-        close(d.slotsFd);
-      d.slotsFd = -1;
+    if (!MakeSlots(d))
       break;
-    }
-    d.slots = static_cast<unsigned char *>(slots);
     d.readyKinds = readyKinds;
     pool.count = i + 1;
   }
+}
+
+bool MakeSlots(DecoderProcess &d) {
+  d.slotsFd = memfd_create("vorlix slots", MFD_CLOEXEC);
+  void *slots = MAP_FAILED;
+  if (d.slotsFd >= 0 && ftruncate(d.slotsFd, off_t(kSlotsBytes)) == 0)
+    slots = mmap(nullptr, kSlotsBytes, PROT_READ | PROT_WRITE,
+                 MAP_SHARED | MAP_NORESERVE, d.slotsFd, 0);
+  if (slots == MAP_FAILED) {
+    if (d.slotsFd >= 0)
+      close(d.slotsFd);
+    d.slotsFd = -1;
+    return false;
+  }
+  d.slots = static_cast<unsigned char *>(slots);
+  return true;
+}
+
+void FreeSlots(DecoderProcess &d) {
+  if (d.slots != nullptr)
+    munmap(d.slots, kSlotsBytes);
+  if (d.slotsFd >= 0)
+    close(d.slotsFd);
+  d.slots = nullptr;
+  d.slotsFd = -1;
 }
 
 void ReleasePool(DecoderPool &pool) {
   for (int i = 0; i < pool.count; i++) {
     DecoderProcess &d = pool.decoders[i];
     StopDecoder(d, d.picture >= 0);
-    munmap(d.slots, kSlotsBytes);
-    close(d.slotsFd);
-    d.slots = nullptr;
-    d.slotsFd = -1;
+    FreeSlots(d);
   }
   sigaction(SIGPIPE, &pool.previousSigpipe, nullptr);
   pool.count = 0;

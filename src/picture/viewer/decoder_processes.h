@@ -39,6 +39,11 @@ struct DecoderJob {
   bool behind;
 };
 
+// Gives a decoder its slots (shared memory of its own), and takes them
+// back; false where there is no memory for them.
+bool MakeSlots(DecoderProcess &d);
+void FreeSlots(DecoderProcess &d);
+
 // Starts `d` as a new decoder process for `job`, readying the readers
 // readied only when needed for `readyKinds`. False when it can't be
 // started (the decoder program missing, say).

@@ -13,6 +13,7 @@
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
+#include "picture/viewer/animations.h"
 #include "picture/viewer/budget.h"
 #include "picture/viewer/decoder_processes.h"
 #include "picture/viewer/screen.h"
@@ -26,7 +27,8 @@ struct Picture {
   int64_t budgetUs = 0;
   int32_t kind = 0;
   bool settled = false;
-  dev_t device = 0; // which file it is
+  bool moving = false; // an animation: played once the load is done
+  dev_t device = 0;    // which file it is
   ino_t inode = 0;
   // The earlier picture of the same file, whose decoding makes this one's
   // texture as well; -1 for none.
@@ -175,8 +177,8 @@ bool feed(DecoderProcess &d, Load &load) {
   }
   if (d.readyKinds & kind)
     readers |= kPictureKinds[p.kind].readers & load.readiedWhenNeeded;
-  DecodeCommand c = {picture, 0,          p.kind,   readers,
-                     p.bytes, p.budgetUs, load.size};
+  DecodeCommand c = {picture, 0,          p.kind,    readers,
+                     p.bytes, p.budgetUs, load.size, 0};
   if (SendPicture(d, c, kWallFactor * p.budgetUs + kWallSlackUs))
     return true;
   p.settled = true;
@@ -198,18 +200,43 @@ void feedIdleDecoders(Load &load) {
 
 // The textures of a decoded picture: its own, and those of the pictures of
 // the same file.
-void makeTextures(const Load &load, int picture, const unsigned char *pixels,
+void makeTextures(Load &load, int picture, const unsigned char *pixels,
                   const DecodeResult &r, unsigned textures[], int readBy[]) {
   int faces[kMaxPictures], count = 0;
   for (int i = picture; i < load.count; i++)
     if (i == picture || load.pictures[i].sameAs == picture)
       faces[count++] = i;
   unsigned names[kMaxPictures];
-  MakeTextures(pixels, r.width, r.height, r.channels, names, count);
+  MakeTextures(pixels, r.width, r.height, r.channels, names, count,
+               r.moving != 0);
   for (int k = 0; k < count; k++) {
     textures[faces[k]] = names[k];
     if (readBy != nullptr)
       readBy[faces[k]] = r.reader;
+  }
+  load.pictures[picture].moving = r.moving != 0;
+}
+
+// Plays the animations among the pictures, on the textures made of them;
+// their descriptors go with them.
+void playMoving(Load &load, const unsigned textures[]) {
+  for (int i = 0; i < load.count; i++) {
+    Picture &p = load.pictures[i];
+    if (!p.moving || p.fd < 0)
+      continue;
+    unsigned names[kMaxPictures];
+    int count = 0;
+    for (int j = i; j < load.count; j++)
+      if ((j == i || load.pictures[j].sameAs == i) && textures[j] != 0)
+        names[count++] = textures[j];
+    AnimationSource source = {p.fd,
+                              p.bytes,
+                              p.kind,
+                              p.budgetUs,
+                              load.screen.profile,
+                              load.screen.profileSize};
+    PlayAnimation(source, names, count);
+    p.fd = -1;
   }
 }
 
@@ -245,8 +272,9 @@ void settle(Load &load, DecoderProcess &d, bool answered, unsigned textures[],
                  textures, readBy);
 }
 
-void endLoad(Load &load) {
+void endLoad(Load &load, const unsigned textures[]) {
   ReleasePool(load.pool);
+  playMoving(load, textures);
   for (int i = 0; i < load.count; i++)
     if (load.pictures[i].fd >= 0)
       close(load.pictures[i].fd);
@@ -284,5 +312,5 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
         settle(load, d, answered[k], textures, readBy);
     }
   }
-  endLoad(load);
+  endLoad(load, textures);
 }

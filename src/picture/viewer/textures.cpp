@@ -133,13 +133,13 @@ unsigned mipmappedTexture(const unsigned char *pixels, int width, int height,
 } // namespace
 
 void MakeTextures(const unsigned char *pixels, int width, int height,
-                  int channels, unsigned names[], int count) {
+                  int channels, unsigned names[], int count, bool changing) {
   std::vector<MipmapLevel> mipmaps =
       MipmapsFor(pixels, width, height, channels);
   // Grey textures have no views: they are of the formats views leave out.
   static const Views views = viewsOfThisGl();
   TightRows tight;
-  if (count > 1 && channels >= 3 && views.storage && views.view &&
+  if (count > 1 && channels >= 3 && !changing && views.storage && views.view &&
       viewsOfOne(views, pixels, width, height, channels, mipmaps, names, count))
     return;
   for (int i = 0; i < count; i++)
@@ -160,6 +160,27 @@ unsigned MakeTexture(const unsigned char *pixels, int width, int height,
              ? SOIL_create_OGL_texture(pixels, width, height, channels,
                                        SOIL_CREATE_NEW_ID, 0)
              : mipmappedTexture(pixels, width, height, channels, mipmaps);
+}
+
+void ReplaceTextureImage(unsigned name, const unsigned char *pixels, int width,
+                         int height, int channels) {
+  TightRows tight;
+  glBindTexture(GL_TEXTURE_2D, name);
+  GLint w = 0, h = 0, levels = 0, mipmapped = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, &levels);
+  if (levels > 0)
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &mipmapped);
+  GLenum format = formatOf(channels);
+  if (w == width && h == height && mipmapped == 0) {
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format,
+                    GL_UNSIGNED_BYTE, pixels);
+    return;
+  }
+  glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), width, height, 0, format,
+               GL_UNSIGNED_BYTE, pixels);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
 }
 
 int MinifyingFilter() {

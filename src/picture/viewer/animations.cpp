@@ -1,0 +1,183 @@
+#include "picture/viewer/animations.h"
+
+#include <GL/gl.h>
+#include <algorithm>
+#include <csignal>
+#include <ctime>
+#include <poll.h>
+#include <unistd.h>
+
+#include "picture/decoding_limits.h"
+#include "picture/kinds.h"
+#include "picture/protocol.h"
+#include "picture/viewer/decoder_processes.h"
+#include "picture/viewer/textures.h"
+
+namespace {
+
+struct Animation {
+  DecoderProcess d;
+  AnimationSource source;
+  ShownSize size;
+  unsigned names[kMaxPictures];
+  int count = 0;
+  int64_t shownAtUs = 0;  // when the frame on show went up; 0: not yet
+  int64_t shownForUs = 0; // and how long it stays
+  bool firstFrameShown = false;
+  bool asked = false;   // a frame asked for, its answer not yet taken
+  bool waiting = false; // a frame in its slot, not shown yet
+  int waitingSlot = 0;
+  DecodeResult frame = {};
+};
+
+Animation playing[kMaxAnimations];
+int playingCount = 0;
+
+int64_t nowUs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
+}
+
+// How large frames come: see kFramePercentOfWindowHeight.
+ShownSize frameSize() {
+  GLint viewport[4] = {0, 0, 0, 0};
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  int window = viewport[3] > 0 ? viewport[3] : 360;
+  return {LargestTexture(),
+          std::max(1, window * kFramePercentOfWindowHeight / 100)};
+}
+
+// Ends the animation at `i`, killing its decoder where it is at work; its
+// textures keep the frame they show.
+void end(int i) {
+  Animation &a = playing[i];
+  LetDecoderGo(a.d, a.asked);
+  FreeSlots(a.d);
+  close(a.source.fd);
+  playing[i] = playing[--playingCount];
+  playing[playingCount] = Animation{};
+}
+
+bool ask(Animation &a) {
+  const int64_t budget = a.source.frameBudgetUs;
+  DecodeCommand c = {0,
+                     0,
+                     a.source.kind,
+                     kPictureKinds[a.source.kind].readers,
+                     a.source.bytes,
+                     budget,
+                     a.size,
+                     1};
+  a.asked = SendPicture(a.d, c, kWallFactor * budget + kWallSlackUs);
+  return a.asked;
+}
+
+// Takes the answer to the frame asked for, where it has come; false where
+// the animation is over: played out, or its decoder failed, was silent or
+// lied.
+bool take(Animation &a) {
+  pollfd answer = {a.d.results, POLLIN, 0};
+  if (poll(&answer, 1, 0) <= 0)
+    return !PastDeadline(a.d);
+  DecodeResult r = {};
+  if (!ReadAnswer(a.d, r) || !AcceptAnswer(a.d, r, a.size.maxSide))
+    return false;
+  a.asked = false;
+  if (r.reader == kNoReader)
+    return false;
+  a.frame = r;
+  a.waiting = true;
+  a.waitingSlot = a.d.slot;
+  return true;
+}
+
+// Shows the frame waiting on every texture of the animation.
+void show(Animation &a, int64_t now) {
+  const unsigned char *pixels =
+      a.d.slots + size_t(a.waitingSlot) * kMaxPictureBytes;
+  for (int k = 0; k < a.count; k++)
+    ReplaceTextureImage(a.names[k], pixels, a.frame.width, a.frame.height,
+                        a.frame.channels);
+  // The first frame replaces the still one, which has been on show since
+  // the clock started; a later one goes up when due, or now if it is late.
+  int64_t due = a.shownAtUs + a.shownForUs;
+  if (a.firstFrameShown)
+    a.shownAtUs = now - due > kLateFrameUs ? now : due;
+  a.firstFrameShown = true;
+  int ms = a.frame.delayMs <= kShortestDelayMs ? kShortFrameShownMs
+                                               : a.frame.delayMs;
+  a.shownForUs = int64_t(ms) * 1000;
+  a.waiting = false;
+}
+
+// One animation's turn in a frame; false where it is over.
+bool advance(Animation &a, int64_t now) {
+  if (a.shownAtUs == 0)
+    a.shownAtUs = now; // the first frame drawn: its clock starts
+  if (a.asked && !a.waiting && !take(a))
+    return false;
+  if (a.waiting && (!a.firstFrameShown || now >= a.shownAtUs + a.shownForUs))
+    show(a, now);
+  return a.asked || ask(a);
+}
+
+} // namespace
+
+bool PlayAnimation(const AnimationSource &source, const unsigned names[],
+                   int count) {
+  if (playingCount == kMaxAnimations || count <= 0 || count > kMaxPictures) {
+    close(source.fd);
+    return false;
+  }
+  // A decoder gone makes writing to it fail, rather than end the viewer.
+  std::signal(SIGPIPE, SIG_IGN);
+  Animation &a = playing[playingCount];
+  a = Animation{};
+  a.source = source;
+  a.size = frameSize();
+  a.count = count;
+  std::copy(names, names + count, a.names);
+  DecoderJob job = {&a.source.fd, 1, source.screenProfile,
+                    source.screenProfileSize, false};
+  unsigned kind = 1u << source.kind;
+  if (!MakeSlots(a.d) || !StartDecoder(a.d, job, kind) || !ask(a)) {
+    LetDecoderGo(a.d, true);
+    FreeSlots(a.d);
+    close(source.fd);
+    a = Animation{};
+    return false;
+  }
+  playingCount++;
+  return true;
+}
+
+void StopAnimationOn(unsigned name) {
+  for (int i = 0; i < playingCount; i++) {
+    Animation &a = playing[i];
+    unsigned *last = std::remove(a.names, a.names + a.count, name);
+    a.count = int(last - a.names);
+    if (a.count == 0)
+      end(i--);
+  }
+}
+
+void StopAllAnimations() {
+  while (playingCount > 0)
+    end(playingCount - 1);
+  ReapDecodersLetGo();
+}
+
+void AdvanceAnimations() {
+  if (playingCount == 0)
+    return;
+  ReapDecodersLetGo();
+  int64_t now = nowUs();
+  for (int i = 0; i < playingCount; i++)
+    if (!advance(playing[i], now))
+      end(i--);
+}
+
+int AnimationsPlaying() {
+  return playingCount;
+}

@@ -1,0 +1,39 @@
+// Animated pictures playing on their faces. Each plays in a decoder process
+// of its own (protocol.h), started once the picture's first frame is on its
+// faces and ended when it has played as often as its file says, when its
+// faces take other pictures, or when it fails; the frames come one or two
+// ahead through the decoder's two slots and each is shown for its own
+// delay, by the clock. Its textures keep their names: a frame changes their
+// image. A face's picture left still (its decoder failed, say) keeps the
+// frame last shown.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A picture to play, as the viewer opened it.
+struct AnimationSource {
+  int fd; // taken over: closed when the animation ends
+  int64_t bytes;
+  int kind;
+  int64_t frameBudgetUs;              // CPU time a frame may take
+  const unsigned char *screenProfile; // copied as it starts
+  size_t screenProfileSize;
+};
+
+// Plays the picture on these textures (its first frame on them already);
+// false where it can't be started (the descriptor is closed then).
+bool PlayAnimation(const AnimationSource &source, const unsigned names[],
+                   int count);
+
+// Ends what plays on the texture (before it is deleted, or given another
+// picture); the others it plays on play on.
+void StopAnimationOn(unsigned name);
+void StopAllAnimations();
+
+// Shows every frame that is due, and asks for the next. Once a frame, from
+// the frame routine; never waits.
+void AdvanceAnimations();
+
+// How many play now.
+int AnimationsPlaying();

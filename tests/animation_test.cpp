@@ -1,0 +1,278 @@
+// Animated pictures on the front face, in a real GL context (Mesa under X),
+// decoded by the real decoder program: which frames show, in which order,
+// for how long by the clock, how often the animation goes round, how frames
+// are composited, and what broken animations do.
+#include <GL/glut.h>
+#include <chrono>
+#include <csignal>
+#include <dlfcn.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+#include "picture/viewer/animations.h"
+#include "pixel_probe.h"
+#include "scene.h"
+#include "test_apng.h"
+#include "test_pictures.h"
+#include "viewer_process.h"
+
+void reshape(int width, int height);
+
+namespace {
+
+// The front face head-on: its centre, and the centres of its quarters.
+constexpr int cx = 240, cy = 180, q = 39;
+
+struct Seen {
+  long long ms; // since watching began
+  Rgb centre;
+  Quadrants quarters;
+};
+Seen lastSeen;
+
+Rgb pixelAt(int x, int y) {
+  unsigned char p[4] = {};
+  glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
+  return {p[0], p[1], p[2]};
+}
+
+} // namespace
+
+// Reads what each frame shows before it is shown.
+extern "C" void glutSwapBuffers() {
+  glReadBuffer(GL_BACK);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  lastSeen.centre = pixelAt(cx, cy);
+  lastSeen.quarters = {pixelAt(cx - q, cy + q), pixelAt(cx + q, cy + q),
+                       pixelAt(cx - q, cy - q), pixelAt(cx + q, cy - q)};
+  using Swap = void (*)();
+  static Swap real =
+      reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "glutSwapBuffers"));
+  real();
+}
+
+namespace {
+
+long long nowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool near(Rgb a, Rgb b, int tolerance = 12) {
+  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+         std::abs(a.b - b.b) <= tolerance;
+}
+
+std::string name(Rgb c) {
+  return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," +
+         std::to_string(c.b) + ")";
+}
+
+class AnimationTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowSize(480, 360);
+    window = glutCreateWindow("Vorlix animation test");
+    dir = make_temp_dir();
+    ASSERT_EQ(0, chdir(dir.c_str()));
+  }
+  void TearDown() override {
+    StopAllAnimations();
+    glutDestroyWindow(window);
+    remove_tree(dir);
+  }
+  // Loads the pictures, then draws the front face head-on for `seconds`,
+  // recording what each frame shows.
+  std::vector<Seen> watch(double seconds) {
+    init();
+    reshape(480, 360);
+    std::vector<Seen> seen;
+    long long start = nowMs();
+    while (nowMs() - start < seconds * 1000) {
+      xRot = 0.0f;
+      yRot = -0.5f;
+      zRot = 0.0f;
+      display();
+      lastSeen.ms = nowMs() - start;
+      seen.push_back(lastSeen);
+    }
+    return seen;
+  }
+  int window = 0;
+  std::string dir;
+};
+
+// A run of frames showing one colour at the face's centre.
+struct ColourRun {
+  Rgb colour;
+  long long from, to;
+};
+
+std::vector<ColourRun> runsOf(const std::vector<Seen> &seen) {
+  std::vector<ColourRun> runs;
+  for (const Seen &s : seen)
+    if (!runs.empty() && near(runs.back().colour, s.centre, 2))
+      runs.back().to = s.ms;
+    else
+      runs.push_back({s.centre, s.ms, s.ms});
+  return runs;
+}
+
+std::string describe(const std::vector<ColourRun> &runs) {
+  std::string out;
+  for (const ColourRun &r : runs)
+    out += name(r.colour) + " " + std::to_string(r.to - r.from) + " ms\n";
+  return out;
+}
+
+const Rgb kRed = {255, 0, 0}, kGreen = {0, 255, 0}, kBlue = {0, 0, 255},
+          kGrey = {128, 128, 128};
+
+struct Flat {
+  Rgb colour;
+  int delayMs;
+};
+const std::vector<Flat> kThree = {{kRed, 300}, {kGreen, 150}, {kBlue, 450}};
+const std::vector<Flat> kThreeAtOnce = {{kRed, 0}, {kGreen, 0}, {kBlue, 0}};
+
+std::string colourArg(Rgb c) {
+  return "xc:'rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," +
+         std::to_string(c.b) + ")'";
+}
+
+// Each frame as a PNG of its own, for the tools that take frames: their
+// names.
+std::string framePngs(const std::vector<Flat> &frames, const char *before) {
+  std::string args;
+  for (size_t i = 0; i < frames.size(); i++) {
+    std::string png = "f" + std::to_string(i) + ".png";
+    convert("-size 64x64 " + colourArg(frames[i].colour) + " " + png);
+    args += std::string(" ") + before + std::to_string(frames[i].delayMs) +
+            " " + png;
+  }
+  return args;
+}
+
+// Writers: b1.jpg as an animation of these frames, played `plays` times (0:
+// for ever), as each format says it.
+void gif(const std::vector<Flat> &frames, int plays) {
+  std::string args;
+  for (const Flat &f : frames)
+    args += " -delay " + std::to_string(f.delayMs / 10) + " -size 64x64 " +
+            colourArg(f.colour);
+  // ImageMagick's -loop counts plays; it writes the repeats after the
+  // first, as GIF counts them.
+  convert(args + " -loop " + std::to_string(plays) + " gif:b1.jpg");
+}
+std::vector<ApngTestFrame> apngFrames(const std::vector<Flat> &frames) {
+  std::vector<ApngTestFrame> out;
+  for (const Flat &f : frames) {
+    ApngTestFrame a = {{f.colour.r, f.colour.g, f.colour.b, 255}};
+    a.delayMs = f.delayMs;
+    out.push_back(a);
+  }
+  return out;
+}
+void apng(const std::vector<Flat> &frames, int plays) {
+  ApngTestOptions o;
+  o.plays = plays;
+  write_bytes("b1.jpg", apng_bytes(64, 64, apngFrames(frames), o));
+}
+void apngBesideItsDefault(const std::vector<Flat> &frames, int plays) {
+  ApngTestOptions o;
+  o.plays = plays;
+  o.separateDefault = true;
+  write_bytes("b1.jpg", apng_bytes(64, 64, apngFrames(frames), o));
+}
+void webp(const std::vector<Flat> &frames, int plays) {
+  run_command("img2webp -loop " + std::to_string(plays) + " -lossless" +
+              framePngs(frames, "-d ") + " -o b1.jpg 2>&1");
+}
+void avif(const std::vector<Flat> &frames, int) {
+  run_command("avifenc -s 10 --lossless --timescale 1000" +
+              framePngs(frames, "--duration ") + " b1.avif >/dev/null 2>&1" +
+              " && mv b1.avif b1.jpg");
+}
+void jxl(const std::vector<Flat> &frames, int plays) {
+  apng(frames, plays);
+  run_command("mv b1.jpg f.png && cjxl -d 0 f.png b1.jpg >/dev/null 2>&1");
+}
+
+struct Timing {
+  const char *name;
+  void (*write)(const std::vector<Flat> &frames, int plays);
+  std::vector<Flat> frames;
+  int plays; // 0: for ever; else the file says so
+  // What shows before the animation's frames: its first frame, or a still
+  // default image of its own.
+  Rgb still;
+};
+
+void PrintTo(const Timing &t, std::ostream *os) {
+  *os << t.name;
+}
+
+class AnimationTimingTest : public AnimationTest,
+                            public ::testing::WithParamInterface<Timing> {};
+
+// The colours come in the file's order, each for its own delay (one of 10
+// ms or less for 100 ms), by the clock; the animation goes round as often
+// as it says, then rests on its last frame.
+TEST_P(AnimationTimingTest, FramesShowInOrderEachForItsTime) {
+  const Timing &t = GetParam();
+  t.write(t.frames, t.plays);
+  long long cycle = 0;
+  for (const Flat &f : t.frames)
+    cycle += f.delayMs <= 10 ? 100 : f.delayMs;
+  double seconds = t.plays > 0 ? (t.plays * cycle + 1500) / 1000.0
+                               : (2.5 * cycle + 400) / 1000.0;
+  std::vector<ColourRun> runs = runsOf(watch(seconds));
+  SCOPED_TRACE(describe(runs));
+  ASSERT_GE(runs.size(), 4u);
+  // A still default image of its own shows first.
+  size_t first = near(t.still, t.frames[0].colour) ? 0 : 1;
+  EXPECT_TRUE(near(runs[0].colour, t.still)) << "first " << name(t.still);
+  size_t n = t.frames.size();
+  for (size_t i = first; i < runs.size(); i++) {
+    const Flat &f = t.frames[(i - first) % n];
+    EXPECT_TRUE(near(runs[i].colour, f.colour))
+        << "run " << i << ": expected " << name(f.colour) << ", found "
+        << name(runs[i].colour);
+    long long shown = f.delayMs <= 10 ? 100 : f.delayMs;
+    long long tolerance = std::max(60LL, shown / 5);
+    bool whole = i > first && i + 1 < runs.size();
+    if (whole) {
+      EXPECT_NEAR(shown, runs[i].to - runs[i].from, tolerance)
+          << "run " << i << " " << name(f.colour);
+    }
+  }
+  if (t.plays > 0) {
+    EXPECT_EQ(first + t.plays * n, runs.size()) << "played as often as it says";
+    EXPECT_GE(runs.back().to - runs.back().from, 1000)
+        << "rests on its last frame";
+  } else {
+    EXPECT_GE(runs.size(), first + 2 * n + 1) << "goes round for ever";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Animations, AnimationTimingTest,
+    ::testing::Values(Timing{"GifTwice", gif, kThree, 2, kRed},
+                      Timing{"GifDelaysOfZero", gif, kThreeAtOnce, 0, kRed},
+                      Timing{"ApngTwice", apng, kThree, 2, kRed},
+                      Timing{"ApngDefaultImageApart", apngBesideItsDefault,
+                             kThree, 1, kGrey},
+                      Timing{"WebpTwice", webp, kThree, 2, kRed},
+                      Timing{"AvifSequenceForEver", avif, kThree, 0, kRed},
+                      // cjxl keeps no play count: for ever.
+                      Timing{"JxlForEver", jxl, kThree, 0, kRed}),
+    [](const ::testing::TestParamInfo<Timing> &info) {
+      return std::string(info.param.name);
+    });
+
+} // namespace

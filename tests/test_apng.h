@@ -1,0 +1,28 @@
+// Animated PNGs written by the tests (Debian has no APNG writer in its
+// libpng): frames of flat colour, each with its place, delay, and how it is
+// drawn and disposed of; and ways to break the format.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ApngTestFrame {
+  unsigned char rgba[4];
+  int x = 0, y = 0, width = 0, height = 0; // 0 x 0: the whole canvas
+  int delayMs = 100;
+  int dispose = 0; // 0 none, 1 to transparent, 2 to what was before
+  int blend = 0;   // 0 replaces, 1 over
+};
+
+struct ApngTestOptions {
+  int plays = 0;                // 0: for ever
+  bool separateDefault = false; // a default image (grey) not in the animation
+  int swapSequence = -1;        // the fcTL of this frame numbered as the next
+  int dropFrameData = -1;       // this frame's data left out
+  size_t cutAt = 0;             // the file cut to this many bytes (0: whole)
+};
+
+// RGBA, 8 bits; the canvas `width` x `height`.
+std::string apng_bytes(int width, int height,
+                       const std::vector<ApngTestFrame> &frames,
+                       const ApngTestOptions &options = {});
