@@ -3,6 +3,7 @@
 // for how long by the clock, how often the animation goes round, how frames
 // are composited, and what broken animations do.
 #include <GL/glut.h>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <dlfcn.h>
@@ -272,6 +273,102 @@ INSTANTIATE_TEST_SUITE_P(
                       // cjxl keeps no play count: for ever.
                       Timing{"JxlForEver", jxl, kThree, 0, kRed}),
     [](const ::testing::TestParamInfo<Timing> &info) {
+      return std::string(info.param.name);
+    });
+
+// Frames that only work out composited as their format says: the second
+// drawn only in its quarter and put back afterwards ("previous"), the third
+// cleared afterwards ("background", to transparent: white), the fourth
+// drawn over what is left, and the last transparent but for its quarter
+// (GIF) or half transparent over what is beneath (APNG's blending).
+struct Composited {
+  const char *name;
+  void (*write)();
+  std::vector<Quadrants> shows; // top left, top right, bottom left, right
+};
+
+void PrintTo(const Composited &c, std::ostream *os) {
+  *os << c.name;
+}
+
+const Rgb kLime = {0, 255, 0}, kYellow = {255, 255, 0},
+          kMagenta = {255, 0, 255}, kWhite = {255, 255, 255},
+          kHalfMagentaOverLime = {128, 128, 128};
+
+void gifDisposals() {
+  convert("-delay 30 -dispose none -size 64x64 xc:lime"
+          " -dispose previous \\( -size 32x32 xc:blue -repage 64x64+0+0 \\)"
+          " -dispose background \\( -size 32x32 xc:red -repage 64x64+32+32 "
+          "\\)"
+          " -dispose none \\( -size 32x32 xc:yellow -repage 64x64+32+0 \\)"
+          " \\( -size 64x64 xc:none -fill magenta"
+          " -draw 'rectangle 0,32 31,63' \\) -loop 1 gif:b1.jpg");
+}
+
+void apngDisposals() {
+  auto frame = [](std::array<unsigned char, 4> c, int x, int y, int size,
+                  int dispose, int blend) {
+    ApngTestFrame f = {{c[0], c[1], c[2], c[3]}, x, y, size, size};
+    f.delayMs = 300;
+    f.dispose = dispose;
+    f.blend = blend;
+    return f;
+  };
+  ApngTestOptions o;
+  o.plays = 1;
+  write_bytes("b1.jpg", apng_bytes(64, 64,
+                                   {frame({0, 255, 0, 255}, 0, 0, 64, 0, 0),
+                                    frame({0, 0, 255, 255}, 0, 0, 32, 2, 0),
+                                    frame({255, 0, 0, 255}, 32, 32, 32, 1, 0),
+                                    frame({255, 255, 0, 255}, 32, 0, 32, 0, 0),
+                                    frame({255, 0, 255, 128}, 0, 32, 32, 0, 1)},
+                                   o));
+}
+
+class CompositedTest : public AnimationTest,
+                       public ::testing::WithParamInterface<Composited> {};
+
+TEST_P(CompositedTest, EachFrameShowsWhatItsFormatMakesOfIt) {
+  GetParam().write();
+  std::vector<Seen> seen = watch(2.5);
+  std::vector<Quadrants> shown;
+  auto same = [](const Quadrants &a, const Quadrants &b) {
+    return near(a.topLeft, b.topLeft) && near(a.topRight, b.topRight) &&
+           near(a.bottomLeft, b.bottomLeft) &&
+           near(a.bottomRight, b.bottomRight);
+  };
+  for (const Seen &s : seen)
+    if (shown.empty() || !same(shown.back(), s.quarters))
+      shown.push_back(s.quarters);
+  std::string found;
+  for (const Quadrants &q : shown)
+    found += name(q.topLeft) + name(q.topRight) + name(q.bottomLeft) +
+             name(q.bottomRight) + "\n";
+  SCOPED_TRACE(found);
+  const std::vector<Quadrants> &expected = GetParam().shows;
+  ASSERT_EQ(expected.size(), shown.size());
+  for (size_t i = 0; i < expected.size(); i++)
+    EXPECT_TRUE(same(expected[i], shown[i])) << "frame " << i + 1;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Animations, CompositedTest,
+    ::testing::Values(Composited{"GifDisposals",
+                                 gifDisposals,
+                                 {{kLime, kLime, kLime, kLime},
+                                  {kBlue, kLime, kLime, kLime},
+                                  {kLime, kLime, kLime, kRed},
+                                  {kLime, kYellow, kLime, kWhite},
+                                  {kLime, kYellow, kMagenta, kWhite}}},
+                      Composited{
+                          "ApngDisposalsAndBlending",
+                          apngDisposals,
+                          {{kLime, kLime, kLime, kLime},
+                           {kBlue, kLime, kLime, kLime},
+                           {kLime, kLime, kLime, kRed},
+                           {kLime, kYellow, kLime, kWhite},
+                           {kLime, kYellow, kHalfMagentaOverLime, kWhite}}}),
+    [](const ::testing::TestParamInfo<Composited> &info) {
       return std::string(info.param.name);
     });
 
