@@ -34,11 +34,13 @@ installed() {
 # What building and running the viewer needs: besides SOIL, pictures are read
 # with libjpeg-turbo, with GdkPixbuf and its loaders for WebP, HEIF and AVIF,
 # with libjxl, librsvg (drawings, their text in the DejaVu fonts where no
-# other fonts are installed) and LibRaw (camera RAW photos); their colours
-# are converted with lcms2.
+# other fonts are installed) and LibRaw (camera RAW photos); animations with
+# giflib, libpng, libwebp's demuxer and libavif; their colours are converted
+# with lcms2.
 BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
                 libgl-dev libx11-dev libsoil-dev libseccomp-dev libjpeg-dev
                 libgdk-pixbuf-2.0-dev liblcms2-dev zlib1g-dev libjxl-dev
                 libgl1-mesa-dri libgdk-pixbuf-2.0-0 webp-pixbuf-loader
                 heif-gdk-pixbuf libavif-gdk-pixbuf librsvg2-dev libraw-dev
-                fonts-dejavu-core)
+                fonts-dejavu-core libgif-dev libpng-dev libwebp-dev
+                libavif-dev)

@@ -35,7 +35,7 @@ case "$(basename "$deb")" in vorlix_*_"$(dpkg --print-architecture)".deb) ;;
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libglut libsoil libglu libgl1 libc6 libseccomp libgdk-pixbuf-2.0-0 \
   webp-pixbuf-loader heif-gdk-pixbuf libavif-gdk-pixbuf libjxl liblcms2 \
-  librsvg2-2 libraw; do
+  librsvg2-2 libraw libgif libpng16 libwebpdemux 'libavif[0-9]'; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = libnotify-bin ] ||

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "picture/decoder/readers.h"
+#include "picture/viewer/animations.h"
 #include "picture/viewer/guard.h"
 #include "pixel_probe.h"
 #include "scene.h"
@@ -68,6 +69,7 @@ protected:
     zRot = 0.0f;
   }
   void TearDown() override {
+    StopAllAnimations();
     glutDestroyWindow(window);
     remove_tree(dir);
   }
@@ -372,7 +374,7 @@ TEST_F(SceneTest, KeysTurnByExactlyOneDegree) {
 // EXIF Orientation set by exiftool.
 struct Format {
   const char *name;
-  const char *reader;  // "SOIL", "libjpeg-turbo", "GdkPixbuf", or "none": the
+  const char *reader;  // "SOIL", "libjpeg-turbo", "GdkPixbuf", "giflib" ..., or "none": the
                        // face is white
   const char *convert; // ImageMagick options and output prefix
   Quadrants colours;   // as made, and as they should show
@@ -878,8 +880,8 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"Png4BitPalette", "GdkPixbuf", "-define png:bit-depth=4 png8:", kFour, 0},
     Format{"Png2BitPalette", "GdkPixbuf", "-define png:bit-depth=2 png8:", kFour, 0},
     Format{"Png1BitPalette", "GdkPixbuf", "-define png:bit-depth=1 png8:", kTwo, 0},
-    Format{"Gif", "GdkPixbuf", "gif:", kFour, 0},
-    Format{"GifAnimatedShowsFirstFrame", "GdkPixbuf", "\\( +clone -fill white -colorize 100 \\) -loop 0 gif:", kFour, 0},
+    Format{"Gif", "giflib"   , "gif:", kFour, 0},
+    Format{"GifAnimatedStartsOnItsFirstFrame", "giflib", "\\( +clone -fill white -colorize 100 \\) -loop 0 gif:", kFour, 0},
     Format{"Bmp3", "SOIL", "bmp3:", kFour, 0},
     Format{"BmpVersion4", "SOIL", "bmp:", kFour, 0, "", makeBmpV4},
     Format{"BmpVersion5", "GdkPixbuf", "bmp:", kFour, 0},
@@ -923,7 +925,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"Png8BitPaletteTransparent", "SOIL", "-transparent yellow png8:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
     Format{"Png16BitRgbaTransparent", "GdkPixbuf", "-transparent yellow -define png:bit-depth=16 png64:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
     Format{"Png16BitGreyAlpha", "GdkPixbuf", "-transparent '#dcdcdc' -colorspace Gray -define png:bit-depth=16 -define png:color-type=4 png:", kGreys, 1, "", nullptr, nullptr, nullptr, kGreysClear},
-    Format{"GifTransparent", "GdkPixbuf", "-transparent yellow gif:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"GifTransparent", "giflib", "-transparent yellow gif:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
     Format{"WebpLosslessTransparent", "GdkPixbuf", "-transparent yellow -define webp:lossless=true webp:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
     Format{"WebpLossyTransparent", "GdkPixbuf", "-transparent yellow -quality 95 webp:", kFour, 24, "", nullptr, nullptr, nullptr, kFourClear},
     Format{"TiffTransparent", "GdkPixbuf", "-transparent yellow -compress None tiff:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
