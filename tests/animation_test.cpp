@@ -16,7 +16,7 @@
 #include "picture/viewer/animations.h"
 #include "pixel_probe.h"
 #include "scene.h"
-#include "test_apng.h"
+#include "test_animations.h"
 #include "test_pictures.h"
 #include "viewer_process.h"
 
@@ -87,11 +87,13 @@ protected:
     glutDestroyWindow(window);
     remove_tree(dir);
   }
-  // Loads the pictures, then draws the front face head-on for `seconds`,
-  // recording what each frame shows.
-  std::vector<Seen> watch(double seconds) {
-    init();
-    reshape(480, 360);
+  // Loads the pictures (unless told to go on), then draws the front face
+  // head-on for `seconds`, recording what each frame shows.
+  std::vector<Seen> watch(double seconds, bool load = true) {
+    if (load) {
+      init();
+      reshape(480, 360);
+    }
     std::vector<Seen> seen;
     long long start = nowMs();
     while (nowMs() - start < seconds * 1000) {
@@ -369,6 +371,158 @@ INSTANTIATE_TEST_SUITE_P(
                            {kLime, kYellow, kLime, kWhite},
                            {kLime, kYellow, kHalfMagentaOverLime, kWhite}}}),
     [](const ::testing::TestParamInfo<Composited> &info) {
+      return std::string(info.param.name);
+    });
+
+// Broken and hostile animations: whatever plays of them plays, and never a
+// crash, a hang, or a decoder growing past a small bound; a decoder killed
+// mid-animation leaves the face on its last frame.
+struct Broken {
+  const char *name;
+  void (*write)();
+  std::vector<Rgb> mayShow; // the face's centre shows only these
+  Rgb mustShow;             // and this at some time: it plays
+  bool killDecoder = false;
+};
+
+void PrintTo(const Broken &b, std::ostream *os) {
+  *os << b.name;
+}
+
+GifTestFrame gifFrame(int colour, int x, int y, int size, int delayCs) {
+  GifTestFrame f;
+  f.colour = colour;
+  f.x = x;
+  f.y = y;
+  f.width = f.height = size;
+  f.delayCs = delayCs;
+  return f;
+}
+
+void gifOf100000Frames() {
+  std::vector<GifTestFrame> frames;
+  for (int i = 0; i < 100000; i++)
+    frames.push_back(gifFrame(i % 2, 0, 0, 4, 0));
+  write_bytes("b1.jpg", gif_bytes(4, 4, frames));
+}
+void gifFramesLargerAndOutside() {
+  write_bytes("b1.jpg",
+              gif_bytes(64, 64,
+                        {gifFrame(0, 0, 0, 64, 20), gifFrame(1, 0, 0, 200, 20),
+                         gifFrame(2, 100, 100, 32, 20)}));
+}
+void gifCutShort() {
+  std::string whole =
+      gif_bytes(64, 64,
+                {gifFrame(0, 0, 0, 64, 20), gifFrame(1, 0, 0, 64, 20),
+                 gifFrame(2, 0, 0, 64, 20)});
+  write_bytes("b1.jpg", whole.substr(0, whole.size() - 300));
+}
+void gifForEver() {
+  write_bytes("b1.jpg",
+              gif_bytes(64, 64,
+                        {gifFrame(0, 0, 0, 64, 20), gifFrame(1, 0, 0, 64, 20),
+                         gifFrame(2, 0, 0, 64, 20)}));
+}
+void apngBroken(ApngTestOptions o) {
+  std::vector<ApngTestFrame> frames =
+      apngFrames({{kRed, 200}, {kGreen, 200}, {kBlue, 200}});
+  if (o.cutAt == 1) // cut inside the last frame's data
+    o.cutAt = apng_bytes(64, 64, frames).size() - 12 - 10;
+  write_bytes("b1.jpg", apng_bytes(64, 64, frames, o));
+}
+void apngOutOfSequence() {
+  ApngTestOptions o;
+  o.swapSequence = 2;
+  apngBroken(o);
+}
+void apngFrameWithoutData() {
+  ApngTestOptions o;
+  o.dropFrameData = 1;
+  apngBroken(o);
+}
+void apngCutShort() {
+  ApngTestOptions o;
+  o.cutAt = 1;
+  apngBroken(o);
+}
+
+// The processes this one started that are still there: its decoders.
+std::vector<pid_t> decoders() {
+  std::vector<pid_t> pids;
+  std::string all =
+      run_command("cat /proc/" + std::to_string(getpid()) + "/task/*/children");
+  size_t at = 0;
+  while (at < all.size()) {
+    size_t end = all.find(' ', at);
+    pid_t pid = pid_t(std::atol(all.substr(at, end - at).c_str()));
+    std::string exe = read_file("/proc/" + std::to_string(pid) + "/cmdline");
+    if (pid > 0 && exe.rfind("vorlix-decode", 0) == 0)
+      pids.push_back(pid);
+    at = end == std::string::npos ? all.size() : end + 1;
+  }
+  return pids;
+}
+
+long peakKib(pid_t pid) {
+  std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+  size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+}
+
+class BrokenTest : public AnimationTest,
+                   public ::testing::WithParamInterface<Broken> {};
+
+TEST_P(BrokenTest, WhatArrivedPlaysAndNothingWorse) {
+  const Broken &b = GetParam();
+  b.write();
+  std::vector<Seen> seen = watch(1.2);
+  for (pid_t pid : decoders()) {
+    EXPECT_LT(peakKib(pid), 160 * 1024) << "decoder " << pid;
+    if (b.killDecoder)
+      kill(pid, SIGKILL);
+  }
+  if (b.killDecoder) {
+    // A frame already handed over may still go up; then the face rests.
+    std::vector<Seen> after = watch(1.0, false);
+    EXPECT_EQ(0, AnimationsPlaying());
+    for (const Seen &s : after)
+      EXPECT_TRUE(s.ms < 300 || near(s.centre, after.back().centre))
+          << "at " << s.ms << " ms the face shows " << name(s.centre)
+          << ", at last " << name(after.back().centre);
+    seen.insert(seen.end(), after.begin(), after.end());
+  }
+  bool shown = false;
+  for (const Seen &s : seen) {
+    bool allowed = false;
+    for (Rgb c : b.mayShow)
+      allowed = allowed || near(s.centre, c);
+    EXPECT_TRUE(allowed) << "at " << s.ms << " ms: " << name(s.centre);
+    shown = shown || near(s.centre, b.mustShow);
+    if (!allowed)
+      break;
+  }
+  EXPECT_TRUE(shown) << name(b.mustShow) << " never shown";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Animations, BrokenTest,
+    ::testing::Values(
+        Broken{"GifOf100000Frames", gifOf100000Frames, {kRed, kGreen}, kGreen},
+        Broken{"GifFramesLargerThanTheCanvasAndOutside",
+               gifFramesLargerAndOutside,
+               {kRed, kGreen},
+               kGreen},
+        Broken{"GifCutShort", gifCutShort, {kRed, kGreen}, kGreen},
+        Broken{"ApngOutOfSequence", apngOutOfSequence, {kRed, kGreen}, kGreen},
+        Broken{"ApngFrameWithoutData", apngFrameWithoutData, {kRed}, kRed},
+        Broken{"ApngCutShort", apngCutShort, {kRed, kGreen}, kGreen},
+        Broken{"DecoderKilledMidAnimation",
+               gifForEver,
+               {kRed, kGreen, kBlue},
+               kGreen,
+               true}),
+    [](const ::testing::TestParamInfo<Broken> &info) {
       return std::string(info.param.name);
     });
 

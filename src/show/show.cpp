@@ -49,7 +49,15 @@ struct Face {
 struct Ready {
   int picture;
   unsigned texture;
+  AnimationSource moving; // an animation's, to play on its face; fd -1: none
 };
+
+// A texture decoded ahead that won't be shown after all.
+void forget(Ready &r) {
+  glDeleteTextures(1, &r.texture);
+  if (r.moving.fd >= 0)
+    close(r.moving.fd);
+}
 
 struct Show {
   bool started = false, on = false;
@@ -186,11 +194,12 @@ std::vector<int> needed(size_t count) {
 void decodeAhead() {
   int picture;
   unsigned texture;
+  AnimationSource moving;
   // A frame that made a texture starts no decoder as well: each costs a
   // few milliseconds.
-  bool made = DecodedAhead(picture, texture);
+  bool made = DecodedAhead(picture, texture, moving);
   if (made && texture != 0)
-    show.ready.push_back({picture, texture});
+    show.ready.push_back({picture, texture, moving});
   else if (made)
     show.order.failed[size_t(picture)] = true; // skipped from now on
   std::vector<int> wanted = needed(kAhead);
@@ -200,7 +209,7 @@ void decodeAhead() {
       i++;
       continue;
     }
-    glDeleteTextures(1, &r.texture);
+    forget(r);
     show.ready.erase(show.ready.begin() + long(i));
   }
   for (int p : wanted)
@@ -230,9 +239,13 @@ void place(int f, Ready r, unsigned int texture[6]) {
   bool shared = false;
   for (int g = 0; g < 6; g++)
     shared = shared || (g != f && texture[g] == texture[f]);
-  if (texture[f] != 0 && !shared)
+  if (texture[f] != 0 && !shared) {
+    StopAnimationOn(texture[f]); // it leaves its face: its decoder ends
     glDeleteTextures(1, &texture[f]);
+  }
   texture[f] = r.texture;
+  if (r.moving.fd >= 0)
+    PlayAnimation(r.moving, &r.texture, 1);
   show.faces[f].picture = r.picture;
   show.faces[f].seenAt = -1;
   show.pending = f;

@@ -22,6 +22,15 @@
 
 namespace {
 
+// A picture opened and looked at (its kind, its budget): by a thread of its
+// own, never in a frame, as a library on a slow disk or a network mount
+// that has gone away may keep an open or a read waiting for long.
+struct Opened {
+  int fd = -1;
+  int64_t bytes = 0, budgetUs = -1;
+  int32_t kind = kNotAPicture;
+};
+
 // What every picture is decoded with, read once, at the first picture.
 struct Ahead {
   bool ready = false;
@@ -43,6 +52,9 @@ struct Ahead {
   int64_t restUntilUs = 0;
   std::vector<MipmapLevel> mipmaps;
   bool mipmapsMade = false;
+  // The picture being decoded, kept open for as long as it may turn out
+  // to be an animation, to be played from.
+  Opened opened;
 } ahead;
 
 void readyAhead() {
@@ -52,15 +64,6 @@ void readyAhead() {
   ahead.decoder = ahead.pool.count == 1 ? &ahead.pool.decoders[0] : nullptr;
   ahead.ready = true;
 }
-
-// A picture opened and looked at (its kind, its budget): by a thread of its
-// own, never in a frame, as a library on a slow disk or a network mount
-// that has gone away may keep an open or a read waiting for long.
-struct Opened {
-  int fd = -1;
-  int64_t bytes = 0, budgetUs = -1;
-  int32_t kind = kNotAPicture;
-};
 
 struct Opener {
   std::mutex lock;
@@ -121,6 +124,7 @@ void askToOpen(const std::string &path) {
 // Hands the picture opened to a new decoder; false where it is no picture
 // to decode or no decoder could be started.
 bool start(Opened o) {
+  ahead.opened = {};
   if (o.fd < 0)
     return false;
   bool started = false;
@@ -133,7 +137,7 @@ bool start(Opened o) {
     started = StartDecoder(*ahead.decoder, job, readyKinds);
     c = {0, 0, o.kind, readers, o.bytes, o.budgetUs, ahead.size, 0};
   }
-  close(o.fd); // the decoder has its own
+  ahead.opened = o; // the decoder has its own; this one may play it
   return started && SendPicture(*ahead.decoder, c,
                                 kWallFactor * o.budgetUs + kWallSlackUs);
 }
@@ -178,7 +182,25 @@ bool DecodingAhead() {
   return ahead.picture >= 0;
 }
 
-bool DecodedAhead(int &picture, unsigned &texture) {
+// The picture decoded, to be played where it is an animation; else its
+// descriptor is closed.
+AnimationSource animationOf(const DecodeResult &r, bool made) {
+  Opened &o = ahead.opened;
+  AnimationSource a = {-1,
+                       o.bytes,
+                       o.kind,
+                       o.budgetUs,
+                       ahead.screen.profile,
+                       ahead.screen.profileSize};
+  if (made && r.moving != 0)
+    a.fd = o.fd;
+  else if (o.fd >= 0)
+    close(o.fd);
+  o = {};
+  return a;
+}
+
+bool DecodedAhead(int &picture, unsigned &texture, AnimationSource &moving) {
   ReapDecodersLetGo();
   if (!DecodingAhead())
     return false;
@@ -221,6 +243,7 @@ bool DecodedAhead(int &picture, unsigned &texture) {
     texture = textureOf(slot, r, ahead.mipmaps);
     ahead.mipmaps.clear();
   }
+  moving = animationOf(r, !ahead.failed && texture != 0);
   picture = ahead.picture;
   ahead.picture = -1;
   return true;

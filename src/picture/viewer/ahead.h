@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "picture/viewer/animations.h"
+
 // Starts decoding the picture at `path`, the show's picture `picture`;
 // false when one is being decoded already.
 bool DecodeAhead(const std::string &path, int picture);
@@ -17,5 +19,7 @@ bool DecodingAhead();
 // Takes the answer of the picture being decoded, if it has come (or its
 // decoder failed, or ran past its deadline): true then, with `picture` the
 // show's number and `texture` a new texture made of it, as the load makes
-// one, or 0 where it could not be read. Needs the viewer's GL context.
-bool DecodedAhead(int &picture, unsigned &texture);
+// one, or 0 where it could not be read; and where it is an animation,
+// `moving` to play it from (else its fd is -1). Needs the viewer's GL
+// context.
+bool DecodedAhead(int &picture, unsigned &texture, AnimationSource &moving);

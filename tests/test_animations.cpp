@@ -1,4 +1,4 @@
-#include "test_apng.h"
+#include "test_animations.h"
 
 #include <zlib.h>
 
@@ -70,4 +70,59 @@ std::string apng_bytes(int width, int height,
   if (o.cutAt > 0 && o.cutAt < png.size())
     png.resize(o.cutAt);
   return png;
+}
+
+namespace {
+
+std::string le16(uint32_t v) {
+  return {char(v), char(v >> 8)};
+}
+
+// LZW codes of 3 bits (palette of 4, minimum code size 2) packed into
+// sub-blocks: a clear code before every two pixels keeps the table, and so
+// the code size, from growing.
+std::string flatLzw(int colour, long pixels) {
+  std::vector<int> codes;
+  for (long i = 0; i < pixels; i += 2) {
+    codes.push_back(4);
+    codes.push_back(colour);
+    if (i + 1 < pixels)
+      codes.push_back(colour);
+  }
+  codes.push_back(5);
+  std::string bytes;
+  unsigned bits = 0, count = 0;
+  for (int code : codes) {
+    bits |= unsigned(code) << count;
+    for (count += 3; count >= 8; count -= 8, bits >>= 8)
+      bytes += char(bits & 0xff);
+  }
+  if (count > 0)
+    bytes += char(bits & 0xff);
+  std::string blocks = "\x02";
+  for (size_t at = 0; at < bytes.size(); at += 255) {
+    std::string piece = bytes.substr(at, 255);
+    blocks += char(piece.size()) + piece;
+  }
+  return blocks + '\0';
+}
+
+} // namespace
+
+std::string gif_bytes(int width, int height,
+                      const std::vector<GifTestFrame> &frames) {
+  std::string gif = "GIF89a" + le16(uint32_t(width)) + le16(uint32_t(height)) +
+                    std::string("\xf1\x00\x00", 3) +
+                    std::string("\xff\x00\x00\x00\xff\x00\x00\x00\xff"
+                                "\xff\xff\xff",
+                                12);
+  gif += std::string("\x21\xff\x0bNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
+  for (const GifTestFrame &f : frames) {
+    gif += std::string("\x21\xf9\x04\x00", 4) + le16(uint32_t(f.delayCs)) +
+           std::string("\x00\x00", 2);
+    gif += "\x2c" + le16(uint32_t(f.x)) + le16(uint32_t(f.y)) +
+           le16(uint32_t(f.width)) + le16(uint32_t(f.height)) + '\0';
+    gif += flatLzw(f.colour, long(f.width) * f.height);
+  }
+  return gif + ';';
 }

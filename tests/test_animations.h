@@ -1,6 +1,8 @@
-// Animated PNGs written by the tests (Debian has no APNG writer in its
-// libpng): frames of flat colour, each with its place, delay, and how it is
-// drawn and disposed of; and ways to break the format.
+// Animations written by the tests, byte by byte where the tools can't:
+// animated PNGs (Debian has no APNG writer in its libpng), and GIFs of any
+// number of frames, of any size and place. Frames of flat colour, each with
+// its place, delay, and how it is drawn and disposed of; and ways to break
+// the format.
 #pragma once
 
 #include <string>
@@ -26,3 +28,14 @@ struct ApngTestOptions {
 std::string apng_bytes(int width, int height,
                        const std::vector<ApngTestFrame> &frames,
                        const ApngTestOptions &options = {});
+
+// A GIF frame of one colour of the palette (red, green, blue, white).
+struct GifTestFrame {
+  int colour = 0;
+  int x = 0, y = 0, width = 1, height = 1;
+  int delayCs = 10; // hundredths of a second
+};
+
+// A GIF with a canvas of `width` x `height`, played for ever.
+std::string gif_bytes(int width, int height,
+                      const std::vector<GifTestFrame> &frames);
