@@ -1,9 +1,10 @@
 // A libFuzzer target over the byte parsing done on untrusted files: the
 // kind table's signatures, header sizes and channel counts, which the viewer
-// itself runs outside any sandbox, and the metadata reading a decoder does
+// itself runs outside any sandbox, the metadata reading a decoder does
 // (which way up, and the colour description, down to a PNG's compressed
-// profile). Every input is read both from memory (as a decoder reads it) and
-// through a descriptor (as the viewer does), and the two must agree.
+// profile), and its walks over animations (APNG's chunks, GIF's blocks). Every
+// input is read both from memory (as a decoder reads it) and through a
+// descriptor (as the viewer does), and the two must agree.
 //
 //   tests/fuzz/run_parser_fuzz.sh builds and runs it.
 #include <cstdint>
@@ -12,8 +13,33 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "picture/decoder/apng_chunks.h"
+#include "picture/decoder/gif_blocks.h"
 #include "picture/decoder/metadata.h"
 #include "picture/kinds.h"
+
+// Every APNG frame lies within its canvas and its data within the file;
+// a GIF's walk finds at most two images.
+static void walkAnimations(const uint8_t *data, size_t size) {
+  ApngHead head;
+  if (ReadApngHead(data, size, head)) {
+    size_t at = head.firstChunk;
+    uint32_t sequence = 0;
+    ApngFrame f;
+    for (int frames = 0; ReadApngFrame(data, size, head, at, sequence, f);
+         frames++) {
+      if (frames > int(size) || uint64_t(f.x) + f.width > head.width ||
+          uint64_t(f.y) + f.height > head.height || at > size)
+        abort();
+      for (auto &piece : f.data)
+        if (piece.first > size || piece.second > size - piece.first)
+          abort();
+    }
+  }
+  int plays = -1, images = WalkGifBlocks(data, size, plays);
+  if (images < 0 || images > 2 || plays < 0 || plays > 65536)
+    abort();
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static int fd = memfd_create("picture", 0);
@@ -54,5 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   int orientation = ExifOrientation(data, size);
   if (orientation < 1 || orientation > 8)
     abort();
+  walkAnimations(data, size);
   return 0;
 }

@@ -13,6 +13,8 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
   "$src/src/picture/kinds.cpp" "$src/src/picture/kind_headers.cpp" \
   "$src/src/picture/kind_contents.cpp" \
   "$src/src/picture/decoder/metadata.cpp" \
+  "$src/src/picture/decoder/apng_chunks.cpp" \
+  "$src/src/picture/decoder/gif_blocks.cpp" \
   -lz -o "$fuzzer"
 # New inputs go to a corpus of this run's own; the seeds stay as they are.
 work=$(mktemp -d)
