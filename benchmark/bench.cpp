@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "animations.h"
 #include "drawings_and_raw.h"
 #include "viewer_process.h"
 
@@ -715,7 +716,12 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "bench: a drawing or RAW run failed\n");
     return 1;
   }
-  std::string all = table + rows;
+  std::string animated = AnimationRows(viewer, runs);
+  if (animated.empty()) {
+    std::fprintf(stderr, "bench: an animation run failed\n");
+    return 1;
+  }
+  std::string all = table + rows + animated;
   std::fputs(all.c_str(), stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

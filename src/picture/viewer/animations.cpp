@@ -6,6 +6,7 @@
 #include <ctime>
 #include <poll.h>
 #include <unistd.h>
+#include <vector>
 
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
@@ -28,6 +29,7 @@ struct Animation {
   bool waiting = false; // a frame in its slot, not shown yet
   int waitingSlot = 0;
   DecodeResult frame = {};
+  std::vector<unsigned char> profile; // the screen's, for its decoder
 };
 
 Animation playing[kMaxAnimations];
@@ -111,10 +113,23 @@ void show(Animation &a, int64_t now) {
   a.waiting = false;
 }
 
+// Starts its decoder and asks for the first frame; false where it can't.
+bool start(Animation &a) {
+  DecoderJob job = {&a.source.fd, 1, a.profile.data(), a.profile.size(), false};
+  return MakeSlots(a.d) && StartDecoder(a.d, job, 1u << a.source.kind) &&
+         ask(a);
+}
+
 // One animation's turn in a frame; false where it is over.
 bool advance(Animation &a, int64_t now) {
-  if (a.shownAtUs == 0)
-    a.shownAtUs = now; // the first frame drawn: its clock starts
+  if (a.shownAtUs == 0) {
+    // The first frame drawn with its still picture: its clock starts, and
+    // its decoder after that frame, which it would only hold up.
+    a.shownAtUs = now;
+    return true;
+  }
+  if (a.d.pid < 0 && !start(a))
+    return false;
   if (a.asked && !a.waiting && !take(a))
     return false;
   if (a.waiting && (!a.firstFrameShown || now >= a.shownAtUs + a.shownForUs))
@@ -132,23 +147,15 @@ bool PlayAnimation(const AnimationSource &source, const unsigned names[],
   }
   // A decoder gone makes writing to it fail, rather than end the viewer.
   std::signal(SIGPIPE, SIG_IGN);
-  Animation &a = playing[playingCount];
+  Animation &a = playing[playingCount++];
   a = Animation{};
   a.source = source;
+  if (source.screenProfile != nullptr)
+    a.profile.assign(source.screenProfile,
+                     source.screenProfile + source.screenProfileSize);
   a.size = frameSize();
   a.count = count;
   std::copy(names, names + count, a.names);
-  DecoderJob job = {&a.source.fd, 1, source.screenProfile,
-                    source.screenProfileSize, false};
-  unsigned kind = 1u << source.kind;
-  if (!MakeSlots(a.d) || !StartDecoder(a.d, job, kind) || !ask(a)) {
-    LetDecoderGo(a.d, true);
-    FreeSlots(a.d);
-    close(source.fd);
-    a = Animation{};
-    return false;
-  }
-  playingCount++;
   return true;
 }
 

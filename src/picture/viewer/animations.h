@@ -17,12 +17,13 @@ struct AnimationSource {
   int64_t bytes;
   int kind;
   int64_t frameBudgetUs;              // CPU time a frame may take
-  const unsigned char *screenProfile; // copied as it starts
+  const unsigned char *screenProfile; // copied here
   size_t screenProfileSize;
 };
 
-// Plays the picture on these textures (its first frame on them already);
-// false where it can't be started (the descriptor is closed then).
+// Plays the picture on these textures (its first frame on them already):
+// its decoder starts once that frame has been drawn. False where no more
+// can play (the descriptor is closed then).
 bool PlayAnimation(const AnimationSource &source, const unsigned names[],
                    int count);
 
