@@ -11,13 +11,12 @@ namespace {
 // its codecs.
 // clang-format off
 const Animator kAnimators[] = {
-  // kind       library                 ready     moving      open      next      close
-  {"GIF",     "giflib",                 nullptr,  GifMoving,  GifOpen,  GifNext,  GifClose},
-  {"PNG",     "libpng (APNG's chunks read here)",
-                                        nullptr,  ApngMoving, ApngOpen, ApngNext, ApngClose},
-  {"WebP",    "libwebp's demuxer",      nullptr,  WebpMoving, WebpOpen, WebpNext, WebpClose},
-  {"AVIF",    "libavif",                AvifReady, AvifMoving, AvifOpen, AvifNext, AvifClose},
-  {"JPEG XL", "libjxl",                 nullptr,  JxlMoving,  JxlOpen,  JxlNext,  JxlClose},
+  // kind       library                  first   ready      moving      open      next      close
+  {"GIF",     "giflib",                   true,  nullptr,   GifMoving,  GifOpen,  GifNext,  GifClose},
+  {"PNG",     "libpng, APNG's chunks here", false, nullptr,   ApngMoving, ApngOpen, ApngNext, ApngClose},
+  {"WebP",    "libwebp's demuxer",        true,  nullptr,   WebpMoving, WebpOpen, WebpNext, WebpClose},
+  {"AVIF",    "libavif",                  true,  AvifReady, AvifMoving, AvifOpen, AvifNext, AvifClose},
+  {"JPEG XL", "libjxl",                   true,  nullptr,   JxlMoving,  JxlOpen,  JxlNext,  JxlClose},
 };
 // clang-format on
 
@@ -54,6 +53,11 @@ void ReadyAnimators(unsigned kinds) {
 bool PictureMoves(int kind, const unsigned char *file, size_t size) {
   const Animator *a = AnimatorFor(kind);
   return a != nullptr && a->moving(file, size);
+}
+
+bool StillIsFirstFrame(int kind) {
+  const Animator *a = AnimatorFor(kind);
+  return a != nullptr && a->firstFrameIsStill;
 }
 
 bool StartPlaying(Playing &p, int kind, const unsigned char *file,

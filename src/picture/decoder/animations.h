@@ -12,6 +12,10 @@
 struct Animator {
   const char *kind;    // its row in the table of kinds, by name
   const char *library; // as the README names it
+  // Whether its first frame is the picture as a still: an animation's
+  // still is then read here, one frame, rather than by a still reader
+  // (which may read every frame). An APNG's still is its default image.
+  bool firstFrameIsStill;
   // Loads its library before the sandbox goes on; null where it is linked
   // in. False where it can't be loaded.
   bool (*ready)();
@@ -36,8 +40,9 @@ const Animator *AnimatorFor(int kind);
 void ReadyAnimators(unsigned kinds);
 
 // Whether a picture of this kind is an animation whose frames can be asked
-// for here.
+// for here; and whether its still is its first frame.
 bool PictureMoves(int kind, const unsigned char *file, size_t size);
+bool StillIsFirstFrame(int kind);
 
 // The one animation a decoder plays.
 struct Playing {

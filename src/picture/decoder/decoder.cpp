@@ -109,8 +109,9 @@ bool handOverFrame(DecodedPicture frame, const PictureMetadata &metadata,
   return true;
 }
 
-// An animation whose first frame no reader could read as a still (libavif
-// reads sequences GdkPixbuf's loader won't): its animator's first frame.
+// An animation's first frame as its still, where that is its still, or
+// where no reader could read it (libavif reads sequences GdkPixbuf's
+// loader won't).
 void firstFrameAsStill(const DecodeCommand &c, const unsigned char *file,
                        size_t bytes, const PictureMetadata &metadata,
                        unsigned char *slot, DecodeResult &r) {
@@ -141,7 +142,10 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
   ByteSource source{-1, file, bytes};
   PictureMetadata metadata =
       ReadMetadata(kPictureKinds[c.kind].metadata, source);
-  uint32_t readers = readersFor(c, source);
+  // An animation whose first frame is its still: that frame alone.
+  bool moving = PictureMoves(c.kind, file, bytes);
+  uint32_t readers =
+      moving && StillIsFirstFrame(c.kind) ? 0 : readersFor(c, source);
   for (int reader = 0; reader < kReaderCount; reader++) {
     DecodedPicture picture;
     picture.orientation = metadata.orientation;
@@ -155,7 +159,7 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
     ShowOverWhite(picture, kPictureKinds[c.kind].unusedAlpha);
     if (handOverInColour(picture, metadata, c.size, slot, r)) {
       r.reader = reader;
-      r.moving = PictureMoves(c.kind, file, bytes);
+      r.moving = moving;
     }
     kReaders[reader].release(picture);
     break;
