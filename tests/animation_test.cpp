@@ -31,6 +31,8 @@ struct Seen {
   long long ms; // since watching began
   Rgb centre;
   Quadrants quarters;
+  // With the cube tilted 40 degrees: the middles of the front and the top.
+  Rgb front, top;
 };
 Seen lastSeen;
 
@@ -49,6 +51,8 @@ extern "C" void glutSwapBuffers() {
   lastSeen.centre = pixelAt(cx, cy);
   lastSeen.quarters = {pixelAt(cx - q, cy + q), pixelAt(cx + q, cy + q),
                        pixelAt(cx - q, cy - q), pixelAt(cx + q, cy - q)};
+  lastSeen.front = pixelAt(kFrontX, kFrontY);
+  lastSeen.top = pixelAt(kTopX, kTopY);
   using Swap = void (*)();
   static Swap real =
       reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "glutSwapBuffers"));
@@ -88,8 +92,9 @@ protected:
     remove_tree(dir);
   }
   // Loads the pictures (unless told to go on), then draws the front face
-  // head-on for `seconds`, recording what each frame shows.
-  std::vector<Seen> watch(double seconds, bool load = true) {
+  // head-on (or tilted `tilt` degrees) for `seconds`, recording what each
+  // frame shows.
+  std::vector<Seen> watch(double seconds, bool load = true, float tilt = 0) {
     if (load) {
       init();
       reshape(480, 360);
@@ -97,7 +102,7 @@ protected:
     std::vector<Seen> seen;
     long long start = nowMs();
     while (nowMs() - start < seconds * 1000) {
-      xRot = 0.0f;
+      xRot = tilt;
       yRot = -0.5f;
       zRot = 0.0f;
       display();
@@ -373,6 +378,23 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Composited> &info) {
       return std::string(info.param.name);
     });
+
+// One picture on two faces (a link to it) plays once, in step: one
+// decoder, the same frame on both faces in every frame drawn.
+TEST_F(AnimationTest, OnePictureOnTwoFacesPlaysOnceInStep) {
+  gif(kThreeAtOnce, 0);
+  ASSERT_EQ(0, symlink("b1.jpg", "b3.jpg")); // the top face
+  std::vector<Seen> seen = watch(1.5, true, 40);
+  EXPECT_EQ(1, AnimationsPlaying());
+  int changes = 0;
+  for (size_t i = 0; i < seen.size(); i++) {
+    ASSERT_TRUE(near(seen[i].front, seen[i].top, 40))
+        << "at " << seen[i].ms << " ms: front " << name(seen[i].front)
+        << ", top " << name(seen[i].top);
+    changes += i > 0 && !near(seen[i].front, seen[i - 1].front, 40);
+  }
+  EXPECT_GE(changes, 8) << "it plays";
+}
 
 // Broken and hostile animations: whatever plays of them plays, and never a
 // crash, a hang, or a decoder growing past a small bound; a decoder killed

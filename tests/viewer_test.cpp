@@ -570,6 +570,61 @@ TEST(ShowWithoutADecoder, RestsBetweenStarts) {
     remove_tree(d);
 }
 
+// The viewer's decoders playing animations (those that decode behind the
+// frames, the show's decoding ahead, are left out).
+int animationDecoders(pid_t viewer) {
+  int n = 0;
+  std::string all = run_command("cat /proc/" + std::to_string(viewer) +
+                                "/task/*/children 2>/dev/null");
+  for (size_t at = 0; at < all.size();) {
+    size_t end = std::min(all.find(' ', at), all.size());
+    std::string line =
+        read_file("/proc/" + all.substr(at, end - at) + "/cmdline");
+    std::vector<std::string> args;
+    for (size_t a = 0; a < line.size(); a = line.find('\0', a) + 1)
+      args.push_back(line.c_str() + a);
+    n += args.size() > 7 &&
+         args[0].find("vorlix-decode") != std::string::npos && args[7] == "0";
+    at = end + 1;
+  }
+  return n;
+}
+
+// An animated GIF among a show's pictures, not one of the first six: it
+// plays on its face, in a decoder of its own, which ends when the face
+// takes another picture; the show goes on.
+TEST(AnimationInAShow, PlaysWhileOnItsFaceItsDecoderEndingAfter) {
+  std::string dir = make_temp_dir(), photos = make_temp_dir();
+  std::string runtime = make_temp_dir();
+  for (int i = 0; i < 8; i++)
+    write_quadrant_picture(photos + "/" + std::to_string(i) + ".tga", 8, 8,
+                           kFaceColours[i % 6]);
+  convert("-delay 5 -size 8x8 xc:red xc:blue -loop 0 gif:" + photos + "/7.tga");
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+  ViewerProcess launcher(dir, false, LAUNCHER_BINARY, "",
+                         {"--seconds", "0.1", photos});
+  ASSERT_TRUE(launcher.wait_frames(1)) << launcher.stop();
+  std::vector<pid_t> viewer = launcher.children();
+  ASSERT_EQ(1u, viewer.size());
+  int started = 0, ended = 0, playing = 0;
+  for (int i = 0; i < 400 && ended < 2; i++) {
+    int now = animationDecoders(viewer[0]);
+    started += now > playing;
+    ended += now < playing;
+    playing = now;
+    usleep(50000);
+  }
+  EXPECT_GE(started, 2) << "it plays each time it comes round";
+  EXPECT_GE(ended, 2) << "its decoder ends each time it leaves";
+  EXPECT_LE(playing, 1);
+  EXPECT_EQ("", launcher.stop());
+  unsetenv("XDG_RUNTIME_DIR");
+  unsetenv("XDG_STATE_HOME");
+  for (const std::string &d : {dir, photos, runtime})
+    remove_tree(d);
+}
+
 TEST(BundledPictures, ShowOnEveryFace) {
   ViewerProcess viewer(PICTURES_DIR, true);
   expectSamplesShown(viewer);
