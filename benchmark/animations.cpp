@@ -111,9 +111,12 @@ long peakTogetherKib(const std::string &viewer, const std::string &dir,
   return p.stop().empty() ? peak : -1;
 }
 
-} // namespace
-
-std::string AnimationRows(const std::string &viewer, int runs) {
+// Six animated GIFs, their first frames as stills, and the large GIF
+// beside the bundled pictures: a folder each.
+struct Folders {
+  std::string moving, still, large;
+};
+Folders writeAnimations() {
   const char *patterns[6] = {"testsrc=size=640x480:rate=25",
                              "testsrc2=size=640x480:rate=25",
                              "rgbtestsrc=size=640x480:rate=25",
@@ -132,6 +135,14 @@ std::string AnimationRows(const std::string &viewer, int runs) {
   run_command("ffmpeg -loglevel error -y -f lavfi -i "
               "testsrc2=size=1000x1000:rate=25 -t 16 -f gif " +
               large + "/b1.jpg");
+  return {moving, still, large};
+}
+
+} // namespace
+
+std::string AnimationRows(const std::string &viewer, int runs) {
+  Folders f = writeAnimations();
+  const std::string &moving = f.moving, &still = f.still, &large = f.large;
   std::vector<double> mFirst, sFirst, mFps, sFps, mLongest, sLongest, mCpu,
       sCpu, mRss, sRss, largePeak, bundledPeak;
   for (int i = 0; i < runs; i++) {
