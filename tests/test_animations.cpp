@@ -1,5 +1,6 @@
 #include "test_animations.h"
 
+#include <cstdint>
 #include <zlib.h>
 
 namespace {
