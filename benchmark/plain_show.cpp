@@ -4,4 +4,4 @@
 #include "show/show.h"
 
 void ShowNextPictures(unsigned int *, float, float, float) {}
-void AdvanceAnimations() {}
+void AdvanceAnimations(const unsigned *, float, float, float) {}

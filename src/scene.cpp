@@ -83,8 +83,8 @@ void display() {
   wrap(zRot);
   // With a list of more pictures, faces turned away take the next ones.
   ShowNextPictures(texture, xRot, yRot, zRot);
-  // Animated pictures show the frames that are due.
-  AdvanceAnimations();
+  // Animated pictures in view show the frames that are due.
+  AdvanceAnimations(texture, xRot, yRot, zRot);
 
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glLoadIdentity();

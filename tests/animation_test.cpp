@@ -92,9 +92,10 @@ protected:
     remove_tree(dir);
   }
   // Loads the pictures (unless told to go on), then draws the front face
-  // head-on (or tilted `tilt` degrees) for `seconds`, recording what each
-  // frame shows.
-  std::vector<Seen> watch(double seconds, bool load = true, float tilt = 0) {
+  // head-on (or tilted `tilt` degrees, turned `turn` degrees about y) for
+  // `seconds`, recording what each frame shows.
+  std::vector<Seen> watch(double seconds, bool load = true, float tilt = 0,
+                          float turn = 0) {
     if (load) {
       init();
       reshape(480, 360);
@@ -103,7 +104,7 @@ protected:
     long long start = nowMs();
     while (nowMs() - start < seconds * 1000) {
       xRot = tilt;
-      yRot = -0.5f;
+      yRot = turn - 0.5f;
       zRot = 0.0f;
       display();
       lastSeen.ms = nowMs() - start;
@@ -394,6 +395,21 @@ TEST_F(AnimationTest, OnePictureOnTwoFacesPlaysOnceInStep) {
     changes += i > 0 && !near(seen[i].front, seen[i - 1].front, 40);
   }
   EXPECT_GE(changes, 8) << "it plays";
+}
+
+// An animation whose face is turned away stands still, its clock stopped,
+// and goes on where it was as the face comes round (were its clock
+// running, 1.5 s of 300 ms frames later it would show the frame after next).
+TEST_F(AnimationTest, TurnedAwayItStandsStill) {
+  gif({{kRed, 300}, {kGreen, 300}, {kBlue, 300}}, 0);
+  std::vector<Seen> before = watch(0.8);
+  watch(1.5, false, 0, 180); // the front face turned away
+  std::vector<Seen> after = watch(0.1, false);
+  EXPECT_TRUE(near(before.back().centre, after.front().centre))
+      << "turned away showing " << name(before.back().centre)
+      << ", back showing " << name(after.front().centre);
+  std::vector<ColourRun> runs = runsOf(watch(1.0, false));
+  EXPECT_GE(runs.size(), 3u) << "it plays on";
 }
 
 // Broken and hostile animations: whatever plays of them plays, and never a

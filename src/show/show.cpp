@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cube_view.h"
 #include "picture/viewer/ahead.h"
 #include "show/show_list.h"
 #include "show/show_order.h"
@@ -19,10 +20,8 @@
 namespace {
 
 // Settings of the show, in one place.
-// A face is turned towards the eye where the eye's side of its plane is
-// the front: where its normal, turned as the cube is, points towards the
-// eye by more than 0.2 (the cube's half size over its distance, 1 / 5).
-constexpr double kInView = 0.2;
+// A face in view: cube_view.h.
+constexpr double kInView = kFaceInView;
 // Turned away for sure: a little further round, so that rounding in the
 // GL's own arithmetic never draws a face as it changes.
 constexpr double kTurnedAway = kInView - 0.01;
@@ -35,10 +34,6 @@ constexpr double kSeen = 0.5;
 constexpr long kTurn = 721;
 // Pictures decoded ahead of their turn (their textures kept ready).
 constexpr size_t kAhead = 2;
-
-// Face normals: front, back, top, bottom, right, left.
-const double kNormals[6][3] = {{0, 0, 1},  {0, 0, -1}, {0, 1, 0},
-                               {0, -1, 0}, {1, 0, 0},  {-1, 0, 0}};
 
 struct Face {
   int picture;         // the list's number of the picture it shows
@@ -75,18 +70,6 @@ double now() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-// How far face f's normal points towards the eye, the cube turned by
-// Rx(x) Ry(y) Rz(z) as the frame turns it.
-double towardsEye(int f, float x, float y, float z) {
-  const double d = M_PI / 180;
-  const double *n = kNormals[f];
-  double cz = std::cos(z * d), sz = std::sin(z * d);
-  double x1 = n[0] * cz - n[1] * sz, y1 = n[0] * sz + n[1] * cz, z1 = n[2];
-  double cy = std::cos(y * d), sy = std::sin(y * d);
-  double z2 = -x1 * sy + z1 * cy;
-  return y1 * std::sin(x * d) + z2 * std::cos(x * d);
 }
 
 // Tells the launcher, never waiting: a line on the seen pipe.
@@ -283,7 +266,7 @@ void ShowNextPictures(unsigned int texture[6], float xRot, float yRot,
     show.pending = -1;
   double t = now(), towards[6];
   for (int f = 0; f < 6; f++) {
-    towards[f] = towardsEye(f, xRot, yRot, zRot);
+    towards[f] = TowardsEye(f, xRot, yRot, zRot);
     Face &face = show.faces[f];
     if (towards[f] > kInView - 0.01)
       face.lastInView = show.frame;

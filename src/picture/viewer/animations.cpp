@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cube_view.h"
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
@@ -22,8 +23,9 @@ struct Animation {
   ShownSize size;
   unsigned names[kMaxPictures];
   int count = 0;
-  int64_t shownAtUs = 0;  // when the frame on show went up; 0: not yet
-  int64_t shownForUs = 0; // and how long it stays
+  int64_t shownAtUs = 0;     // when the frame on show went up; 0: not yet
+  int64_t shownForUs = 0;    // and how long it stays
+  int64_t hiddenSinceUs = 0; // when its faces all turned away; 0: in view
   bool firstFrameShown = false;
   bool asked = false;   // a frame asked for, its answer not yet taken
   bool waiting = false; // a frame in its slot, not shown yet
@@ -120,13 +122,33 @@ bool start(Animation &a) {
          ask(a);
 }
 
-// One animation's turn in a frame; false where it is over.
-bool advance(Animation &a, int64_t now) {
+// Whether a face showing the animation is turned towards the eye.
+bool inView(const Animation &a, const unsigned texture[6],
+            const double towards[6]) {
+  for (int f = 0; f < 6; f++)
+    if (towards[f] > kFaceInView &&
+        std::find(a.names, a.names + a.count, texture[f]) != a.names + a.count)
+      return true;
+  return false;
+}
+
+// One animation's turn in a frame; false where it is over. While all its
+// faces are turned away it stands still: nothing decoded, its clock
+// stopped, to go on where it was as a face comes round.
+bool advance(Animation &a, int64_t now, bool seen) {
   if (a.shownAtUs == 0) {
     // The first frame drawn with its still picture: its clock starts, and
     // its decoder after that frame, which it would only hold up.
     a.shownAtUs = now;
     return true;
+  }
+  if (!seen) {
+    a.hiddenSinceUs = a.hiddenSinceUs != 0 ? a.hiddenSinceUs : now;
+    return true;
+  }
+  if (a.hiddenSinceUs != 0) {
+    a.shownAtUs += now - a.hiddenSinceUs;
+    a.hiddenSinceUs = 0;
   }
   if (a.d.pid < 0 && !start(a))
     return false;
@@ -175,13 +197,17 @@ void StopAllAnimations() {
   ReapDecodersLetGo();
 }
 
-void AdvanceAnimations() {
+void AdvanceAnimations(const unsigned texture[6], float xRot, float yRot,
+                       float zRot) {
   if (playingCount == 0)
     return;
   ReapDecodersLetGo();
   int64_t now = nowUs();
+  double towards[6];
+  for (int f = 0; f < 6; f++)
+    towards[f] = TowardsEye(f, xRot, yRot, zRot);
   for (int i = 0; i < playingCount; i++)
-    if (!advance(playing[i], now))
+    if (!advance(playing[i], now, inView(playing[i], texture, towards)))
       end(i--);
 }
 

@@ -3,9 +3,9 @@
 // faces and ended when it has played as often as its file says, when its
 // faces take other pictures, or when it fails; the frames come one or two
 // ahead through the decoder's two slots and each is shown for its own
-// delay, by the clock. Its textures keep their names: a frame changes their
-// image. A face's picture left still (its decoder failed, say) keeps the
-// frame last shown.
+// delay, by the clock, while one of its faces is turned towards the eye.
+// Its textures keep their names: a frame changes their image. A face's
+// picture left still (its decoder failed, say) keeps the frame last shown.
 #pragma once
 
 #include <cstddef>
@@ -32,9 +32,12 @@ bool PlayAnimation(const AnimationSource &source, const unsigned names[],
 void StopAnimationOn(unsigned name);
 void StopAllAnimations();
 
-// Shows every frame that is due, and asks for the next. Once a frame, from
-// the frame routine; never waits.
-void AdvanceAnimations();
+// Shows every frame that is due, and asks for the next, for the
+// animations on a face turned towards the eye (the faces' textures
+// `texture`, the cube turned by these angles); the others stand still.
+// Once a frame, from the frame routine; never waits.
+void AdvanceAnimations(const unsigned texture[6], float xRot, float yRot,
+                       float zRot);
 
 // How many play now.
 int AnimationsPlaying();
