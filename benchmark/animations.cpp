@@ -13,15 +13,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_support.h"
 #include "test_pictures.h"
 #include "viewer_process.h"
 
 namespace {
-
-double medianOf(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
 
 long statusKib(pid_t pid, const char *field) {
   std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
@@ -56,13 +52,6 @@ Together together(const ViewerProcess &p) {
     t.cpu += cpuSeconds(child);
   }
   return t;
-}
-
-void sleepUntil(const ViewerProcess &p, double s) {
-  long long at = p.started_ns() + (long long)(s * 1e9);
-  long long now = ViewerProcess::now_ns();
-  if (at > now)
-    usleep(useconds_t((at - now) / 1000));
 }
 
 struct Faces {
@@ -181,11 +170,10 @@ std::string AnimationRows(const std::string &viewer, int runs) {
       "the bundled pictures, against the bundled pictures alone: resident "
       "memory of the viewer and its decoders together at its peak over 20 s "
       "| %.0f KiB | %.0f KiB | %+.0f KiB |\n",
-      medianOf(mFps), medianOf(sFps), medianOf(mFps) / medianOf(sFps),
-      medianOf(mLongest), medianOf(sLongest), medianOf(mCpu), medianOf(sCpu),
-      medianOf(mRss), medianOf(sRss), medianOf(mRss) / medianOf(sRss),
-      medianOf(mFirst), medianOf(sFirst), medianOf(mFirst) - medianOf(sFirst),
-      medianOf(largePeak), medianOf(bundledPeak),
-      medianOf(largePeak) - medianOf(bundledPeak));
+      median(mFps), median(sFps), median(mFps) / median(sFps), median(mLongest),
+      median(sLongest), median(mCpu), median(sCpu), median(mRss), median(sRss),
+      median(mRss) / median(sRss), median(mFirst), median(sFirst),
+      median(mFirst) - median(sFirst), median(largePeak), median(bundledPeak),
+      median(largePeak) - median(bundledPeak));
   return rows;
 }

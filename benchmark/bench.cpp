@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "animations.h"
+#include "bench_support.h"
 #include "drawings_and_raw.h"
 #include "viewer_process.h"
 
@@ -28,12 +29,6 @@ namespace {
 
 unsigned char clampByte(double v) {
   return static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  size_t n = v.size();
-  return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 struct Run {
@@ -73,13 +68,6 @@ bool measureOnOneCore(const std::string &binary, const std::string &dir,
   bool ok = measure(binary, dir, 0, out);
   sched_setaffinity(0, sizeof all, &all);
   return ok;
-}
-
-// Sleeps until `s` seconds after the process was started.
-void sleepUntil(const ViewerProcess &p, double s) {
-  long long at = p.started_ns() + (long long)(s * 1e9);
-  if (at > ViewerProcess::now_ns())
-    usleep(useconds_t((at - ViewerProcess::now_ns()) / 1000));
 }
 
 // One process run for 12 s: time to its first frame, frames per second

@@ -8,16 +8,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench_support.h"
 #include "test_dng.h"
 #include "test_pictures.h"
 #include "viewer_process.h"
 
 namespace {
-
-double medianOf(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
 
 std::string folderWithB1(const std::string &b1) {
   std::string dir = make_temp_dir();
@@ -101,8 +97,7 @@ std::string DrawingAndRawRows(const std::string &viewer, int runs) {
       "%.0f ms | %.2f |\n"
       "| b1.jpg an SVG drawing with text in three families, gradients and "
       "blurs, against the bundled pictures | %.0f ms | %.0f ms | %+.0f ms |\n",
-      medianOf(p), medianOf(j), medianOf(p) / medianOf(j), medianOf(r),
-      medianOf(j), medianOf(r) / medianOf(j), medianOf(s), medianOf(b),
-      medianOf(s) - medianOf(b));
+      median(p), median(j), median(p) / median(j), median(r), median(j),
+      median(r) / median(j), median(s), median(b), median(s) - median(b));
   return rows;
 }

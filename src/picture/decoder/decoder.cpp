@@ -114,7 +114,7 @@ bool handOverFrame(DecodedPicture frame, const PictureMetadata &metadata,
 // loader won't).
 void firstFrameAsStill(const DecodeCommand &c, const unsigned char *file,
                        size_t bytes, const PictureMetadata &metadata,
-                       unsigned char *slot, DecodeResult &r) {
+                       bool moving, unsigned char *slot, DecodeResult &r) {
   Playing playing;
   DecodedPicture frame;
   std::vector<unsigned char> copy;
@@ -122,7 +122,7 @@ void firstFrameAsStill(const DecodeCommand &c, const unsigned char *file,
   if (StartPlaying(playing, c.kind, file, bytes) &&
       NextFrame(playing, frame, delayMs) &&
       handOverFrame(frame, metadata, c, copy, slot, r))
-    r.moving = PictureMoves(c.kind, file, bytes);
+    r.moving = moving;
   StopPlaying(playing);
 }
 
@@ -165,7 +165,7 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
     break;
   }
   if (r.reader == kNoReader)
-    firstFrameAsStill(c, file, bytes, metadata, slot, r);
+    firstFrameAsStill(c, file, bytes, metadata, moving, slot, r);
   ReleaseMetadata(metadata);
   munmap(mapped, bytes);
 }
