@@ -138,6 +138,19 @@ INSTANTIATE_TEST_SUITE_P(
                      "Uniform -type TrueColor -interlace none -quality 92 jpg:",
                      {128, 128, 128},
                      NO_CLOSE_RANGE},
+        // libjpeg-turbo as it is on arm64, opening a file at its first
+        // decode: a camera's photo, decoded smaller, and a progressive
+        // JPEG still show.
+        LargePicture{"PhotoWhoseLibraryOpensAFileAtItsFirstDecode",
+                     "-size 6000x4000 xc:'#808080' -attenuate 0.3 +noise "
+                     "Uniform -type TrueColor -interlace none -quality 92 jpg:",
+                     {128, 128, 128},
+                     OPENS_AT_FIRST_DECODE},
+        LargePicture{"ProgressiveJpegWhoseLibraryOpensAFileAtItsFirstDecode",
+                     "-size 1200x900 xc:'#20a040' -interlace JPEG "
+                     "-quality 95 jpg:",
+                     {32, 160, 64},
+                     OPENS_AT_FIRST_DECODE},
         LargePicture{"OneColourJpeg6000x4000",
                      "-size 6000x4000 xc:'#20a040' -interlace none "
                      "-quality 95 jpg:",

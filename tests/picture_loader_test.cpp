@@ -3,6 +3,7 @@
 // else it tries kills it), each picture's CPU budget, and the viewer's side
 // against a decoder that lies (lying_decoder.cpp).
 #include <GL/glut.h>
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <seccomp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +21,7 @@
 #include "lying_decoder.h"
 #include "picture/decoder/decoder.h"
 #include "picture/decoder/sandbox.h"
+#include "picture/decoder/sandbox_rules.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
 #include "picture/viewer/budget.h"
@@ -33,6 +36,7 @@ struct Attempt {
   const char *name;
   std::function<void(int out)> run; // writes one byte to `out` if let through
   int expectedSignal;               // 0: expected to exit normally
+  bool drawings = false;            // in a decoder readied for drawings
 };
 
 void PrintTo(const Attempt &a, std::ostream *os) {
@@ -48,7 +52,7 @@ TEST_P(DecoderSandboxTest, OnlyWhatDecodingNeeds) {
   if (pid == 0) {
     close(fds[0]);
     DecoderFds own = {-1, fds[1], nullptr, 0};
-    if (!SilenceOutput(own) || !EnterDecoderSandbox(own, false))
+    if (!SilenceOutput(own) || !EnterDecoderSandbox(own, GetParam().drawings))
       _exit(3);
     GetParam().run(fds[1]);
     _exit(0);
@@ -122,10 +126,58 @@ INSTANTIATE_TEST_SUITE_P(
                   if (fork() >= 0)
                     passed(out);
                 },
-                SIGSYS}),
+                SIGSYS},
+        // What fontconfig and cairo still do while a drawing's text is laid
+        // out, by the calls this architecture's C library makes for them:
+        // asking after a font file goes through, opening and looking at
+        // files is refused without killing.
+        Attempt{"AskAfterAFontFileInADecoderForDrawings",
+                [](int out) {
+                  if (access("/dev/null", R_OK) == 0)
+                    passed(out);
+                },
+                0, true},
+        Attempt{"OpenOrLookAtAFileInADecoderForDrawings",
+                [](int out) {
+                  struct stat st;
+                  if (open("/etc/passwd", O_RDONLY) < 0 && errno == EACCES &&
+                      stat("/etc/passwd", &st) != 0 && errno == EACCES)
+                    passed(out);
+                },
+                0, true}),
     [](const ::testing::TestParamInfo<Attempt> &info) {
       return info.param.name;
     });
+
+// Every row of the filter's table names its call as each architecture a
+// decoder runs on has it: a row for a call one of them lacks (arm64 has no
+// access, open or stat) would never match there, and the call would kill.
+TEST(DecoderSandboxRules, EachCallNamedForEveryArchitecture) {
+  const struct {
+    uint32_t arch;
+    const char *name;
+  } architectures[] = {{SCMP_ARCH_X86_64, "x86-64"},
+                       {SCMP_ARCH_AARCH64, "arm64"}};
+  for (size_t i = 0; i < kRuleCount; i++) {
+    const Rule &r = kRules[i];
+    for (const char *call : r.calls) {
+      bool named = false;
+      for (const auto &a : architectures)
+        named = named || seccomp_syscall_resolve_name_arch(a.arch, call) >= 0;
+      EXPECT_TRUE(call == nullptr || named)
+          << "row " << i << " (" << r.why << "): no call named " << call;
+    }
+    for (const auto &a : architectures) {
+      bool has = false;
+      for (const char *call : r.calls)
+        has = has || (call != nullptr &&
+                      seccomp_syscall_resolve_name_arch(a.arch, call) >= 0);
+      EXPECT_TRUE(has) << "row " << i << " (" << r.why << ", "
+                       << (r.calls[0] ? r.calls[0] : "?")
+                       << "): no call of its on " << a.name;
+    }
+  }
+}
 
 // The budget rule against the README's own figures, on real files.
 struct BudgetCase {

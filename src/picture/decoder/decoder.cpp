@@ -26,7 +26,8 @@ namespace {
 unsigned readable[kReaderCount];
 
 // Readies the readers that are readied only when needed for the kinds asked
-// of them; the others can read every kind.
+// of them; the others can read every kind, readied where they have a
+// readying of their own.
 void readyReaders(unsigned kinds) {
   for (int r = 0; r < kReaderCount; r++) {
     unsigned its = 0;
@@ -34,7 +35,7 @@ void readyReaders(unsigned kinds) {
       if (kPictureKinds[k].readers & (1u << r))
         its |= 1u << k;
     if (!(kReadiedWhenNeeded & (1u << r)))
-      readable[r] = its;
+      readable[r] = kReaders[r].ready ? kReaders[r].ready(its) : its;
     else if ((kinds & its) != 0)
       readable[r] = kReaders[r].ready(kinds & its);
   }

@@ -121,6 +121,43 @@ bool decode(const unsigned char *file, size_t size, ShownSize shown,
 
 } // namespace
 
+// libjpeg-turbo chooses its SIMD code the first time it compresses or
+// decodes, and on arm64 it reads /proc/cpuinfo for that: done here, before
+// the sandbox, with a picture of 16 x 16 made and read back (a fraction of
+// a millisecond), so that no picture's first decode opens a file.
+unsigned LibjpegReady(unsigned kinds) {
+  jpeg_compress_struct jpeg;
+  Errors errors;
+  unsigned char *file = nullptr;
+  unsigned long size = 0;
+  jpeg.err = jpeg_std_error(&errors.manager);
+  errors.manager.error_exit = onError;
+  errors.manager.emit_message = onMessage;
+  if (setjmp(errors.escape)) {
+    jpeg_destroy_compress(&jpeg);
+    std::free(file);
+    return kinds;
+  }
+  jpeg_create_compress(&jpeg);
+  jpeg_mem_dest(&jpeg, &file, &size);
+  jpeg.image_width = jpeg.image_height = 16;
+  jpeg.input_components = 3;
+  jpeg.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&jpeg);
+  jpeg_start_compress(&jpeg, TRUE);
+  unsigned char row[16 * 3] = {};
+  JSAMPROW rows[1] = {row};
+  while (jpeg.next_scanline < jpeg.image_height)
+    jpeg_write_scanlines(&jpeg, rows, 1);
+  jpeg_finish_compress(&jpeg);
+  jpeg_destroy_compress(&jpeg);
+  DecodedPicture picture;
+  if (LibjpegRead(file, size, 0, ShownSize{}, picture))
+    LibjpegRelease(picture);
+  std::free(file);
+  return kinds;
+}
+
 bool LibjpegRead(const unsigned char *file, size_t size, int, ShownSize shown,
                  DecodedPicture &out) {
   unsigned char *volatile pixels = nullptr;

@@ -2,9 +2,9 @@
 
 // clang-format off
 const Reader kReaders[] = {
-  // name            readied when needed  read          release
+  // name            readied              read          release
   {"SOIL",           nullptr,             SoilRead,     SoilRelease},
-  {"libjpeg-turbo",  nullptr,             LibjpegRead,  LibjpegRelease},
+  {"libjpeg-turbo",  LibjpegReady,        LibjpegRead,  LibjpegRelease},
   {"GdkPixbuf",      PixbufReady,         PixbufRead,   PixbufRelease},
   {"libjxl",         JxlReady,            JxlRead,      JxlRelease},
   {"librsvg",        RsvgReady,           RsvgRead,     RsvgRelease},

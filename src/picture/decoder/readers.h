@@ -33,11 +33,13 @@ struct DecodedPicture {
 
 struct Reader {
   const char *name; // as the README's table of pictures names it
-  // Null for a reader that is ready in every decoder. A reader readied
-  // only when needed (protocol.h: kReadiedWhenNeeded) loads its library
-  // here, for the kinds given (1 << kind), before the sandbox goes on; it
-  // returns the kinds it can then read. Those that decode smaller
-  // themselves (kDecodeSmaller) are asked for no more than `shown`; the
+  // Null for a reader that is ready in every decoder as it is. A reader
+  // readied only when needed (protocol.h: kReadiedWhenNeeded) loads its
+  // library here, for the kinds given (1 << kind), before the sandbox goes
+  // on; it returns the kinds it can then read. A reader ready in every
+  // decoder whose library does something of its own the first time it runs
+  // (opens a file) has it done here, in every decoder. Those that decode
+  // smaller themselves (kDecodeSmaller) are asked for no more than `shown`; the
   // hand-over makes the pictures of the others smaller.
   unsigned (*ready)(unsigned kinds);
   // Reads a whole file of a kind (a row of the kind table, kinds.h), no
@@ -61,6 +63,7 @@ template <typename F> bool FindCall(void *lib, const char *name, F &f) {
 bool SoilRead(const unsigned char *file, size_t size, int kind, ShownSize shown,
               DecodedPicture &out);
 void SoilRelease(DecodedPicture &picture);
+unsigned LibjpegReady(unsigned kinds);
 bool LibjpegRead(const unsigned char *file, size_t size, int kind,
                  ShownSize shown, DecodedPicture &out);
 void LibjpegRelease(DecodedPicture &picture);

@@ -151,8 +151,16 @@ scmp_arg_cmp descriptorIs(int fd) {
 bool addRule(scmp_filter_ctx ctx, const Rule &r, const DecoderFds &fds,
              const Kept &kept, bool drawings) {
   auto add = [&](auto... conditions) {
-    return seccomp_rule_add(ctx, r.action, r.call, sizeof...(conditions),
-                            conditions...) == 0;
+    bool ok = true;
+    for (const char *name : r.calls) {
+      int call = name ? seccomp_syscall_resolve_name(name) : -1;
+      // A name this architecture lacks resolves to a negative number
+      // (libseccomp's stand-in), which no call ever matches.
+      if (call >= 0)
+        ok = ok && seccomp_rule_add(ctx, r.action, call, sizeof...(conditions),
+                                    conditions...) == 0;
+    }
+    return ok;
   };
   auto onDescriptor = [&](int fd) { return fd < 0 || add(descriptorIs(fd)); };
   const scmp_arg_cmp noExec = SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0);

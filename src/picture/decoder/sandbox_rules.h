@@ -23,8 +23,12 @@ enum Condition {
   kDrawings,         // any arguments, in a decoder readied for drawings only
 };
 
+// A row's call, by the names it has on the architectures a decoder runs
+// on (x86-64, arm64): those this one lacks are left out of its filter.
+constexpr int kMostNamesOfACall = 3;
+
 struct Rule {
-  int call;
+  const char *calls[kMostNamesOfACall];
   uint32_t action;
   Condition when;
   const char *why;
