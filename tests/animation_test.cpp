@@ -414,7 +414,8 @@ TEST_F(AnimationTest, TurnedAwayItStandsStill) {
 
 // Broken and hostile animations: whatever plays of them plays, and never a
 // crash, a hang, or a decoder growing past a small bound; a decoder killed
-// mid-animation leaves the face on its last frame.
+// mid-animation leaves the face on its last frame. An APNG that breaks its
+// format's rules shows its default image, still; one at their edge plays.
 struct Broken {
   const char *name;
   void (*write)();
@@ -482,6 +483,51 @@ void apngFrameWithoutData() {
 void apngCutShort() {
   ApngTestOptions o;
   o.cutAt = 1;
+  apngBroken(o);
+}
+// Files that break APNG's rules, their default image (grey) apart from
+// frames of red, green and blue: the format asks for the default image, as
+// a still.
+void apngApartBroken(ApngTestOptions o) {
+  o.separateDefault = true;
+  apngBroken(o);
+}
+void apngSequenceWithAGap() {
+  ApngTestOptions o;
+  o.gapBefore = 1;
+  apngApartBroken(o);
+}
+void apngFramesReordered() {
+  ApngTestOptions o;
+  o.swapWithNext = 1;
+  apngApartBroken(o);
+}
+void apngSequenceNumberRepeated() {
+  ApngTestOptions o;
+  o.repeatSequence = 2;
+  apngApartBroken(o);
+}
+void apngMoreFramesAnnounced() {
+  ApngTestOptions o;
+  o.announced = 4;
+  apngApartBroken(o);
+}
+void apngFewerFramesAnnounced() {
+  ApngTestOptions o;
+  o.announced = 2;
+  apngApartBroken(o);
+}
+// At the edge of the rules: one frame of its own beside the default image
+// is what shows; frames' data in several fdATs, one of them empty, play.
+void apngOneFrameApartInPieces() {
+  ApngTestOptions o;
+  o.separateDefault = true;
+  o.splitData = true;
+  write_bytes("b1.jpg", apng_bytes(64, 64, apngFrames({{kRed, 200}}), o));
+}
+void apngFramesInPieces() {
+  ApngTestOptions o;
+  o.splitData = true;
   apngBroken(o);
 }
 
@@ -552,7 +598,27 @@ INSTANTIATE_TEST_SUITE_P(
                {kRed, kGreen},
                kGreen},
         Broken{"GifCutShort", gifCutShort, {kRed, kGreen}, kGreen},
-        Broken{"ApngOutOfSequence", apngOutOfSequence, {kRed, kGreen}, kGreen},
+        Broken{"ApngOutOfSequence", apngOutOfSequence, {kRed}, kRed},
+        Broken{"ApngSequenceWithAGap", apngSequenceWithAGap, {kGrey}, kGrey},
+        Broken{"ApngFramesReordered", apngFramesReordered, {kGrey}, kGrey},
+        Broken{"ApngSequenceNumberRepeated",
+               apngSequenceNumberRepeated,
+               {kGrey},
+               kGrey},
+        Broken{
+            "ApngMoreFramesAnnounced", apngMoreFramesAnnounced, {kGrey}, kGrey},
+        Broken{"ApngFewerFramesAnnounced",
+               apngFewerFramesAnnounced,
+               {kGrey},
+               kGrey},
+        Broken{"ApngOneFrameApartInPieces",
+               apngOneFrameApartInPieces,
+               {kRed},
+               kRed},
+        Broken{"ApngFramesInPieces",
+               apngFramesInPieces,
+               {kRed, kGreen, kBlue},
+               kBlue},
         Broken{"ApngFrameWithoutData", apngFrameWithoutData, {kRed}, kRed},
         Broken{"ApngCutShort", apngCutShort, {kRed, kGreen}, kGreen},
         Broken{"DecoderKilledMidAnimation",

@@ -43,30 +43,46 @@ std::string apng_bytes(int width, int height,
   std::string png = "\x89PNG\r\n\x1a\n";
   png += chunk("IHDR", be32(uint32_t(width)) + be32(uint32_t(height)) +
                            std::string("\x08\x06\x00\x00\x00", 5));
-  png += chunk("acTL", be32(uint32_t(frames.size())) + be32(uint32_t(o.plays)));
+  uint32_t announced =
+      uint32_t(o.announced >= 0 ? size_t(o.announced) : frames.size());
+  png += chunk("acTL", be32(announced) + be32(uint32_t(o.plays)));
   const unsigned char grey[4] = {128, 128, 128, 255};
   if (o.separateDefault)
     png += chunk("IDAT", flatData(width, height, grey));
   uint32_t sequence = 0;
+  std::vector<std::string> written; // each frame's chunks
   for (size_t i = 0; i < frames.size(); i++) {
     const ApngTestFrame &f = frames[i];
     int w = f.width > 0 ? f.width : width, h = f.height > 0 ? f.height : height;
-    uint32_t number = int(i) == o.swapSequence ? sequence + 1 : sequence;
-    png += chunk("fcTL", be32(number) + be32(uint32_t(w)) + be32(uint32_t(h)) +
-                             be32(uint32_t(f.x)) + be32(uint32_t(f.y)) +
-                             be16(uint32_t(f.delayMs)) + be16(1000) +
-                             char(f.dispose) + char(f.blend));
-    sequence++;
-    if (int(i) == o.dropFrameData)
-      continue;
-    std::string data = flatData(w, h, f.rgba);
-    if (i == 0 && !o.separateDefault) {
-      png += chunk("IDAT", data);
-    } else {
-      png += chunk("fdAT", be32(sequence) + data);
+    if (int(i) == o.gapBefore)
       sequence++;
+    if (int(i) == o.repeatSequence)
+      sequence--;
+    uint32_t number = int(i) == o.swapSequence ? sequence + 1 : sequence;
+    std::string out =
+        chunk("fcTL", be32(number) + be32(uint32_t(w)) + be32(uint32_t(h)) +
+                          be32(uint32_t(f.x)) + be32(uint32_t(f.y)) +
+                          be16(uint32_t(f.delayMs)) + be16(1000) +
+                          char(f.dispose) + char(f.blend));
+    sequence++;
+    std::string data = flatData(w, h, f.rgba);
+    if (int(i) == o.dropFrameData) {
+    } else if (i == 0 && !o.separateDefault) {
+      out += chunk("IDAT", data);
+    } else {
+      size_t half = o.splitData ? data.size() / 2 : data.size();
+      for (std::string piece :
+           {data.substr(0, half), std::string(), data.substr(half)})
+        if (o.splitData || !piece.empty())
+          out += chunk("fdAT", be32(sequence++) + piece);
     }
+    written.push_back(out);
   }
+  if (o.swapWithNext >= 0 && size_t(o.swapWithNext) + 1 < written.size())
+    std::swap(written[size_t(o.swapWithNext)],
+              written[size_t(o.swapWithNext) + 1]);
+  for (const std::string &w : written)
+    png += w;
   png += chunk("IEND", "");
   if (o.cutAt > 0 && o.cutAt < png.size())
     png.resize(o.cutAt);

@@ -20,8 +20,14 @@ struct ApngTestOptions {
   int plays = 0;                // 0: for ever
   bool separateDefault = false; // a default image (grey) not in the animation
   int swapSequence = -1;        // the fcTL of this frame numbered as the next
-  int dropFrameData = -1;       // this frame's data left out
-  size_t cutAt = 0;             // the file cut to this many bytes (0: whole)
+  int gapBefore = -1;           // a number skipped before this frame's fcTL
+  int repeatSequence = -1; // this frame's fcTL numbered as the chunk before
+  int swapWithNext = -1;   // this frame's chunks after the next frame's
+  int announced = -1;      // frames acTL announces (-1: those written)
+  bool splitData = false;  // each fdAT frame's data in three fdATs, the
+                           // middle one empty
+  int dropFrameData = -1;  // this frame's data left out
+  size_t cutAt = 0;        // the file cut to this many bytes (0: whole)
 };
 
 // RGBA, 8 bits; the canvas `width` x `height`.

@@ -23,6 +23,7 @@
 static void walkAnimations(const uint8_t *data, size_t size) {
   ApngHead head;
   if (ReadApngHead(data, size, head)) {
+    (void)ApngKeepsTheRules(data, size, head);
     size_t at = head.firstChunk;
     uint32_t sequence = 0;
     ApngFrame f;

@@ -11,12 +11,12 @@ namespace {
 // its codecs.
 // clang-format off
 const Animator kAnimators[] = {
-  // kind       library                  first   ready      moving      open      next      close
-  {"GIF",     "giflib",                   true,  nullptr,   GifMoving,  GifOpen,  GifNext,  GifClose},
-  {"PNG",     "libpng, APNG's chunks here", false, nullptr,   ApngMoving, ApngOpen, ApngNext, ApngClose},
-  {"WebP",    "libwebp's demuxer",        true,  nullptr,   WebpMoving, WebpOpen, WebpNext, WebpClose},
-  {"AVIF",    "libavif",                  true,  AvifReady, AvifMoving, AvifOpen, AvifNext, AvifClose},
-  {"JPEG XL", "libjxl",                   true,  nullptr,   JxlMoving,  JxlOpen,  JxlNext,  JxlClose},
+  // kind       library                  still is the first frame  ready      moving      open      next      close
+  {"GIF",     "giflib",                     WhereItMoves,          nullptr,   GifMoving,  GifOpen,  GifNext,  GifClose},
+  {"PNG",     "libpng, APNG's chunks here", ApngStillIsFirstFrame, nullptr,   ApngMoving, ApngOpen, ApngNext, ApngClose},
+  {"WebP",    "libwebp's demuxer",          WhereItMoves,          nullptr,   WebpMoving, WebpOpen, WebpNext, WebpClose},
+  {"AVIF",    "libavif",                    WhereItMoves,          AvifReady, AvifMoving, AvifOpen, AvifNext, AvifClose},
+  {"JPEG XL", "libjxl",                     WhereItMoves,          nullptr,   JxlMoving,  JxlOpen,  JxlNext,  JxlClose},
 };
 // clang-format on
 
@@ -55,9 +55,14 @@ bool PictureMoves(int kind, const unsigned char *file, size_t size) {
   return a != nullptr && a->moving(file, size);
 }
 
-bool StillIsFirstFrame(int kind) {
+bool StillIsFirstFrame(int kind, const unsigned char *file, size_t size,
+                       bool moving) {
   const Animator *a = AnimatorFor(kind);
-  return a != nullptr && a->firstFrameIsStill;
+  return a != nullptr && a->stillIsFirstFrame(file, size, moving);
+}
+
+bool WhereItMoves(const unsigned char *, size_t, bool moving) {
+  return moving;
 }
 
 bool StartPlaying(Playing &p, int kind, const unsigned char *file,

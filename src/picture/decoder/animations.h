@@ -12,10 +12,12 @@
 struct Animator {
   const char *kind;    // its row in the table of kinds, by name
   const char *library; // as the README names it
-  // Whether its first frame is the picture as a still: an animation's
-  // still is then read here, one frame, rather than by a still reader
-  // (which may read every frame). An APNG's still is its default image.
-  bool firstFrameIsStill;
+  // Whether a picture's still is its animation's first frame (`moving`:
+  // whether it moves), read here, one frame, rather than by a still reader
+  // (which may read every frame). An APNG's still is its default image, but
+  // where that is no frame and the animation has one frame of its own.
+  bool (*stillIsFirstFrame)(const unsigned char *file, size_t size,
+                            bool moving);
   // Loads its library before the sandbox goes on; null where it is linked
   // in. False where it can't be loaded.
   bool (*ready)();
@@ -40,9 +42,14 @@ const Animator *AnimatorFor(int kind);
 void ReadyAnimators(unsigned kinds);
 
 // Whether a picture of this kind is an animation whose frames can be asked
-// for here; and whether its still is its first frame.
+// for here; and whether its still is its first frame, read here.
 bool PictureMoves(int kind, const unsigned char *file, size_t size);
-bool StillIsFirstFrame(int kind);
+bool StillIsFirstFrame(int kind, const unsigned char *file, size_t size,
+                       bool moving);
+
+// The still of a picture that moves is its first frame (GIF, WebP, AVIF,
+// JPEG XL).
+bool WhereItMoves(const unsigned char *file, size_t size, bool moving);
 
 // The one animation a decoder plays.
 struct Playing {
@@ -68,6 +75,7 @@ void *GifOpen(const unsigned char *file, size_t size, int &plays);
 bool GifNext(void *animation, DecodedPicture &frame, int &delayMs);
 void GifClose(void *animation);
 bool ApngMoving(const unsigned char *file, size_t size);
+bool ApngStillIsFirstFrame(const unsigned char *file, size_t size, bool moving);
 void *ApngOpen(const unsigned char *file, size_t size, int &plays);
 bool ApngNext(void *animation, DecodedPicture &frame, int &delayMs);
 void ApngClose(void *animation);

@@ -67,6 +67,7 @@ bool ReadApngHead(const unsigned char *file, size_t size, ApngHead &head) {
     at = after(c);
   }
   head.firstChunk = at;
+  head.defaultIsFrame = chunkAt(file, size, at, c) && c.type == FourCC("fcTL");
   return animated && head.ihdr != nullptr && head.width > 0 &&
          head.height > 0 && head.frames > 0;
 }
@@ -80,7 +81,9 @@ bool ReadApngFrame(const unsigned char *file, size_t size, const ApngHead &head,
     bool control = c.type == FourCC("fcTL"), data = c.type == FourCC("fdAT");
     if (c.type == FourCC("IEND") || (control && inFrame))
       break;
-    if ((control && c.length != 26) || (data && c.length <= 4))
+    // An fdAT may hold no data but its number: the frame's data goes on in
+    // the next, as a PNG's IDATs may be empty.
+    if ((control && c.length != 26) || (data && c.length < 4))
       return false;
     if (control || data) {
       if (Be32(file + c.data) != sequence)
@@ -91,11 +94,26 @@ bool ReadApngFrame(const unsigned char *file, size_t size, const ApngHead &head,
       if (!readControl(file + c.data, head, frame))
         return false;
       inFrame = true;
-    } else if (inFrame && data) {
+    } else if (inFrame && data && c.length > 4) {
       frame.data.push_back({c.data + 4, c.length - 4});
     } else if (inFrame && c.type == FourCC("IDAT")) {
       frame.data.push_back({c.data, c.length});
     }
   }
   return inFrame && !frame.data.empty();
+}
+
+bool ApngKeepsTheRules(const unsigned char *file, size_t size,
+                       const ApngHead &head) {
+  size_t at = head.firstChunk;
+  uint32_t sequence = 0, frames = 0;
+  ApngFrame frame;
+  while (frames <= head.frames &&
+         ReadApngFrame(file, size, head, at, sequence, frame))
+    frames++;
+  Chunk c;
+  if (!chunkAt(file, size, at, c))
+    return frames <= head.frames; // cut short: as far as it goes
+  // The walk stops at IEND, or where a chunk broke the rules.
+  return c.type == FourCC("IEND") && frames == head.frames;
 }

@@ -17,6 +17,10 @@ struct ApngHead {
   // transparency, or the colour that is transparent.
   std::vector<std::pair<size_t, size_t>> shared; // offset, length
   size_t firstChunk = 0; // where the frames' walk starts
+  // Whether the default image (the PNG's own IDAT) is the first frame: its
+  // fcTL comes before it. Where it is not, the animation is its fcTL frames
+  // alone.
+  bool defaultIsFrame = false;
 };
 
 // One frame: where it goes, how long it shows, how it is drawn and what
@@ -39,3 +43,12 @@ bool ReadApngHead(const unsigned char *file, size_t size, ApngHead &head);
 // a frame without data).
 bool ReadApngFrame(const unsigned char *file, size_t size, const ApngHead &head,
                    size_t &at, uint32_t &sequence, ApngFrame &frame);
+
+// Whether the animation keeps the format's rules, walked from end to end
+// without decoding: its frames' chunks in their one sequence (none missing,
+// repeated or out of order), each frame with data and within the canvas,
+// and as many frames as acTL announces. A file that breaks them is shown
+// as its default image, as the format asks. One cut short (still arriving,
+// or its end lost) keeps them as far as it goes: what arrived plays.
+bool ApngKeepsTheRules(const unsigned char *file, size_t size,
+                       const ApngHead &head);

@@ -4,7 +4,9 @@
 // says: replacing what is there or over it, and afterwards left, cleared
 // to transparent, or put back as it was. The still picture, the default
 // image, is read as any PNG's; where it is no frame of the animation, the
-// animation plays only its own frames.
+// animation plays only its own frames, and an animation of one such frame
+// shows that frame as its still. A file that breaks the format's rules
+// (apng_chunks.h) shows its default image and does not move.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
@@ -159,7 +161,14 @@ void dispose(Apng &a) {
 
 bool ApngMoving(const unsigned char *file, size_t size) {
   ApngHead head;
-  return ReadApngHead(file, size, head) && head.frames >= 2;
+  return ReadApngHead(file, size, head) && head.frames >= 2 &&
+         ApngKeepsTheRules(file, size, head);
+}
+
+bool ApngStillIsFirstFrame(const unsigned char *file, size_t size, bool) {
+  ApngHead head;
+  return ReadApngHead(file, size, head) && head.frames == 1 &&
+         !head.defaultIsFrame && ApngKeepsTheRules(file, size, head);
 }
 
 void *ApngOpen(const unsigned char *file, size_t size, int &plays) {

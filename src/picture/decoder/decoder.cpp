@@ -145,8 +145,9 @@ void decode(const DecodeCommand &c, int fd, unsigned char *slot,
       ReadMetadata(kPictureKinds[c.kind].metadata, source);
   // An animation whose first frame is its still: that frame alone.
   bool moving = PictureMoves(c.kind, file, bytes);
-  uint32_t readers =
-      moving && StillIsFirstFrame(c.kind) ? 0 : readersFor(c, source);
+  uint32_t readers = StillIsFirstFrame(c.kind, file, bytes, moving)
+                         ? 0
+                         : readersFor(c, source);
   for (int reader = 0; reader < kReaderCount; reader++) {
     DecodedPicture picture;
     picture.orientation = metadata.orientation;
