@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "picture/protocol.h"
 #include "picture_folder_test.h"
 #include "viewer_process.h"
 
@@ -170,6 +173,74 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LargePicture> &info) {
       return info.param.name;
     });
+
+// Starts the decoder program with its arguments naming `viewer` as the
+// viewer that started it, handed real pipes and slots: the descriptor to
+// write its commands to in `commands`.
+pid_t startDecoderFor(pid_t viewer, int &commands) {
+  int in[2], out[2];
+  int slots = memfd_create("slots", 0);
+  if (pipe(in) != 0 || pipe(out) != 0 || slots < 0 ||
+      ftruncate(slots, off_t(kSlotsBytes)) != 0)
+    return -1;
+  DecoderArguments a;
+  a.viewer = viewer;
+  a.commands = in[0];
+  a.results = out[1];
+  a.slots = slots;
+  std::vector<std::string> args = FormatDecoderArguments(a);
+  pid_t pid = fork();
+  if (pid == 0)
+    exec_program(DECODER_BINARY,
+                 std::vector<std::string>(args.begin() + 1, args.end()));
+  for (int fd : {in[0], out[0], out[1], slots})
+    close(fd);
+  commands = in[1];
+  return pid;
+}
+
+// Its wait status once it ended by itself, or -1 while it still runs
+// after `seconds`.
+int endedWithin(pid_t pid, double seconds) {
+  int status = 0;
+  for (int i = 0; i < seconds * 100; i++) {
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      return status;
+    usleep(10000);
+  }
+  return -1;
+}
+
+// A decoder whose parent is not the viewer named in its arguments (that
+// viewer died as it started, and the decoder was adopted) ends at once,
+// before it decodes anything; started by the viewer it names, it serves
+// until its command pipe closes.
+TEST(DecoderStarted, EndsAtOnceWhereItsParentIsNotTheViewerNamed) {
+  pid_t other = fork();
+  if (other == 0) {
+    pause();
+    _exit(0);
+  }
+  int commands = -1;
+  pid_t adopted = startDecoderFor(other, commands);
+  ASSERT_GT(adopted, 0);
+  int status = endedWithin(adopted, 20);
+  if (status == -1)
+    kill(adopted, SIGKILL), waitpid(adopted, &status, 0);
+  close(commands);
+  kill(other, SIGKILL);
+  waitpid(other, nullptr, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1)
+      << "named another process as its viewer: status " << status;
+
+  pid_t served = startDecoderFor(getpid(), commands);
+  ASSERT_GT(served, 0);
+  EXPECT_EQ(-1, endedWithin(served, 2)) << "started by the viewer it names";
+  close(commands);
+  status = endedWithin(served, 20);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "its command pipe closed: status " << status;
+}
 
 // The lines of a process's memory map that name `what`.
 std::string mapsNaming(pid_t pid, const std::string &what) {

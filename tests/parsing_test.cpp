@@ -1,23 +1,31 @@
 // The byte parsing done on untrusted files, on bytes written here (no GL, no
 // picture tools): which kind a file is, the size its header declares, which
-// way up its EXIF says it is shown; and the launcher's order of names, and
-// its walk through a library of folders.
+// way up its EXIF says it is shown; and the launcher's order of names, its
+// walk through a library of folders and its watch over it, the show's
+// place it keeps and the news it sends the viewer.
 #include <algorithm>
 #include <clocale>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "launcher/choose_pictures.h"
 #include "launcher/library_walk.h"
+#include "launcher/running_show.h"
+#include "launcher/show_place.h"
 #include "picture/decoder/metadata.h"
 #include "picture/kind_contents.h"
 #include "picture/kinds.h"
+#include "show/show_list.h"
 
 namespace {
 
@@ -401,6 +409,67 @@ TEST_F(LibraryWalkTest, EachPictureOnceInTheOrderAFileManagerShows) {
             walked("photo 3.jpg"));
 }
 
+long long nowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+// The launcher's side of a show over the library, the viewer's ends of its
+// pipes held here: the viewer starts with two pictures, the walk sends the
+// rest; a photo being copied in joins once its copy has ended, never cut
+// short; its folder and the library's top listed again (files added beside
+// them), no picture joins a second time.
+TEST_F(LibraryWalkTest, NewPhotoJoinsOnceWhenItsCopyHasEnded) {
+  RunningShow show;
+  show.lookEverySeconds = 0.05;
+  StartWalk(show.walk, {lib}, true, PlaceKey());
+  std::vector<FoundPicture> found;
+  WalkOn(show.walk, 2, kAnyFolders, found);
+  ListedAtStart(show, found);
+  int news[2], seen[2];
+  ASSERT_EQ(0, pipe2(news, O_NONBLOCK));
+  ASSERT_EQ(0, pipe(seen));
+  show.news = news[1];
+  show.seen = seen[0];
+  std::thread launcher([&] { KeepTheShowGoing(show); });
+  std::string bytes;
+  std::vector<NewsRecord> joined;
+  auto listen = [&](double seconds) {
+    for (long long until = nowMs() + (long long)(seconds * 1000);
+         nowMs() < until; usleep(10000)) {
+      char b[4096];
+      ssize_t n = read(news[0], b, sizeof b);
+      if (n > 0)
+        bytes.append(b, size_t(n));
+      EXPECT_TRUE(TakeNews(bytes, joined));
+    }
+  };
+  listen(0.3);
+  ASSERT_EQ(3u, joined.size()) << "the rest of the walk";
+  // Copied in slowly: 1.5 s of growing, its time that of the copy.
+  std::string photo = lib + "/2023/5/new.jpg";
+  for (int i = 0; i < 15; i++) {
+    std::ofstream(photo, std::ios::binary | std::ios::app)
+        << std::string(1000, '\xff');
+    listen(0.1);
+  }
+  ASSERT_EQ(3u, joined.size()) << "joined while copied in: " << joined[3].path;
+  listen(kSettledSeconds + 1.5);
+  ASSERT_EQ(4u, joined.size()) << "the photo copied in joins";
+  EXPECT_EQ(photo, joined[3].path);
+  EXPECT_FALSE(joined[3].found) << "as a photo new in the library";
+  for (const char *beside :
+       {"/2023/5/notes.txt", "/2023/12/notes.txt", "/notes 2.txt"})
+    close(open((lib + beside).c_str(), O_CREAT | O_WRONLY, 0600));
+  listen(1.0);
+  EXPECT_EQ(4u, joined.size()) << "joined again: " << joined.back().path;
+  close(seen[1]); // the viewer ends
+  launcher.join();
+  for (int fd : {news[0], news[1], seen[0]})
+    close(fd);
+}
+
 // A tree 1,000 folders deep is walked with a few descriptors; a picture
 // whose path is longer than PATH_MAX is left out.
 TEST_F(LibraryWalkTest, DeepTreesWithoutADescriptorALevel) {
@@ -431,6 +500,86 @@ TEST_F(LibraryWalkTest, DeepTreesWithoutADescriptorALevel) {
   int status = 0;
   ASSERT_EQ(pid, waitpid(pid, &status, 0));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Reads that end anywhere on the news pipe: a record is taken once its end
+// has come, whole, never before (a cut path would join the show).
+TEST(NewsPipe, ARecordIsTakenWholeWhereverAReadEnds) {
+  const std::vector<NewsRecord> sent = {{true, -1, "/photos/a.jpg"},
+                                        {false, 0, "/photos/new\nline 7.jpg"},
+                                        {true, 12, "/photos/2024/b.jpg"}};
+  std::string all;
+  std::vector<size_t> ends;
+  for (const NewsRecord &r : sent) {
+    all += NewsRecordBytes(r);
+    ends.push_back(all.size());
+  }
+  for (size_t cut = 0; cut <= all.size(); cut++) {
+    std::string pending = all.substr(0, cut);
+    std::vector<NewsRecord> got;
+    ASSERT_TRUE(TakeNews(pending, got)) << "cut at " << cut;
+    EXPECT_EQ(size_t(std::count_if(ends.begin(), ends.end(),
+                                   [&](size_t end) { return end <= cut; })),
+              got.size())
+        << "records taken from the first " << cut << " bytes";
+    pending += all.substr(cut);
+    ASSERT_TRUE(TakeNews(pending, got));
+    ASSERT_EQ(sent.size(), got.size()) << "cut at " << cut;
+    for (size_t i = 0; i < sent.size(); i++) {
+      EXPECT_EQ(sent[i].path, got[i].path) << "cut at " << cut;
+      EXPECT_EQ(sent[i].after, got[i].after);
+      EXPECT_EQ(sent[i].found, got[i].found);
+    }
+    EXPECT_TRUE(pending.empty());
+  }
+}
+
+std::string fileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void writeFile(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A place file cut short anywhere (a write cut off, a full disk) counts as
+// no place: the show starts from the beginning, never from a path cut
+// short; the whole file is the place written.
+TEST(ShowPlace, CutShortAnywhereCountsAsNone) {
+  char made[] = "/tmp/vorlix-state-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(made));
+  std::string state = made;
+  setenv("XDG_STATE_HOME", state.c_str(), 1);
+  std::string identity = PlaceIdentity({"/photos"}, true, true);
+  ShowPlace place;
+  place.known = true;
+  place.seed = 0x1234abcdull;
+  place.last = "/photos/2024/05/IMG_0001.jpg";
+  ASSERT_TRUE(WritePlace(identity, place));
+  std::string file;
+  if (DIR *d = opendir((state + "/vorlix").c_str())) {
+    while (dirent *e = readdir(d))
+      if (std::string(e->d_name).rfind("place-", 0) == 0)
+        file = state + "/vorlix/" + e->d_name;
+    closedir(d);
+  }
+  ASSERT_FALSE(file.empty()) << "no place written";
+  std::string whole = fileBytes(file);
+  ShowPlace read = ReadPlace(identity);
+  ASSERT_TRUE(read.known);
+  EXPECT_EQ(place.last, read.last);
+  EXPECT_EQ(place.seed, read.seed);
+  for (size_t cut = 0; cut < whole.size(); cut++) {
+    writeFile(file, whole.substr(0, cut));
+    read = ReadPlace(identity);
+    EXPECT_FALSE(read.known) << "cut to " << cut << " of " << whole.size()
+                             << " bytes, read as " << read.last;
+  }
+  unsetenv("XDG_STATE_HOME");
+  EXPECT_EQ(0, system(("rm -rf '" + state + "'").c_str()));
 }
 
 } // namespace

@@ -244,6 +244,15 @@ INSTANTIATE_TEST_SUITE_P(
                      write_bytes(p, psdDeclaring(4000000, 30, 200));
                    },
                    0.2, 0.25},
+        // A drawing's cost is in what it draws, not in its bytes: every one
+        // gets the drawings' budget, a few bytes as well.
+        BudgetCase{"SvgDrawingOfAFewBytes",
+                   [](const std::string &p) {
+                     write_bytes(p, "<svg xmlns='http://www.w3.org/2000/svg' "
+                                    "width='64' height='64'><text>A</text>"
+                                    "</svg>");
+                   },
+                   2, 2},
         // "more than 256 MiB of pixels is not decoded at all"
         BudgetCase{"PsdDeclaring20000x20000",
                    [](const std::string &p) {
