@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
@@ -12,8 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "picture/kinds.h"
 #include "picture/protocol.h"
 #include "picture_folder_test.h"
+#include "test_animations.h"
 #include "viewer_process.h"
 
 namespace {
@@ -174,29 +177,45 @@ INSTANTIATE_TEST_SUITE_P(
       return info.param.name;
     });
 
+// A decoder program started here, as the viewer starts one: the ends of
+// its pipes the viewer keeps.
+struct StartedDecoder {
+  pid_t pid = -1;
+  int commands = -1, results = -1;
+};
+
 // Starts the decoder program with its arguments naming `viewer` as the
-// viewer that started it, handed real pipes and slots: the descriptor to
-// write its commands to in `commands`.
-pid_t startDecoderFor(pid_t viewer, int &commands) {
+// viewer that started it, handed real pipes and slots, the pictures at
+// `paths`, and the kinds (1 << kind) to ready readers for.
+StartedDecoder startDecoderFor(pid_t viewer,
+                               const std::vector<std::string> &paths = {},
+                               uint32_t readyKinds = 0) {
   int in[2], out[2];
   int slots = memfd_create("slots", 0);
+  StartedDecoder d;
   if (pipe(in) != 0 || pipe(out) != 0 || slots < 0 ||
       ftruncate(slots, off_t(kSlotsBytes)) != 0)
-    return -1;
+    return d;
   DecoderArguments a;
   a.viewer = viewer;
   a.commands = in[0];
   a.results = out[1];
   a.slots = slots;
+  a.readyKinds = readyKinds;
+  for (const std::string &p : paths)
+    a.pictures[a.pictureCount++] = open(p.c_str(), O_RDONLY);
   std::vector<std::string> args = FormatDecoderArguments(a);
-  pid_t pid = fork();
-  if (pid == 0)
+  d.pid = fork();
+  if (d.pid == 0)
     exec_program(DECODER_BINARY,
                  std::vector<std::string>(args.begin() + 1, args.end()));
-  for (int fd : {in[0], out[0], out[1], slots})
+  for (int fd : {in[0], out[1], slots})
     close(fd);
-  commands = in[1];
-  return pid;
+  for (int i = 0; i < a.pictureCount; i++)
+    close(a.pictures[i]);
+  d.commands = in[1];
+  d.results = out[0];
+  return d;
 }
 
 // Its wait status once it ended by itself, or -1 while it still runs
@@ -221,25 +240,74 @@ TEST(DecoderStarted, EndsAtOnceWhereItsParentIsNotTheViewerNamed) {
     pause();
     _exit(0);
   }
-  int commands = -1;
-  pid_t adopted = startDecoderFor(other, commands);
-  ASSERT_GT(adopted, 0);
-  int status = endedWithin(adopted, 20);
+  StartedDecoder adopted = startDecoderFor(other);
+  ASSERT_GT(adopted.pid, 0);
+  int status = endedWithin(adopted.pid, 20);
   if (status == -1)
-    kill(adopted, SIGKILL), waitpid(adopted, &status, 0);
-  close(commands);
+    kill(adopted.pid, SIGKILL), waitpid(adopted.pid, &status, 0);
+  close(adopted.commands);
+  close(adopted.results);
   kill(other, SIGKILL);
   waitpid(other, nullptr, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1)
       << "named another process as its viewer: status " << status;
 
-  pid_t served = startDecoderFor(getpid(), commands);
-  ASSERT_GT(served, 0);
-  EXPECT_EQ(-1, endedWithin(served, 2)) << "started by the viewer it names";
-  close(commands);
-  status = endedWithin(served, 20);
+  StartedDecoder served = startDecoderFor(getpid());
+  ASSERT_GT(served.pid, 0);
+  EXPECT_EQ(-1, endedWithin(served.pid, 2)) << "started by the viewer it names";
+  close(served.commands);
+  close(served.results);
+  status = endedWithin(served.pid, 20);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
       << "its command pipe closed: status " << status;
+}
+
+// Asks a decoder for picture `index` of `kind`, with the readers of its
+// kind; its answer, or a reader of -2 where none came.
+DecodeResult decodeIn(const StartedDecoder &d, int index, int kind,
+                      const std::string &path) {
+  struct stat st;
+  stat(path.c_str(), &st);
+  DecodeCommand c = {
+      index,      0,       kind,      kPictureKinds[kind].readers,
+      st.st_size, 5000000, {4096, 0}, 0};
+  DecodeResult r = {};
+  r.reader = -2;
+  if (!WriteMessage(d.commands, c) || !ReadMessage(d.results, r))
+    r.reader = -2;
+  return r;
+}
+
+// A decoder not readied for JPEG XL (libjxl not loaded in it: it was
+// started for other pictures, or loading it failed) answers a JPEG XL it
+// is handed as a picture it can't read, and goes on with the next.
+TEST_F(SteadyTest, DecoderNotReadiedForAPictureAnswersThatItCantRead) {
+  std::string jxl = dir + "/still.jxl", animated = dir + "/moving.jxl";
+  ASSERT_EQ("", convert("-size 16x16 xc:red " + dir + "/still.png"));
+  run_command("cjxl -d 0 " + dir + "/still.png " + jxl + " >/dev/null 2>&1");
+  ApngTestFrame red = {{255, 0, 0, 255}}, blue = {{0, 0, 255, 255}};
+  write_bytes(dir + "/moving.png", apng_bytes(16, 16, {red, blue}));
+  run_command("cjxl -d 0 " + dir + "/moving.png " + animated +
+              " >/dev/null 2>&1");
+  std::string png = dir + "/b1.jpg"; // a face's picture
+  for (const std::string &p : {jxl, animated})
+    ASSERT_NE("", read_file(p)) << "no " << p;
+  StartedDecoder d = startDecoderFor(getpid(), {jxl, animated, png});
+  ASSERT_GT(d.pid, 0);
+  int jxlKind = KindNamed("a.jxl");
+  EXPECT_EQ(kNoReader, decodeIn(d, 0, jxlKind, jxl).reader) << "still";
+  EXPECT_EQ(kNoReader, decodeIn(d, 1, jxlKind, animated).reader) << "animated";
+  int fd = open(png.c_str(), O_RDONLY);
+  int kind = PictureKindOf(ByteSource{fd, nullptr, read_file(png).size()});
+  close(fd);
+  DecodeResult next = decodeIn(d, 2, kind, png);
+  EXPECT_GE(next.reader, 0) << "the picture after them";
+  EXPECT_GT(next.width, 0);
+  close(d.commands);
+  close(d.results);
+  int status = endedWithin(d.pid, 20);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "status " << status;
 }
 
 // The lines of a process's memory map that name `what`.

@@ -6,9 +6,9 @@
 
 namespace {
 
-// How each animated kind is read. libjxl is readied with the JPEG XL
-// reader (readers.h), the others are linked in but libavif, which brings
-// its codecs.
+// How each animated kind is read. libjxl is loaded with the JPEG XL reader
+// (readers.h), and is ready only where that loaded it; the others are
+// linked in but libavif, which brings its codecs.
 // clang-format off
 const Animator kAnimators[] = {
   // kind       library                  still is the first frame  ready      moving      open      next      close
@@ -16,7 +16,7 @@ const Animator kAnimators[] = {
   {"PNG",     "libpng, APNG's chunks here", ApngStillIsFirstFrame, nullptr,   ApngMoving, ApngOpen, ApngNext, ApngClose},
   {"WebP",    "libwebp's demuxer",          WhereItMoves,          nullptr,   WebpMoving, WebpOpen, WebpNext, WebpClose},
   {"AVIF",    "libavif",                    WhereItMoves,          AvifReady, AvifMoving, AvifOpen, AvifNext, AvifClose},
-  {"JPEG XL", "libjxl",                     WhereItMoves,          nullptr,   JxlMoving,  JxlOpen,  JxlNext,  JxlClose},
+  {"JPEG XL", "libjxl",                     WhereItMoves,          JxlLoaded, JxlMoving,  JxlOpen,  JxlNext,  JxlClose},
 };
 // clang-format on
 

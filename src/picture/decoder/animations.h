@@ -18,8 +18,9 @@ struct Animator {
   // where that is no frame and the animation has one frame of its own.
   bool (*stillIsFirstFrame)(const unsigned char *file, size_t size,
                             bool moving);
-  // Loads its library before the sandbox goes on; null where it is linked
-  // in. False where it can't be loaded.
+  // Loads its library before the sandbox goes on (or finds it loaded by
+  // its reader); null where it is linked in. False where it can't be
+  // loaded: the animator is then not there, and its kind does not move.
   bool (*ready)();
   // Whether the file is an animation of more than one frame: a look at its
   // structure, without decoding.
@@ -88,6 +89,7 @@ bool AvifMoving(const unsigned char *file, size_t size);
 void *AvifOpen(const unsigned char *file, size_t size, int &plays);
 bool AvifNext(void *animation, DecodedPicture &frame, int &delayMs);
 void AvifClose(void *animation);
+bool JxlLoaded();
 bool JxlMoving(const unsigned char *file, size_t size);
 void *JxlOpen(const unsigned char *file, size_t size, int &plays);
 bool JxlNext(void *animation, DecodedPicture &frame, int &delayMs);

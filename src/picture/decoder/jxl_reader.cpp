@@ -174,12 +174,18 @@ unsigned JxlReady(unsigned kinds) {
       FindCall(threads, "JxlThreadParallelRunnerDefaultNumWorkerThreads",
                jxl.workers) &&
       FindCall(threads, "JxlThreadParallelRunner", jxl.runner);
-  if (!found)
+  if (!found) {
+    jxl = {};
     return 0;
+  }
   // Counting the cores reads a file (/sys/devices/system/cpu/online),
   // which the sandbox won't: counted here, before it.
   workers = jxl.workers();
   return kinds;
+}
+
+bool JxlLoaded() {
+  return jxl.runner != nullptr;
 }
 
 bool JxlRead(const unsigned char *file, size_t size, int, ShownSize,
