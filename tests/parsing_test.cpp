@@ -534,6 +534,35 @@ TEST(NewsPipe, ARecordIsTakenWholeWhereverAReadEnds) {
   }
 }
 
+// What the viewer tells of the show on the seen pipe is read back as it
+// was told, wherever a read ends.
+TEST(SeenPipe, LinesReadBackAsToldWhereverAReadEnds) {
+  const std::vector<SeenRecord> told = {
+      {false, 0}, {true, 0xfedcba9876543210ull}, {false, 1234567}, {true, 0}};
+  std::string all;
+  for (const SeenRecord &r : told)
+    all += SeenRecordBytes(r);
+  for (size_t cut = 0; cut <= all.size(); cut++) {
+    std::string pending = all.substr(0, cut);
+    std::vector<SeenRecord> heard;
+    TakeSeen(pending, heard);
+    pending += all.substr(cut);
+    TakeSeen(pending, heard);
+    ASSERT_EQ(told.size(), heard.size()) << "cut at " << cut;
+    for (size_t i = 0; i < told.size(); i++) {
+      EXPECT_EQ(told[i].round, heard[i].round) << "cut at " << cut;
+      EXPECT_EQ(told[i].value, heard[i].value) << "cut at " << cut;
+    }
+    EXPECT_TRUE(pending.empty());
+  }
+  // A line that is not one is passed over, the next is heard.
+  std::string garbled = "x 12\ns \ns 12z\n" + SeenRecordBytes({false, 7});
+  std::vector<SeenRecord> heard;
+  TakeSeen(garbled, heard);
+  ASSERT_EQ(1u, heard.size());
+  EXPECT_EQ(7u, heard[0].value);
+}
+
 std::string fileBytes(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;

@@ -57,16 +57,14 @@ bool hear(RunningShow &show, std::string &heard) {
     return false;
   heard.append(bytes, size_t(n));
   bool moved = false;
-  for (size_t end; (end = heard.find('\n')) != std::string::npos;
-       heard.erase(0, end + 1)) {
-    char *rest = nullptr;
-    unsigned long long v =
-        std::strtoull(heard.c_str() + 2, &rest, heard[0] == 'r' ? 16 : 10);
-    if (heard[0] == 's' && v < show.pictures.size()) {
-      show.place.last = show.pictures[size_t(v)];
+  std::vector<SeenRecord> records;
+  TakeSeen(heard, records);
+  for (const SeenRecord &r : records) {
+    if (!r.round && r.value < show.pictures.size()) {
+      show.place.last = show.pictures[size_t(r.value)];
       moved = true;
-    } else if (heard[0] == 'r') {
-      show.place.seed = v;
+    } else if (r.round) {
+      show.place.seed = r.value;
     }
   }
   static bool said = false;

@@ -6,7 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "picture/kinds.h"
+#include "picture/bytes.h"
+
+// A picture's size, as a header declares it.
+struct PictureSize {
+  uint64_t width = 0, height = 0;
+  uint64_t pixels() const { return width * height; }
+};
 
 // Reads a header's `n` bytes from `at`; what lies past the file's end reads
 // as zero.

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "picture/bytes.h"
+#include "picture/kind_headers.h"
 
 // Where a kind of file keeps the metadata a decoder reads from it (which way
 // up it is shown, which colours it means), when the reader does not.
@@ -19,11 +20,6 @@ enum class MetadataIn {
   PngChunks,
   RiffChunks,
   IsoBoxes
-};
-
-struct PictureSize {
-  uint64_t width = 0, height = 0;
-  uint64_t pixels() const { return width * height; }
 };
 
 struct PictureKind {

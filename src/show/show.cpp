@@ -73,14 +73,11 @@ double now() {
 }
 
 // Tells the launcher, never waiting: a line on the seen pipe.
-void tell(char what, uint64_t n) {
+void tell(bool round, uint64_t n) {
   if (show.list.seen < 0)
     return;
-  char line[32];
-  int length =
-      std::snprintf(line, sizeof line, what == 's' ? "%c %llu\n" : "%c %llx\n",
-                    what, static_cast<unsigned long long>(n));
-  if (write(show.list.seen, line, size_t(length)) < 0 && errno != EAGAIN)
+  std::string line = SeenRecordBytes({round, n});
+  if (write(show.list.seen, line.data(), line.size()) < 0 && errno != EAGAIN)
     show.list.seen = -1;
 }
 
@@ -142,9 +139,9 @@ void nextPicture() {
   int seen = target();
   OrderPassed(show.order, show.list.pictures, show.random());
   if (seen >= 0)
-    tell('s', uint64_t(seen));
+    tell(false, uint64_t(seen));
   if (show.order.newRound && show.order.shuffled)
-    tell('r', show.order.seed);
+    tell(true, show.order.seed);
   show.order.newRound = false;
 }
 

@@ -72,6 +72,31 @@ bool TakeNews(std::string &bytes, std::vector<NewsRecord> &records) {
   return true;
 }
 
+std::string SeenRecordBytes(const SeenRecord &r) {
+  char line[32];
+  int length =
+      std::snprintf(line, sizeof line, r.round ? "r %llx\n" : "s %llu\n",
+                    static_cast<unsigned long long>(r.value));
+  return std::string(line, size_t(length));
+}
+
+void TakeSeen(std::string &bytes, std::vector<SeenRecord> &records) {
+  size_t at = 0;
+  for (size_t end; (end = bytes.find('\n', at)) != std::string::npos;
+       at = end + 1) {
+    const char *s = bytes.c_str() + at;
+    char *rest = nullptr;
+    SeenRecord r;
+    r.round = s[0] == 'r';
+    if ((s[0] != 's' && s[0] != 'r') || s[1] != ' ')
+      continue;
+    r.value = std::strtoull(s + 2, &rest, r.round ? 16 : 10);
+    if (rest != s + 2 && rest == bytes.c_str() + end)
+      records.push_back(r);
+  }
+  bytes.erase(0, at);
+}
+
 std::string NewsRecordBytes(const NewsRecord &r) {
   return std::string(r.found ? "f " : "n ") + std::to_string(r.after) + " " +
          r.path + '\0';

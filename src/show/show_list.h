@@ -31,7 +31,7 @@
 // On the seen pipe the viewer writes a line for each picture seen, "s N"
 // (its number in the list), and, shuffled, one as each round starts,
 // "r X" (the round's seed, hexadecimal). It never waits for the pipe: what
-// does not fit is dropped.
+// does not fit is dropped. Both ends are below (SeenRecordBytes, TakeSeen).
 #pragma once
 
 #include <cstdint>
@@ -63,6 +63,16 @@ struct NewsRecord {
 // short there; false where a record is not one (the pipe is then given up).
 bool TakeNews(std::string &bytes, std::vector<NewsRecord> &records);
 std::string NewsRecordBytes(const NewsRecord &r);
+
+// A line on the seen pipe.
+struct SeenRecord {
+  bool round = false; // "r": a round starts, `value` its seed; else "s"
+  uint64_t value = 0; // "s": the picture seen, its number in the list
+};
+std::string SeenRecordBytes(const SeenRecord &r);
+// Takes the whole lines from the front of `bytes`, leaving a line cut short
+// there; a line that is not one is passed over.
+void TakeSeen(std::string &bytes, std::vector<SeenRecord> &records);
 
 // Writes the list to `path`; false where it can't be written whole.
 bool WriteShowList(const std::string &path, const ShowList &list);

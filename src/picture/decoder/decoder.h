@@ -5,15 +5,8 @@
 
 #include <cstddef>
 
+#include "picture/decoder/sandbox.h"
 #include "picture/protocol.h"
-
-// The descriptors a decoder keeps: all it may use once in its sandbox.
-struct DecoderFds {
-  int commands;        // read from: the viewer's commands
-  int results;         // written to: the decoder's answers
-  const int *pictures; // mapped to be read: the picture files, -1 for none
-  int pictureCount;
-};
 
 // What a decoder process is started with.
 struct DecoderSetup {

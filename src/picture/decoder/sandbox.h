@@ -2,7 +2,13 @@
 // byte of a picture.
 #pragma once
 
-#include "picture/decoder/decoder.h"
+// The descriptors a decoder keeps: all it may use once in its sandbox.
+struct DecoderFds {
+  int commands;        // read from: the viewer's commands
+  int results;         // written to: the decoder's answers
+  const int *pictures; // mapped to be read: the picture files, -1 for none
+  int pictureCount;
+};
 
 // Points standard input, output and error at /dev/null (but for any of them
 // that is one of `fds`): a failing decoder may print (an assertion message,
