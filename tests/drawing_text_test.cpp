@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
-#include "picture/decoder/readers.h"
+#include "picture/decoder/libraries/library.h"
 #include "picture/viewer/guard.h"
 #include "test_pictures.h"
 #include "viewer_process.h"
@@ -50,7 +50,7 @@ TEST_F(DrawingTextTest, GlyphsAsDrawnOutsideTheSandbox) {
   int reader = kNoReader;
   LoadGuardedTextures(files, &texture, 1, &reader);
   ASSERT_NE(0u, texture);
-  EXPECT_STREQ("librsvg", kReaders[reader].name);
+  EXPECT_STREQ("librsvg", kLibraries[reader]->name);
   GLint w = 0, h = 0;
   glBindTexture(GL_TEXTURE_2D, texture);
   glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include "lying_decoder.h"
-#include "picture/decoder/decoder.h"
-#include "picture/decoder/sandbox.h"
+#include "picture/decoder/process/decoder.h"
+#include "picture/decoder/process/sandbox.h"
 #include "picture/protocol.h"
 
 int main(int argc, char *argv[]) {
@@ -37,7 +37,7 @@ int main(int argc, char *argv[]) {
     if (liesNow && lie == kReaderNotAsked)
       r.reader = kPixbuf;
     if (liesNow && (lie == kReaderPastTheTable || lie == kReaderNegative))
-      r.reader = lie == kReaderNegative ? -2 : kReaderCount;
+      r.reader = lie == kReaderNegative ? -2 : kLibraryCount;
     if (liesNow && (lie == kNoChannels || lie == kFiveChannels))
       r.channels = lie == kNoChannels ? 0 : 5;
     if (liesNow && lie == kAnswerCutShort) { // all but its channels

@@ -22,7 +22,7 @@
 #include "launcher/library_walk.h"
 #include "launcher/running_show.h"
 #include "launcher/show_place.h"
-#include "picture/decoder/metadata.h"
+#include "picture/decoder/pixels/metadata.h"
 #include "picture/kind_contents.h"
 #include "picture/kinds.h"
 #include "show/show_list.h"

@@ -19,9 +19,9 @@
 #include <unistd.h>
 
 #include "lying_decoder.h"
-#include "picture/decoder/decoder.h"
-#include "picture/decoder/sandbox.h"
-#include "picture/decoder/sandbox_rules.h"
+#include "picture/decoder/process/decoder.h"
+#include "picture/decoder/process/sandbox.h"
+#include "picture/decoder/process/sandbox_rules.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
 #include "picture/viewer/budget.h"

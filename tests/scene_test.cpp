@@ -17,7 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "picture/decoder/readers.h"
+#include "picture/decoder/libraries/library.h"
 #include "picture/viewer/animations.h"
 #include "picture/viewer/guard.h"
 #include "pixel_probe.h"
@@ -374,8 +374,8 @@ TEST_F(SceneTest, KeysTurnByExactlyOneDegree) {
 // EXIF Orientation set by exiftool.
 struct Format {
   const char *name;
-  const char *reader;  // "SOIL", "libjpeg-turbo", "GdkPixbuf", "giflib" ..., or "none": the
-                       // face is white
+  const char *reader;  // "SOIL", "libjpeg-turbo", "GdkPixbuf", "giflib" ..., or
+                       // "none": the face is white
   const char *convert; // ImageMagick options and output prefix
   Quadrants colours;   // as made, and as they should show
   int tolerance;
@@ -861,7 +861,8 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
   int reader = kNoReader;
   LoadGuardedTextures(files, &name, 1, &reader);
   glDeleteTextures(1, &name);
-  EXPECT_STREQ(f.reader, reader == kNoReader ? "none" : kReaders[reader].name);
+  EXPECT_STREQ(f.reader,
+               reader == kNoReader ? "none" : kLibraries[reader]->name);
 }
 
 // clang-format off
@@ -1083,7 +1084,7 @@ TEST_P(RowWidthTest, EveryTexelAsThePictureHasIt) {
     int factor = i == 5 ? int(std::lround(2556.0 / h)) : 1;
     bool jpeg = std::strstr(c.convert, "jpg:") != nullptr;
     EXPECT_STREQ(factor > 1 && jpeg ? "libjpeg-turbo" : c.reader,
-                 kReaders[readBy[i]].name);
+                 kLibraries[readBy[i]]->name);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_LUMINANCE_SIZE,
                              &luminance);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_ALPHA_SIZE, &alpha);

@@ -7,7 +7,7 @@
 
 #include "picture/kind_contents.h"
 #include "picture/kind_headers.h"
-#include "picture/protocol.h"
+#include "picture/libraries.h"
 
 namespace {
 
@@ -140,10 +140,10 @@ using M = MetadataIn;
 // hands over.
 // clang-format off
 const PictureKind kPictureKinds[] = {
-  // name   endings               signature     contents         declared size readers        SOIL's channels, unused alpha  GdkPixbuf  turns  metadata         px/byte ns/px
+  // name   endings               signature     contents         declared size readers        SOIL's channels, unused alpha  GdkPixbuf  turns  metadata         px/byte ns/px  played by
   {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,       nullptr,         JpegSize,   kSoilThenLibjpeg, JpegChannels, false,  nullptr,     false, M::JpegSegments, 4096,  50},
-  {"PNG",  ".png ",               isPng,        nullptr,         PngSize,    kSoilThenPixbuf,  PngChannels,  false,  "png",       false, M::PngChunks,    8300,  30},
-  {"GIF",  ".gif ",               isGif,        nullptr,         GifSize,    kGiflibOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,      4096, 360},
+  {"PNG",  ".png ",               isPng,        nullptr,         PngSize,    kSoilThenPixbuf,  PngChannels,  false,  "png",       false, M::PngChunks,    8300,  30, kPlayWithLibpng},
+  {"GIF",  ".gif ",               isGif,        nullptr,         GifSize,    kGiflibOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,      4096, 360, kPlayWithGiflib},
   {"BMP",  ".bmp ",               isBmp,        nullptr,         BmpSize,    kSoilThenPixbuf,  BmpChannels,  true,   "bmp",       false, M::Nowhere,       128,  15},
   // SOIL's PSD reader always returns four channels but reports the file's:
   // asking for a count keeps the two the same.
@@ -154,10 +154,10 @@ const PictureKind kPictureKinds[] = {
   {"camera RAW", ".dng .cr2 .cr3 .crw .nef .nrw .arw .srf .sr2 .raf .orf .rw2 .rwl .pef .srw .mrw .3fr .fff .iiq .erf .kdc .dcr .mos .mef ",
                                   isCameraRaw,  holdsCameraRaw,  nullptr,    kLibrawOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,         2,  40},
   {"TIFF", ".tif .tiff ",         isTiff,       nullptr,         nullptr,    kPixbufOnly,      nullptr,      false,  "tiff",      true,  M::Nowhere,      8300,  30},
-  {"WebP", ".webp ",              isWebp,       nullptr,         WebpSize,   kPixbufOnly,      nullptr,      false,  "webp",      false, M::RiffChunks,    1e6,  80},
+  {"WebP", ".webp ",              isWebp,       nullptr,         WebpSize,   kPixbufOnly,      nullptr,      false,  "webp",      false, M::RiffChunks,    1e6,  80, kPlayWithLibwebp},
   {"HEIF", ".heic .heif ",        isHeif,       nullptr,         IspeSize,   kPixbufOnly,      nullptr,      false,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
-  {"AVIF", ".avif ",              isAvif,       nullptr,         IspeSize,   kPixbufOnly,      nullptr,      false,  "avif",      false, M::IsoBoxes,      1e6, 110},
-  {"JPEG XL", ".jxl ",            isJxl,        nullptr,         JxlSize,    kJxlOnly,         nullptr,      false,  nullptr,     false, M::Nowhere,       1e6, 100},
+  {"AVIF", ".avif ",              isAvif,       nullptr,         IspeSize,   kPixbufOnly,      nullptr,      false,  "avif",      false, M::IsoBoxes,      1e6, 110, kPlayWithLibavif},
+  {"JPEG XL", ".jxl ",            isJxl,        nullptr,         JxlSize,    kJxlOnly,         nullptr,      false,  nullptr,     false, M::Nowhere,       1e6, 100, kPlayWithJxl},
   {"SVG",  ".svg .svgz ",         isSvg,        holdsSvg,        nullptr,    kRsvgOnly,        nullptr,      false,  nullptr,     false, M::Nowhere,         0,   0},
   {"TGA",  ".tga ",               isTga,        nullptr,         nullptr,    kSoilOnly,        TgaChannels,  true,   nullptr,     false, M::Nowhere,        64, 100},
 };

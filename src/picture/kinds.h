@@ -59,6 +59,9 @@ struct PictureKind {
   // 2000 x 1500 to 6000 x 4000 pictures of random noise, the slowest content
   // to decode.
   double nsPerPixel;
+  // The library that plays its animations (1 << PictureReader), 0 where it
+  // has none.
+  uint32_t playedBy = 0;
 };
 
 extern const PictureKind kPictureKinds[];

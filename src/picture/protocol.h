@@ -26,36 +26,7 @@
 #include <vector>
 
 #include "picture/decoding_limits.h"
-
-// The image libraries a decoder reads pictures with, tried in this order:
-// the rows of the reader table (decoder/readers.h). A kind names those that
-// may read it and a command those to try as a mask of 1 << reader; a result
-// names the one that read the picture.
-enum PictureReader : int32_t {
-  kNoReader = -1, // in a result: the picture could not be read
-  kSoil,
-  kLibjpeg, // libjpeg-turbo
-  kPixbuf,  // GdkPixbuf with its loaders
-  kJxl,     // libjxl
-  kRsvg,    // librsvg, for drawings
-  kLibraw,  // LibRaw, for camera RAW photos
-  kGiflib,  // giflib, for GIFs: one frame at a time
-  kReaderCount
-};
-constexpr uint32_t kReadWithSoil = 1u << kSoil;
-constexpr uint32_t kReadWithLibjpeg = 1u << kLibjpeg;
-constexpr uint32_t kReadWithPixbuf = 1u << kPixbuf;
-constexpr uint32_t kReadWithJxl = 1u << kJxl;
-constexpr uint32_t kReadWithRsvg = 1u << kRsvg;
-constexpr uint32_t kReadWithLibraw = 1u << kLibraw;
-constexpr uint32_t kReadWithGiflib = 1u << kGiflib;
-// The readers whose libraries a decoder loads only when started for a
-// picture that needs them (they take time to load, and open files); and
-// those that decode a picture too large to show whole smaller themselves,
-// for less work.
-constexpr uint32_t kReadiedWhenNeeded =
-    kReadWithPixbuf | kReadWithJxl | kReadWithRsvg | kReadWithLibraw;
-constexpr uint32_t kDecodeSmaller = kReadWithLibjpeg;
+#include "picture/libraries.h"
 
 // The decoder program: "vorlix-decode" beside the viewer at `viewer` (in a
 // build tree) where it is there and can be run, else where it is installed,

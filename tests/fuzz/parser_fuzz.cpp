@@ -13,9 +13,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "picture/decoder/apng_chunks.h"
-#include "picture/decoder/gif_blocks.h"
-#include "picture/decoder/metadata.h"
+#include "picture/decoder/libraries/apng_chunks.h"
+#include "picture/decoder/libraries/gif_blocks.h"
+#include "picture/decoder/pixels/metadata.h"
 #include "picture/kinds.h"
 
 // Every APNG frame lies within its canvas and its data within the file;

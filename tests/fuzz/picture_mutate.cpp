@@ -35,7 +35,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "picture/decoder/decoder.h"
+#include "picture/decoder/process/decoder.h"
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"

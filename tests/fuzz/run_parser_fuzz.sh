@@ -12,9 +12,9 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
   "$src/tests/fuzz/parser_fuzz.cpp" "$src/src/picture/bytes.cpp" \
   "$src/src/picture/kinds.cpp" "$src/src/picture/kind_headers.cpp" \
   "$src/src/picture/kind_contents.cpp" \
-  "$src/src/picture/decoder/metadata.cpp" \
-  "$src/src/picture/decoder/apng_chunks.cpp" \
-  "$src/src/picture/decoder/gif_blocks.cpp" \
+  "$src/src/picture/decoder/pixels/metadata.cpp" \
+  "$src/src/picture/decoder/libraries/apng_chunks.cpp" \
+  "$src/src/picture/decoder/libraries/gif_blocks.cpp" \
   -lz -o "$fuzzer"
 # New inputs go to a corpus of this run's own; the seeds stay as they are.
 work=$(mktemp -d)

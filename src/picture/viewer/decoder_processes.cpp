@@ -286,7 +286,7 @@ bool AcceptAnswer(const DecoderProcess &d, const DecodeResult &r, int maxSide) {
     return false;
   if (r.reader == kNoReader)
     return true;
-  return r.reader >= 0 && r.reader < kReaderCount &&
+  return r.reader >= 0 && r.reader < kLibraryCount &&
          (d.readers & (1u << r.reader)) &&
          Fits(r.width, r.height, r.channels, maxSide);
 }

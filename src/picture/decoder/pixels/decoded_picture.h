@@ -1,0 +1,26 @@
+// A picture as a library decoded it, for what is done to its pixels before
+// they go to the viewer: the colours (colour.h), the transparency
+// (transparency.h), the hand-over (handover.h).
+#pragma once
+
+#include <cstddef>
+
+// A picture as a reader decoded it: `height` rows of `width` pixels of
+// `channels` bytes (grey, grey + alpha, RGB, RGBA), top row first, `stride`
+// bytes apart. Held by the reader until released.
+struct DecodedPicture {
+  const unsigned char *pixels = nullptr;
+  int width = 0, height = 0, channels = 0;
+  size_t stride = 0;
+  // How the pixels are still to be turned to be shown, as an EXIF
+  // Orientation (1: as they are). Set to the file's own before a reader
+  // reads; a reader that turns the pixels itself says what is left.
+  int orientation = 1;
+  // Four channels of printing inks rather than RGBA (CMYK JPEGs), stored
+  // as they are or inverted (Adobe's way).
+  enum Inks { kNoInks, kCmyk, kCmykInverted } inks = kNoInks;
+  // The colour profile, where the reader's library hands it over.
+  const unsigned char *icc = nullptr;
+  size_t iccSize = 0;
+  void *owner = nullptr, *iccOwner = nullptr; // what the reader frees
+};

@@ -1,0 +1,187 @@
+// What a decoder does with each picture: finds its metadata, reads it with
+// the first of its libraries that can (or its animation's first frame),
+// and hands it over into the slot in the screen's colours; or hands over
+// its animation's next frame.
+#include "picture/decoder/process/decode_picture.h"
+
+#include <climits>
+#include <cstring>
+#include <sys/mman.h>
+#include <vector>
+
+#include "picture/decoder/libraries/library.h"
+#include "picture/decoder/libraries/playing.h"
+#include "picture/decoder/pixels/colour.h"
+#include "picture/decoder/pixels/handover.h"
+#include "picture/decoder/pixels/metadata.h"
+#include "picture/decoder/pixels/transparency.h"
+#include "picture/kinds.h"
+
+namespace {
+
+// Hands a picture over into the slot, in the screen's colours: the colours
+// its reader's library describes, else those its file's metadata does.
+bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
+                      ShownSize shown, unsigned char *slot, DecodeResult &r) {
+  ColourDescription colours = file.colours;
+  if (picture.icc != nullptr) {
+    colours = {};
+    colours.source = ColourDescription::kIcc;
+    colours.icc = picture.icc;
+    colours.iccSize = picture.iccSize;
+  }
+  bool onScreen =
+      picture.inks != DecodedPicture::kNoInks && InksToRgb(picture, colours);
+  ColourConversion conversion;
+  bool convert =
+      !onScreen && PrepareConversion(colours, picture.channels, conversion);
+  bool handed =
+      HandOver(picture, convert ? &conversion : nullptr, shown, slot, r);
+  if (convert)
+    ReleaseConversion(conversion);
+  return handed;
+}
+
+// The readers to try: the command's, that can read its kind here; for a
+// picture whose header declares it to be made smaller (too large to show
+// whole, or larger than the screen shows), those of them that decode
+// smaller, where there are any.
+uint32_t readersFor(const DecodeCommand &c, const ByteSource &file) {
+  uint32_t readers = 0, smaller = 0;
+  for (int r = 0; r < kLibraryCount; r++) {
+    if (!(c.readers & (1u << r)) || kLibraries[r]->read == nullptr ||
+        !Serves(r, c.kind))
+      continue;
+    readers |= 1u << r;
+    if (kDecodeSmaller & (1u << r))
+      smaller |= 1u << r;
+  }
+  auto declared = kPictureKinds[c.kind].declaredSize;
+  PictureSize size = declared ? declared(file) : PictureSize{};
+  bool larger =
+      size.pixels() > 0 &&
+      ReductionFactor(int64_t(size.width), int64_t(size.height), 3, c.size) > 1;
+  return larger && smaller != 0 ? smaller : readers;
+}
+
+// Hands over a frame of an animation as a still is handed over, from a
+// copy: the animator's canvas stays as it is. The result names the first
+// reader asked (an animator is none).
+bool handOverFrame(DecodedPicture frame, const PictureMetadata &metadata,
+                   const DecodeCommand &c, std::vector<unsigned char> &copy,
+                   unsigned char *slot, DecodeResult &r) {
+  copy.resize(size_t(frame.height) * frame.stride);
+  std::memcpy(copy.data(), frame.pixels, copy.size());
+  frame.pixels = copy.data();
+  if (frame.orientation == 1)
+    frame.orientation = metadata.orientation;
+  ShowOverWhite(frame, false);
+  if (!handOverInColour(frame, metadata, c.size, slot, r))
+    return false;
+  r.reader = __builtin_ctz(c.readers | 1u << kLibraryCount);
+  return true;
+}
+
+// An animation's first frame as its still, where that is its still, or
+// where no reader could read it (libavif reads sequences GdkPixbuf's
+// loader won't).
+void firstFrameAsStill(const DecodeCommand &c, const unsigned char *file,
+                       size_t bytes, const PictureMetadata &metadata,
+                       bool moving, unsigned char *slot, DecodeResult &r) {
+  Playing playing;
+  DecodedPicture frame;
+  std::vector<unsigned char> copy;
+  int delayMs = 0;
+  if (StartPlaying(playing, c.kind, file, bytes) &&
+      NextFrame(playing, frame, delayMs) &&
+      handOverFrame(frame, metadata, c, copy, slot, r))
+    r.moving = moving;
+  StopPlaying(playing);
+}
+
+} // namespace
+
+void DecodeStill(const DecodeCommand &c, int fd, unsigned char *slot,
+                 DecodeResult &r) {
+  if (c.fileBytes <= 0 || c.fileBytes > INT_MAX || c.kind < 0 ||
+      c.kind >= kPictureKindCount)
+    return;
+  size_t bytes = size_t(c.fileBytes);
+  void *mapped = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (mapped == MAP_FAILED)
+    return;
+  const unsigned char *file = static_cast<unsigned char *>(mapped);
+  ByteSource source{-1, file, bytes};
+  PictureMetadata metadata =
+      ReadMetadata(kPictureKinds[c.kind].metadata, source);
+  // An animation whose first frame is its still: that frame alone.
+  bool moving = PictureMoves(c.kind, file, bytes);
+  uint32_t readers = StillIsFirstFrame(c.kind, file, bytes, moving)
+                         ? 0
+                         : readersFor(c, source);
+  for (int reader = 0; reader < kLibraryCount; reader++) {
+    DecodedPicture picture;
+    picture.orientation = metadata.orientation;
+    if (!(readers & (1u << reader)) ||
+        !kLibraries[reader]->read(file, bytes, c.kind, c.size, picture))
+      continue;
+    // Over white first, in the values as decoded: what is averaged when
+    // the picture is made smaller, and converted to the screen's colours,
+    // is then what shows (no colour hidden under a transparent pixel bleeds
+    // into its neighbours), and the file's white becomes the screen's.
+    ShowOverWhite(picture, kPictureKinds[c.kind].unusedAlpha);
+    if (handOverInColour(picture, metadata, c.size, slot, r)) {
+      r.reader = reader;
+      r.moving = moving;
+    }
+    kLibraries[reader]->release(picture);
+    break;
+  }
+  if (r.reader == kNoReader)
+    firstFrameAsStill(c, file, bytes, metadata, moving, slot, r);
+  ReleaseMetadata(metadata);
+  munmap(mapped, bytes);
+}
+
+namespace {
+
+// The animation this decoder plays, from its first frame command on: the
+// file stays mapped, and its metadata read, until the decoder ends.
+struct Animation {
+  Playing playing;
+  PictureMetadata metadata;
+  std::vector<unsigned char> frame; // a copy, to be shown over white
+  bool started = false, over = false;
+};
+
+// One decoder plays one animation.
+Animation animation;
+
+} // namespace
+
+void DecodeNextFrame(const DecodeCommand &c, int fd, unsigned char *slot,
+                     DecodeResult &r) {
+  Animation &a = animation;
+  if (!a.started) {
+    a.started = true;
+    void *mapped =
+        c.fileBytes > 0 && c.fileBytes <= INT_MAX
+            ? mmap(nullptr, size_t(c.fileBytes), PROT_READ, MAP_PRIVATE, fd, 0)
+            : MAP_FAILED;
+    const auto *file = static_cast<const unsigned char *>(mapped);
+    size_t bytes = size_t(c.fileBytes);
+    a.over =
+        mapped == MAP_FAILED || !StartPlaying(a.playing, c.kind, file, bytes);
+    if (!a.over)
+      a.metadata = ReadMetadata(kPictureKinds[c.kind].metadata,
+                                ByteSource{-1, file, bytes});
+  }
+  DecodedPicture frame;
+  int delayMs = 0;
+  if (a.over || !NextFrame(a.playing, frame, delayMs)) {
+    a.over = true;
+    return;
+  }
+  if (handOverFrame(frame, a.metadata, c, a.frame, slot, r))
+    r.delayMs = delayMs;
+}
