@@ -1,5 +1,5 @@
 // A decoder's start and memory, measured in the viewer's own way of
-// starting one (picture/viewer/decoder_processes.h):
+// starting one (picture/viewer/decoders/decoder_processes.h):
 //   decoder_start RUNS TINY PHOTO
 // starts RUNS decoders one after the other, each on the picture TINY, and
 // prints the median time from the start to its answer in milliseconds;
@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "picture/kinds.h"
-#include "picture/viewer/decoder_processes.h"
+#include "picture/viewer/decoders/decoder_processes.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ int main(int argc, char **argv) {
     return 2;
   int runs = std::atoi(argv[1]);
   DecoderPool pool;
-  ReadyPool(pool, 1, 0, 0);
+  MakePool(pool, 1, 0, 0);
   if (pool.count != 1)
     return 1;
   std::vector<double> times;

@@ -1,6 +1,6 @@
 // The plain program shows its six pictures and nothing else: no show, no
 // animations.
-#include "picture/viewer/animations.h"
+#include "picture/viewer/animations/animations.h"
 #include "show/show.h"
 
 void ShowNextPictures(unsigned int *, float, float, float) {}

@@ -2,9 +2,9 @@
 
 #include <GL/glut.h>
 
-#include "picture/viewer/animations.h"
-#include "picture/viewer/guard.h"
-#include "picture/viewer/textures.h"
+#include "picture/viewer/animations/animations.h"
+#include "picture/viewer/load_at_start/load_at_start.h"
+#include "picture/viewer/textures/textures.h"
 #include "show/show.h"
 
 float xRot = 40.0f;
@@ -40,7 +40,7 @@ const Corner faces[6][4] = {
 
 // Tries all six pictures; a face whose picture fails keeps entry 0.
 int LoadGLTextures() {
-  LoadGuardedTextures(faceFiles, texture, 6);
+  LoadTexturesAtStart(faceFiles, texture, 6);
   int status = 1;
   for (int i = 0; i < 6; i++) {
     if (texture[i] == 0)

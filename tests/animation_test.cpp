@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "picture/viewer/animations.h"
+#include "picture/viewer/animations/animations.h"
 #include "pixel_probe.h"
 #include "scene.h"
 #include "test_animations.h"

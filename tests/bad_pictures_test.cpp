@@ -16,7 +16,7 @@
 
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
-#include "picture/viewer/budget.h"
+#include "picture/viewer/decoders/budget.h"
 #include "picture_folder_test.h"
 #include "viewer_process.h"
 

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "picture/decoder/libraries/library.h"
-#include "picture/viewer/guard.h"
+#include "picture/viewer/load_at_start/load_at_start.h"
 #include "test_pictures.h"
 #include "viewer_process.h"
 
@@ -48,7 +48,7 @@ TEST_F(DrawingTextTest, GlyphsAsDrawnOutsideTheSandbox) {
   const char *files[] = {path.c_str()};
   unsigned int texture = 0;
   int reader = kNoReader;
-  LoadGuardedTextures(files, &texture, 1, &reader);
+  LoadTexturesAtStart(files, &texture, 1, &reader);
   ASSERT_NE(0u, texture);
   EXPECT_STREQ("librsvg", kLibraries[reader]->name);
   GLint w = 0, h = 0;

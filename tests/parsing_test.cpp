@@ -107,6 +107,14 @@ std::string tiffWith(unsigned tag, const std::string &value) {
 
 class SignatureTest : public ::testing::TestWithParam<Bytes> {};
 
+// The kinds code names by id are the rows of those names.
+TEST(KindIds, EachTheRowOfItsName) {
+  EXPECT_STREQ("JPEG", kPictureKinds[kJpegKind].name);
+  EXPECT_STREQ("PNG", kPictureKinds[kPngKind].name);
+  EXPECT_STREQ("HEIF", kPictureKinds[kHeifKind].name);
+  EXPECT_STREQ("camera RAW", kPictureKinds[kCameraRawKind].name);
+}
+
 TEST_P(SignatureTest, TellsTheKind) {
   EXPECT_EQ(GetParam().expected, kindOf(GetParam().file));
 }

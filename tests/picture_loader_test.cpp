@@ -24,9 +24,9 @@
 #include "picture/decoder/process/sandbox_rules.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
-#include "picture/viewer/budget.h"
-#include "picture/viewer/decoder_processes.h"
-#include "picture/viewer/guard.h"
+#include "picture/viewer/decoders/budget.h"
+#include "picture/viewer/decoders/decoder_processes.h"
+#include "picture/viewer/load_at_start/load_at_start.h"
 #include "test_pictures.h"
 #include "viewer_process.h"
 
@@ -306,7 +306,7 @@ TEST_P(LyingDecoderTest, PictureLiedAboutStaysWhite) {
   int liedAbout = 2;
   decodersLie(lie, liedAbout);
   unsigned int textures[6];
-  LoadGuardedTextures(files, textures, 6);
+  LoadTexturesAtStart(files, textures, 6);
   for (int i = 0; i < 6; i++)
     if (lie != kNone && i == liedAbout)
       EXPECT_EQ(0u, textures[i]) << "picture " << i;
@@ -327,7 +327,7 @@ TEST_F(StandInDecoderTest, OneFileOnEveryFaceIsDecodedOnce) {
     files[i] = paths[i].c_str();
   }
   unsigned int textures[6];
-  LoadGuardedTextures(files, textures, 6);
+  LoadTexturesAtStart(files, textures, 6);
   for (int i = 0; i < 6; i++) {
     SCOPED_TRACE("face " + std::to_string(i));
     for (int j = 0; j < i; j++)

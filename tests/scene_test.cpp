@@ -18,8 +18,8 @@
 #include <unistd.h>
 
 #include "picture/decoder/libraries/library.h"
-#include "picture/viewer/animations.h"
-#include "picture/viewer/guard.h"
+#include "picture/viewer/animations/animations.h"
+#include "picture/viewer/load_at_start/load_at_start.h"
 #include "pixel_probe.h"
 #include "scene.h"
 #include "test_dng.h"
@@ -859,7 +859,7 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
   const char *files[] = {"b1.jpg"};
   unsigned int name = 0;
   int reader = kNoReader;
-  LoadGuardedTextures(files, &name, 1, &reader);
+  LoadTexturesAtStart(files, &name, 1, &reader);
   glDeleteTextures(1, &name);
   EXPECT_STREQ(f.reader,
                reader == kNoReader ? "none" : kLibraries[reader]->name);
@@ -1071,7 +1071,7 @@ TEST_P(RowWidthTest, EveryTexelAsThePictureHasIt) {
   }
   unsigned int names[6];
   int readBy[6];
-  LoadGuardedTextures(files, names, 6, readBy);
+  LoadTexturesAtStart(files, names, 6, readBy);
   for (int i = 0; i < 6; i++) {
     SCOPED_TRACE("width " + std::to_string(widths[i]));
     ASSERT_NE(0u, names[i]);

@@ -174,9 +174,8 @@ namespace {
 // Whether a file is named as a camera's RAW photo, or as the JPEG or HEIC
 // the camera makes of the same shot; and its name without its ending, in
 // lower case.
-bool namedAs(const std::string &name, const char *kind) {
-  int k = KindNamed(name.c_str());
-  return k != kNotAPicture && std::strcmp(kPictureKinds[k].name, kind) == 0;
+bool namedAs(const std::string &name, PictureKindId kind) {
+  return KindNamed(name.c_str()) == kind;
 }
 std::string stem(const std::string &name) {
   std::string s = name.substr(0, name.rfind('.'));
@@ -191,13 +190,13 @@ std::string stem(const std::string &name) {
 void oneOfEachPhoto(std::vector<std::pair<std::string, PlaceKey>> &pictures) {
   std::set<std::string> rendered;
   for (const auto &p : pictures)
-    if (namedAs(p.first, "JPEG") || namedAs(p.first, "HEIF"))
+    if (namedAs(p.first, kJpegKind) || namedAs(p.first, kHeifKind))
       rendered.insert(stem(p.first));
   if (rendered.empty())
     return;
   pictures.erase(std::remove_if(pictures.begin(), pictures.end(),
                                 [&](const auto &p) {
-                                  return namedAs(p.first, "camera RAW") &&
+                                  return namedAs(p.first, kCameraRawKind) &&
                                          rendered.count(stem(p.first));
                                 }),
                  pictures.end());

@@ -67,6 +67,15 @@ struct PictureKind {
 extern const PictureKind kPictureKinds[];
 extern const int kPictureKindCount;
 
+// The kinds that code outside the table names, by their rows (the test of
+// the table checks each against its row's name).
+enum PictureKindId : int {
+  kJpegKind = 0,
+  kPngKind = 1,
+  kHeifKind = 10,
+  kCameraRawKind = 7,
+};
+
 // How many of a file's first bytes tell its kind.
 constexpr int kHeadBytes = 32;
 

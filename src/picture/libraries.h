@@ -1,12 +1,12 @@
-#pragma once
-
-#include <cstdint>
-
 // The image libraries a decoder reads and plays pictures with, by id, their
 // stills' readers tried in this order: each is a file of its own in
 // decoder/libraries/, listed in libraries.cpp. A kind names those that may
 // read it and the one that plays it as a mask of 1 << library (kinds.h); a
 // command names those to try, and a result the one that read the picture.
+#pragma once
+
+#include <cstdint>
+
 enum PictureReader : int32_t {
   kNoReader = -1, // in a result: the picture could not be read
   kSoil,

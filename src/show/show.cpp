@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cube_view.h"
-#include "picture/viewer/ahead.h"
+#include "picture/viewer/show_ahead/decoding_ahead.h"
 #include "show/show_list.h"
 #include "show/show_order.h"
 
@@ -32,7 +32,8 @@ constexpr double kSeen = 0.5;
 // out of it (the bottom face at the start tilt), and its picture can't be
 // waited for to come round.
 constexpr long kTurn = 721;
-// Pictures decoded ahead of their turn (their textures kept ready).
+// Pictures decoded ahead of their turn (their textures made, waiting for a
+// face).
 constexpr size_t kAhead = 2;
 
 struct Face {
@@ -41,14 +42,14 @@ struct Face {
   long lastInView = 0; // the last frame it was in view
 };
 
-struct Ready {
+struct DecodedAhead {
   int picture;
   unsigned texture;
   AnimationSource moving; // an animation's, to play on its face; fd -1: none
 };
 
 // A texture decoded ahead that won't be shown after all.
-void forget(Ready &r) {
+void forget(DecodedAhead &r) {
   glDeleteTextures(1, &r.texture);
   if (r.moving.fd >= 0)
     close(r.moving.fd);
@@ -60,7 +61,7 @@ struct Show {
   Face faces[6];
   ShowOrder order;
   int pending = -1; // the face given a picture not seen yet, or -1
-  std::vector<Ready> ready;
+  std::vector<DecodedAhead> decodedAhead;
   long frame = 0;
   std::string news; // what came on the news pipe, a record cut short
   std::mt19937_64 random;
@@ -157,8 +158,8 @@ bool comingRound(int p) {
   return false;
 }
 
-Ready *readyFor(int p) {
-  for (Ready &r : show.ready)
+DecodedAhead *decodedAheadFor(int p) {
+  for (DecodedAhead &r : show.decodedAhead)
     if (r.picture == p)
       return &r;
   return nullptr;
@@ -177,25 +178,25 @@ void decodeAhead() {
   AnimationSource moving;
   // A frame that made a texture starts no decoder as well: each costs a
   // few milliseconds.
-  bool made = DecodedAhead(picture, texture, moving);
+  bool made = TakeDecodedAhead(picture, texture, moving);
   if (made && texture != 0)
-    show.ready.push_back({picture, texture, moving});
+    show.decodedAhead.push_back({picture, texture, moving});
   else if (made)
     show.order.failed[size_t(picture)] = true; // skipped from now on
   std::vector<int> wanted = needed(kAhead);
-  for (size_t i = 0; i < show.ready.size();) {
-    Ready &r = show.ready[i];
+  for (size_t i = 0; i < show.decodedAhead.size();) {
+    DecodedAhead &r = show.decodedAhead[i];
     if (std::find(wanted.begin(), wanted.end(), r.picture) != wanted.end()) {
       i++;
       continue;
     }
     forget(r);
-    show.ready.erase(show.ready.begin() + long(i));
+    show.decodedAhead.erase(show.decodedAhead.begin() + long(i));
   }
   for (int p : wanted)
-    if (readyFor(p) == nullptr) {
-      if (!DecodingAhead() && !made)
-        DecodeAhead(show.list.pictures[size_t(p)], p);
+    if (decodedAheadFor(p) == nullptr) {
+      if (!IsDecodingAhead() && !made)
+        StartDecodingAhead(show.list.pictures[size_t(p)], p);
       break;
     }
 }
@@ -215,7 +216,7 @@ int faceToChange(const double towards[6], double t) {
   return chosen;
 }
 
-void place(int f, Ready r, unsigned int texture[6]) {
+void place(int f, DecodedAhead r, unsigned int texture[6]) {
   bool shared = false;
   for (int g = 0; g < 6; g++)
     shared = shared || (g != f && texture[g] == texture[f]);
@@ -280,11 +281,12 @@ void ShowNextPictures(unsigned int texture[6], float xRot, float yRot,
   // one that will come round, or the last one given is not seen yet.
   if (show.pending >= 0 || target() < 0 || comingRound(target()))
     return;
-  Ready *r = readyFor(target());
+  DecodedAhead *r = decodedAheadFor(target());
   int f = r != nullptr ? faceToChange(towards, t) : -1;
   if (f < 0)
     return;
-  Ready taken = *r;
-  show.ready.erase(show.ready.begin() + (r - show.ready.data()));
+  DecodedAhead taken = *r;
+  show.decodedAhead.erase(show.decodedAhead.begin() +
+                          (r - show.decodedAhead.data()));
   place(f, taken, texture);
 }

@@ -39,7 +39,7 @@
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
-#include "picture/viewer/budget.h"
+#include "picture/viewer/decoders/budget.h"
 
 unsigned char *slurp(const char *path, size_t *size) {
   FILE *f = fopen(path, "rb");

@@ -147,20 +147,27 @@ scmp_arg_cmp descriptorIs(int fd) {
   return SCMP_A0(SCMP_CMP_MASKED_EQ, 0xffffffff, scmp_datum_t(fd));
 }
 
+// Adds the row's rule with these conditions for each name of its call that
+// this architecture has: a name it lacks resolves to a negative number
+// (libseccomp's stand-in), which no call ever matches.
+template <typename... Conditions>
+bool addForEachName(scmp_filter_ctx ctx, const Rule &r,
+                    Conditions... conditions) {
+  bool ok = true;
+  for (const char *name : r.calls) {
+    int call = name ? seccomp_syscall_resolve_name(name) : -1;
+    if (call >= 0)
+      ok = ok && seccomp_rule_add(ctx, r.action, call, sizeof...(conditions),
+                                  conditions...) == 0;
+  }
+  return ok;
+}
+
 // Adds one row of the table, as one or more rules of the filter.
 bool addRule(scmp_filter_ctx ctx, const Rule &r, const DecoderFds &fds,
              const Kept &kept, bool drawings) {
   auto add = [&](auto... conditions) {
-    bool ok = true;
-    for (const char *name : r.calls) {
-      int call = name ? seccomp_syscall_resolve_name(name) : -1;
-      // A name this architecture lacks resolves to a negative number
-      // (libseccomp's stand-in), which no call ever matches.
-      if (call >= 0)
-        ok = ok && seccomp_rule_add(ctx, r.action, call, sizeof...(conditions),
-                                    conditions...) == 0;
-    }
-    return ok;
+    return addForEachName(ctx, r, conditions...);
   };
   auto onDescriptor = [&](int fd) { return fd < 0 || add(descriptorIs(fd)); };
   const scmp_arg_cmp noExec = SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0);

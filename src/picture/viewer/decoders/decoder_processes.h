@@ -75,23 +75,23 @@ struct DecoderPool {
   struct sigaction previousSigpipe = {};
 };
 
-// Readies a pool for `pictures` pictures expected to take `expectedUs` of
+// Makes a pool for `pictures` pictures expected to take `expectedUs` of
 // decoding: as many decoders as cores, unless the pictures are few or small
 // (starting one costs a few milliseconds), their readers readied when
 // needed ready for `readyKinds` once started, each with its slots. SIGPIPE is
 // ignored meanwhile: a decoder that dies makes writing to it fail instead of
 // ending the viewer.
-void ReadyPool(DecoderPool &pool, int pictures, int64_t expectedUs,
-               unsigned readyKinds);
+void MakePool(DecoderPool &pool, int pictures, int64_t expectedUs,
+              unsigned readyKinds);
 // Stops every decoder (killing those still at work) and gives the slots
 // back.
 void ReleasePool(DecoderPool &pool);
 
 // Waits until a decoder at work answers or the earliest deadline passes.
-// Lists those at work in `busy` (indices into the pool's decoders) and
-// whether each answered in `answered`. Returns how many are at work: 0 when
-// none is, -1 when waiting failed.
-int WaitForAnswers(const DecoderPool &pool, int busy[], bool answered[]);
+// Lists those at work in `busy` (indices into the pool's decoders); their
+// answers are taken with TakeAnswer (decoding.h). Returns how many are at
+// work: 0 when none is, -1 when waiting failed.
+int WaitForAnswers(const DecoderPool &pool, int busy[]);
 
 // Reads the answer of a decoder that answered; false when it sent none
 // whole (an answer is one small write: it arrives whole or not at all).

@@ -1,4 +1,4 @@
-#include "picture/viewer/screen.h"
+#include "picture/viewer/decoders/screen.h"
 
 #include <GL/glx.h>
 #include <X11/Xatom.h>

@@ -1,4 +1,4 @@
-#include "picture/viewer/mipmaps.h"
+#include "picture/viewer/textures/mipmaps.h"
 
 #include <cstddef>
 #include <cstdint>

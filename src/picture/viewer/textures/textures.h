@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "picture/protocol.h"
-#include "picture/viewer/mipmaps.h"
+#include "picture/viewer/textures/mipmaps.h"
 
 // Makes `count` textures of one picture, as SOIL makes a texture of its
 // pixels, into names[0] ... names[count - 1] (0 where one can't be made).

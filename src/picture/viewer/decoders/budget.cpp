@@ -1,4 +1,4 @@
-#include "picture/viewer/budget.h"
+#include "picture/viewer/decoders/budget.h"
 
 #include <algorithm>
 

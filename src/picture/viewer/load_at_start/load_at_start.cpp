@@ -3,7 +3,7 @@
 // textures made (textures.cpp), or queues the picture again for a reader
 // readied only when needed. The decoder processes themselves are in
 // decoder_processes.cpp.
-#include "picture/viewer/guard.h"
+#include "picture/viewer/load_at_start/load_at_start.h"
 
 #include <cstdint>
 #include <fcntl.h>
@@ -13,23 +13,19 @@
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
-#include "picture/viewer/animations.h"
-#include "picture/viewer/budget.h"
-#include "picture/viewer/decoder_processes.h"
-#include "picture/viewer/screen.h"
-#include "picture/viewer/textures.h"
+#include "picture/viewer/animations/animations.h"
+#include "picture/viewer/decoders/budget.h"
+#include "picture/viewer/decoders/decoder_processes.h"
+#include "picture/viewer/decoders/decoding.h"
+#include "picture/viewer/decoders/screen.h"
+#include "picture/viewer/textures/textures.h"
 
 namespace {
 
 struct Picture {
-  int fd = -1;
-  int64_t bytes = 0;
-  int64_t budgetUs = 0;
-  int32_t kind = 0;
+  OpenedPicture file;
   bool settled = false;
   bool moving = false; // an animation: played once the load is done
-  dev_t device = 0;    // which file it is
-  ino_t inode = 0;
   // The earlier picture of the same file, whose decoding makes this one's
   // texture as well; -1 for none.
   int sameAs = -1;
@@ -67,9 +63,9 @@ DecoderJob jobOf(const Load &load) {
 // The earlier picture open on the same file (as the launcher's links to
 // one picture on several faces are), or -1.
 int earlierOfTheSameFile(const Load &load, int i) {
-  const Picture &p = load.pictures[i];
+  const OpenedPicture &p = load.pictures[i].file;
   for (int j = 0; j < i; j++) {
-    const Picture &q = load.pictures[j];
+    const OpenedPicture &q = load.pictures[j].file;
     if (q.fd >= 0 && q.device == p.device && q.inode == p.inode)
       return j;
   }
@@ -82,36 +78,21 @@ int earlierOfTheSameFile(const Load &load, int i) {
 void openPictures(const char *const files[], Load &load) {
   for (int i = 0; i < load.count; i++) {
     Picture &p = load.pictures[i];
-    p.fd = open(files[i], O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat st;
-    if (p.fd >= 0 && fstat(p.fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_size > 0) {
-      p.device = st.st_dev;
-      p.inode = st.st_ino;
-      p.sameAs = earlierOfTheSameFile(load, i);
-      if (p.sameAs >= 0) {
-        close(p.fd);
-        p.fd = load.fds[i] = -1;
-        p.settled = true;
-        continue;
-      }
-      p.bytes = st.st_size;
-      p.kind = PictureKindOf(ByteSource{p.fd, nullptr, uint64_t(p.bytes)});
-      p.budgetUs =
-          p.kind == kNotAPicture
-              ? -1
-              : PictureBudgetUs(p.fd, p.bytes, p.kind, load.size.maxSide);
-      if (p.budgetUs > 0) {
-        bool any = kPictureKinds[p.kind].readers & ~load.readiedWhenNeeded;
-        (any ? load.forAnyDecoder : load.forReadiedDecoder).push(i);
-        load.fds[i] = p.fd;
-        continue;
-      }
-    }
-    if (p.fd >= 0)
-      close(p.fd);
-    p.fd = load.fds[i] = -1;
+    p.file = OpenPicture(files[i], load.size.maxSide);
+    load.fds[i] = -1;
     p.settled = true;
+    if (p.file.fd < 0)
+      continue;
+    p.sameAs = earlierOfTheSameFile(load, i);
+    if (p.sameAs < 0 && p.file.budgetUs > 0) {
+      uint32_t readers = kPictureKinds[p.file.kind].readers;
+      bool any = readers & ~load.readiedWhenNeeded;
+      (any ? load.forAnyDecoder : load.forReadiedDecoder).push(i);
+      load.fds[i] = p.file.fd;
+      p.settled = false;
+    } else {
+      ClosePicture(p.file);
+    }
   }
 }
 
@@ -121,9 +102,9 @@ unsigned kindsStillWanted(const Load &load) {
   unsigned kinds = 0;
   for (int i = 0; i < load.count; i++) {
     const Picture &p = load.pictures[i];
-    if (!p.settled && p.fd >= 0 &&
-        (kPictureKinds[p.kind].readers & load.readiedWhenNeeded))
-      kinds |= 1u << p.kind;
+    if (!p.settled && p.file.fd >= 0 &&
+        (kPictureKinds[p.file.kind].readers & load.readiedWhenNeeded))
+      kinds |= 1u << p.file.kind;
   }
   return kinds;
 }
@@ -135,14 +116,15 @@ unsigned kindsStillWanted(const Load &load) {
 void beginLoad(Load &load) {
   int64_t expectedUs = 0;
   for (int i = 0; i < load.count; i++)
-    if (load.pictures[i].fd >= 0)
-      expectedUs += (load.pictures[i].budgetUs - kBaseBudgetUs) / kBudgetSafety;
+    if (load.pictures[i].file.fd >= 0)
+      expectedUs +=
+          (load.pictures[i].file.budgetUs - kBaseBudgetUs) / kBudgetSafety;
   unsigned onlyThem = 0;
   const Queue &q = load.forReadiedDecoder;
   for (int i = q.head; i < q.tail; i++)
-    onlyThem |= 1u << load.pictures[q.items[i]].kind;
+    onlyThem |= 1u << load.pictures[q.items[i]].file.kind;
   int queued = load.forAnyDecoder.tail + load.forReadiedDecoder.tail;
-  ReadyPool(load.pool, queued, expectedUs, onlyThem);
+  MakePool(load.pool, queued, expectedUs, onlyThem);
 }
 
 // The next picture waiting and the readers to ask for it; false when none
@@ -152,7 +134,7 @@ bool nextPicture(Load &load, int &picture, uint32_t &readers) {
   if (!any && load.forReadiedDecoder.empty())
     return false;
   picture = any ? load.forAnyDecoder.pop() : load.forReadiedDecoder.pop();
-  uint32_t its = kPictureKinds[load.pictures[picture].kind].readers;
+  uint32_t its = kPictureKinds[load.pictures[picture].file.kind].readers;
   readers = its & (any ? ~load.readiedWhenNeeded : load.readiedWhenNeeded);
   return true;
 }
@@ -166,7 +148,7 @@ bool feed(DecoderProcess &d, Load &load) {
   if (!nextPicture(load, picture, readers))
     return false;
   Picture &p = load.pictures[picture];
-  unsigned kind = 1u << p.kind;
+  unsigned kind = 1u << p.file.kind;
   if ((readers & load.readiedWhenNeeded) && !(d.readyKinds & kind)) {
     StopDecoder(d, false);
     unsigned kinds = kindsStillWanted(load) | kind;
@@ -176,10 +158,8 @@ bool feed(DecoderProcess &d, Load &load) {
     }
   }
   if (d.readyKinds & kind)
-    readers |= kPictureKinds[p.kind].readers & load.readiedWhenNeeded;
-  DecodeCommand c = {picture, 0,          p.kind,    readers,
-                     p.bytes, p.budgetUs, load.size, 0};
-  if (SendPicture(d, c, kWallFactor * p.budgetUs + kWallSlackUs))
+    readers |= kPictureKinds[p.file.kind].readers & load.readiedWhenNeeded;
+  if (SendStill(d, picture, p.file, readers, load.size))
     return true;
   p.settled = true;
   return false;
@@ -222,42 +202,41 @@ void makeTextures(Load &load, int picture, const unsigned char *pixels,
 void playMoving(Load &load, const unsigned textures[]) {
   for (int i = 0; i < load.count; i++) {
     Picture &p = load.pictures[i];
-    if (!p.moving || p.fd < 0)
+    if (!p.moving || p.file.fd < 0)
       continue;
     unsigned names[kMaxPictures];
     int count = 0;
     for (int j = i; j < load.count; j++)
       if ((j == i || load.pictures[j].sameAs == i) && textures[j] != 0)
         names[count++] = textures[j];
-    AnimationSource source = {p.fd,
-                              p.bytes,
-                              p.kind,
-                              p.budgetUs,
-                              load.screen.profile,
-                              load.screen.profileSize};
+    AnimationSource source = {p.file.fd,           p.file.bytes,
+                              p.file.kind,         p.file.budgetUs,
+                              load.screen.profile, load.screen.profileSize};
     PlayAnimation(source, names, count);
-    p.fd = -1;
+    p.file = {};
   }
 }
 
 // Takes a decoder's answer, or its silence past its deadline: makes the
 // texture, queues the picture for a readied decoder where the readers
-// asked could not read it, or gives the picture up.
-void settle(Load &load, DecoderProcess &d, bool answered, unsigned textures[],
-            int readBy[]) {
+// asked could not read it, or gives the picture up. False while it is
+// still at work.
+bool settle(Load &load, DecoderProcess &d, unsigned textures[], int readBy[]) {
   Picture &p = load.pictures[d.picture];
   DecodeResult r = {};
-  if (!answered || !ReadAnswer(d, r) ||
-      !AcceptAnswer(d, r, load.size.maxSide)) {
+  Answer answer = TakeAnswer(d, load.size.maxSide, r);
+  if (answer == Answer::kNotYet)
+    return false;
+  if (answer == Answer::kFailed) {
     // Crashed, killed by its budget or the sandbox, stuck or lying: that
     // picture stays 0, and a new decoder goes on with the rest.
     p.settled = true;
     StopDecoder(d, true);
-    return;
+    return true;
   }
   bool decoded = r.reader != kNoReader;
   uint32_t untried =
-      kPictureKinds[p.kind].readers & load.readiedWhenNeeded & ~d.readers;
+      kPictureKinds[p.file.kind].readers & load.readiedWhenNeeded & ~d.readers;
   if (!decoded && untried != 0)
     load.forReadiedDecoder.push(d.picture);
   else
@@ -270,20 +249,20 @@ void settle(Load &load, DecoderProcess &d, bool answered, unsigned textures[],
   if (decoded)
     makeTextures(load, done, d.slots + size_t(slot) * kMaxPictureBytes, r,
                  textures, readBy);
+  return true;
 }
 
 void endLoad(Load &load, const unsigned textures[]) {
   ReleasePool(load.pool);
   playMoving(load, textures);
   for (int i = 0; i < load.count; i++)
-    if (load.pictures[i].fd >= 0)
-      close(load.pictures[i].fd);
+    ClosePicture(load.pictures[i].file);
   ReleaseScreen(load.screen);
 }
 
 } // namespace
 
-void LoadGuardedTextures(const char *const files[], unsigned int textures[],
+void LoadTexturesAtStart(const char *const files[], unsigned int textures[],
                          int count, int readBy[]) {
   for (int i = 0; i < count; i++) {
     textures[i] = 0;
@@ -302,15 +281,11 @@ void LoadGuardedTextures(const char *const files[], unsigned int textures[],
   for (;;) {
     feedIdleDecoders(load);
     int busy[kMaxPictures];
-    bool answered[kMaxPictures];
-    int n = WaitForAnswers(load.pool, busy, answered);
+    int n = WaitForAnswers(load.pool, busy);
     if (n <= 0)
       break;
-    for (int k = 0; k < n; k++) {
-      DecoderProcess &d = load.pool.decoders[busy[k]];
-      if (answered[k] || PastDeadline(d))
-        settle(load, d, answered[k], textures, readBy);
-    }
+    for (int k = 0; k < n; k++)
+      settle(load, load.pool.decoders[busy[k]], textures, readBy);
   }
   endLoad(load, textures);
 }

@@ -1,6 +1,6 @@
-// Loads picture files into new OpenGL textures without letting a broken or
-// hostile file hurt the viewer: the files are decoded side by side in
-// sandboxed child processes (decoder/decoder.h), each picture within a CPU
+// The load at start: picture files into new OpenGL textures, without letting a
+// broken or hostile file hurt the viewer: the files are decoded side by side in
+// sandboxed decoder processes (decoders/), each picture within a CPU
 // budget that fits the file (budget.h), and only the pixels come back; the
 // textures are made here, as each picture arrives.
 #pragma once
@@ -11,5 +11,5 @@
 // limit. Every file is tried; at most 16. Where `readBy` is given, readBy[i]
 // is the reader (PictureReader, protocol.h) that read picture i, or
 // kNoReader. Needs a current GL context.
-void LoadGuardedTextures(const char *const files[], unsigned int textures[],
+void LoadTexturesAtStart(const char *const files[], unsigned int textures[],
                          int count, int readBy[] = nullptr);

@@ -1,4 +1,4 @@
-#include "picture/viewer/animations.h"
+#include "picture/viewer/animations/animations.h"
 
 #include <GL/gl.h>
 #include <algorithm>
@@ -12,8 +12,10 @@
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 #include "picture/protocol.h"
-#include "picture/viewer/decoder_processes.h"
-#include "picture/viewer/textures.h"
+#include "picture/viewer/decoders/clock.h"
+#include "picture/viewer/decoders/decoder_processes.h"
+#include "picture/viewer/decoders/decoding.h"
+#include "picture/viewer/textures/textures.h"
 
 namespace {
 
@@ -36,12 +38,6 @@ struct Animation {
 
 Animation playing[kMaxAnimations];
 int playingCount = 0;
-
-int64_t nowUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
-}
 
 // How large frames come: see kFramePercentOfWindowHeight.
 ShownSize frameSize() {
@@ -81,12 +77,10 @@ bool ask(Animation &a) {
 // the animation is over: played out, or its decoder failed, was silent or
 // lied.
 bool take(Animation &a) {
-  pollfd answer = {a.d.results, POLLIN, 0};
-  if (poll(&answer, 1, 0) <= 0)
-    return !PastDeadline(a.d);
   DecodeResult r = {};
-  if (!ReadAnswer(a.d, r) || !AcceptAnswer(a.d, r, a.size.maxSide))
-    return false;
+  Answer answer = TakeAnswer(a.d, a.size.maxSide, r);
+  if (answer != Answer::kTaken)
+    return answer == Answer::kNotYet;
   a.asked = false;
   if (r.reader == kNoReader)
     return false;
@@ -202,7 +196,7 @@ void AdvanceAnimations(const unsigned texture[6], float xRot, float yRot,
   if (playingCount == 0)
     return;
   ReapDecodersLetGo();
-  int64_t now = nowUs();
+  int64_t now = NowUs();
   double towards[6];
   for (int f = 0; f < 6; f++)
     towards[f] = TowardsEye(f, xRot, yRot, zRot);

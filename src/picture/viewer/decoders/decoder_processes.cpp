@@ -1,4 +1,4 @@
-#include "picture/viewer/decoder_processes.h"
+#include "picture/viewer/decoders/decoder_processes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,14 +18,9 @@
 #include <vector>
 
 #include "picture/decoding_limits.h"
+#include "picture/viewer/decoders/clock.h"
 
 namespace {
-
-int64_t nowUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
-}
 
 // The decoder program: the one a test named, else the one beside the
 // viewer (in a build tree), else the one installed with it.
@@ -193,15 +188,15 @@ bool SendPicture(DecoderProcess &d, DecodeCommand c, int64_t wallUs) {
   c.slot = d.slot;
   d.picture = c.index;
   d.readers = c.readers;
-  d.deadlineUs = nowUs() + wallUs;
+  d.deadlineUs = NowUs() + wallUs;
   if (WriteMessage(d.commands, c))
     return true;
   StopDecoder(d, true);
   return false;
 }
 
-void ReadyPool(DecoderPool &pool, int pictures, int64_t expectedUs,
-               unsigned readyKinds) {
+void MakePool(DecoderPool &pool, int pictures, int64_t expectedUs,
+              unsigned readyKinds) {
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &pool.previousSigpipe);
@@ -251,10 +246,10 @@ void ReleasePool(DecoderPool &pool) {
   pool.count = 0;
 }
 
-int WaitForAnswers(const DecoderPool &pool, int busy[], bool answered[]) {
+int WaitForAnswers(const DecoderPool &pool, int busy[]) {
   pollfd fds[kMaxPictures];
   int n = 0;
-  int64_t now = nowUs(), wait = INT64_MAX;
+  int64_t now = NowUs(), wait = INT64_MAX;
   for (int i = 0; i < pool.count; i++) {
     const DecoderProcess &d = pool.decoders[i];
     if (d.pid < 0 || d.picture < 0)
@@ -266,11 +261,7 @@ int WaitForAnswers(const DecoderPool &pool, int busy[], bool answered[]) {
   if (n == 0)
     return 0;
   int ready = poll(fds, nfds_t(n), int(std::max<int64_t>(wait, 0) / 1000));
-  if (ready < 0 && errno != EINTR)
-    return -1;
-  for (int k = 0; k < n; k++)
-    answered[k] = ready > 0 && fds[k].revents != 0;
-  return n;
+  return ready < 0 && errno != EINTR ? -1 : n;
 }
 
 bool ReadAnswer(const DecoderProcess &d, DecodeResult &r) {
@@ -278,7 +269,7 @@ bool ReadAnswer(const DecoderProcess &d, DecodeResult &r) {
 }
 
 bool PastDeadline(const DecoderProcess &d) {
-  return nowUs() >= d.deadlineUs;
+  return NowUs() >= d.deadlineUs;
 }
 
 bool AcceptAnswer(const DecoderProcess &d, const DecodeResult &r, int maxSide) {

@@ -1,4 +1,4 @@
-#include "picture/viewer/textures.h"
+#include "picture/viewer/textures/textures.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "picture/decoding_limits.h"
-#include "picture/viewer/mipmaps.h"
+#include "picture/viewer/textures/mipmaps.h"
 
 namespace {
 
