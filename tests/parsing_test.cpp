@@ -5,6 +5,7 @@
 // place it keeps and the news it sends the viewer.
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 #include "launcher/library_walk.h"
 #include "launcher/running_show.h"
 #include "launcher/show_place.h"
+#include "picture/decoder/pixels/hdr.h"
 #include "picture/decoder/pixels/metadata.h"
 #include "picture/kind_contents.h"
 #include "picture/kinds.h"
@@ -617,6 +619,139 @@ TEST(ShowPlace, CutShortAnywhereCountsAsNone) {
   }
   unsetenv("XDG_STATE_HOME");
   EXPECT_EQ(0, system(("rm -rf '" + state + "'").c_str()));
+}
+
+// HDR values as a test codes them: PQ (ST 2084) and HLG (BT.2100, on a
+// 1,000 cd/m² screen) for a luminance in cd/m².
+double pqCode(double nits) {
+  const double m1 = 2610.0 / 16384, m2 = 2523.0 / 4096 * 128,
+               c1 = 3424.0 / 4096, c2 = 2413.0 / 4096 * 32,
+               c3 = 2392.0 / 4096 * 32;
+  double y = std::pow(nits / 10000, m1);
+  return std::pow((c1 + c2 * y) / (1 + c3 * y), m2);
+}
+double hlgCode(double nits) {
+  const double a = 0.17883277, b = 1 - 4 * a, c = 0.5 - a * std::log(4 * a);
+  double scene = std::pow(nits / 1000, 1 / 1.2);
+  return scene <= 1.0 / 12 ? std::sqrt(3 * scene)
+                           : a * std::log(12 * scene - b) + c;
+}
+
+ColourDescription coded(int primaries, int transfer) {
+  ColourDescription c;
+  c.source = ColourDescription::kCoded;
+  c.primaries = primaries;
+  c.transfer = transfer;
+  return c;
+}
+
+// Greys of a scene, as 8-bit RGB coded with `code`, mapped for the screen:
+// the screen's grey levels.
+std::vector<int> shownGreys(int transfer, double (*code)(double),
+                            const std::vector<double> &nits) {
+  HdrMapping m;
+  EXPECT_TRUE(PrepareHdrMapping(coded(kPrimariesBt2020, transfer), 0, m));
+  std::vector<unsigned char> row;
+  for (double n : nits)
+    row.insert(row.end(), 3, (unsigned char)std::lround(code(n) * 255));
+  MapHdrRow(m, row.data(), 3, int(nits.size()));
+  std::vector<int> levels;
+  for (size_t i = 0; i < nits.size(); i++) {
+    EXPECT_TRUE(row[3 * i] == row[3 * i + 1] && row[3 * i] == row[3 * i + 2])
+        << nits[i] << " cd/m2 is grey, no channel apart";
+    levels.push_back(row[3 * i]);
+  }
+  return levels;
+}
+
+// An HDR scene on an SDR screen, coded as PQ and as HLG: SDR white near the
+// screen's white, what is darker near its SDR level (100 cd/m²: 186),
+// highlights in order up to the peak (no clipping below it), and PQ and
+// HLG of one scene alike.
+TEST(HdrMapping, GreysOfAScene) {
+  const std::vector<double> nits = {1000, 400, 203, 100, 20};
+  std::vector<int> pq = shownGreys(kTransferPq, pqCode, nits);
+  std::vector<int> hlg = shownGreys(kTransferHlg, hlgCode, nits);
+  const int expected[] = {255, 250, 229, 186, 89};
+  for (size_t i = 0; i < nits.size(); i++) {
+    EXPECT_NEAR(expected[i], pq[i], 4) << nits[i] << " cd/m2, PQ";
+    EXPECT_NEAR(pq[i], hlg[i], 6) << nits[i] << " cd/m2, HLG against PQ";
+  }
+  for (size_t i = 1; i < nits.size(); i++)
+    EXPECT_GT(pq[i - 1], pq[i]) << "in order";
+  EXPECT_GT(shownGreys(kTransferPq, pqCode, {600})[0],
+            shownGreys(kTransferPq, pqCode, {400})[0])
+      << "highlights compressed, not clipped";
+}
+
+// Oklab's hue (degrees) and chroma of linear light in sRGB's primaries.
+void oklabHue(const double c[3], double &hue, double &chroma) {
+  double l = std::cbrt(0.4122214708 * c[0] + 0.5363325363 * c[1] +
+                       0.0514459929 * c[2]),
+         m = std::cbrt(0.2119034982 * c[0] + 0.6806995451 * c[1] +
+                       0.1073969566 * c[2]),
+         s = std::cbrt(0.0883024619 * c[0] + 0.2817188376 * c[1] +
+                       0.6299787005 * c[2]);
+  double a = 1.9779984951 * l - 2.4285922050 * m + 0.4505937099 * s,
+         b = 0.0259040371 * l + 0.7827717662 * m - 0.8086757660 * s;
+  hue = std::atan2(b, a) * 180 / M_PI;
+  chroma = std::hypot(a, b);
+}
+double srgbToLight(unsigned char v) {
+  double x = v / 255.0;
+  return x <= 0.04045 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+}
+
+// Saturated colours of moderate luminance keep their hue: sRGB's red as
+// BT.2020 codes it, and BT.2020's own red, outside what the screen shows,
+// brought onto it with less chroma, not another hue.
+TEST(HdrMapping, SaturatedRedsKeepTheirHue) {
+  HdrMapping m;
+  ASSERT_TRUE(PrepareHdrMapping(coded(kPrimariesBt2020, kTransferPq), 0, m));
+  // 60 cd/m² of sRGB's red, in BT.2020's primaries; 150 of BT.2020's red
+  // alone. Their light in sRGB's primaries: sRGB's red, and beyond it.
+  const double srgbRedIn2020[3] = {0.6274, 0.0691, 0.0164};
+  const double asLight[2][3] = {{1, 0, 0}, {1.660491, -0.124550, -0.018151}};
+  unsigned char row[6];
+  for (int c = 0; c < 3; c++) {
+    row[c] = (unsigned char)std::lround(pqCode(60 / 0.2126 * srgbRedIn2020[c]) *
+                                        255);
+    row[3 + c] = (unsigned char)std::lround(pqCode(c == 0 ? 150 : 0) * 255);
+  }
+  MapHdrRow(m, row, 3, 2);
+  for (int i = 0; i < 2; i++) {
+    const unsigned char *p = row + 3 * i;
+    double shown[3] = {srgbToLight(p[0]), srgbToLight(p[1]), srgbToLight(p[2])};
+    double hue, chroma, wanted, wantedChroma;
+    oklabHue(shown, hue, chroma);
+    oklabHue(asLight[i], wanted, wantedChroma);
+    SCOPED_TRACE("red " + std::to_string(i) + " shown as " +
+                 std::to_string(p[0]) + "," + std::to_string(p[1]) + "," +
+                 std::to_string(p[2]));
+    EXPECT_NEAR(wanted, hue, 3) << "its hue";
+    EXPECT_GT(chroma, 0.15) << "still a saturated red";
+  }
+}
+
+// Absurd metadata and unknown codes: a peak of 0, of a billion, below SDR
+// white or not a number is not believed; a transfer or primaries not known
+// here are no HDR to map (shown as stored).
+TEST(HdrMapping, AbsurdMetadataAndUnknownCodes) {
+  HdrMapping m;
+  for (double peak : {0.0, 1e9, -5.0, std::nan("")}) {
+    ASSERT_TRUE(
+        PrepareHdrMapping(coded(kPrimariesBt2020, kTransferPq), peak, m));
+    EXPECT_EQ(kAssumedPeakNits, m.peakNits) << peak;
+  }
+  ASSERT_TRUE(PrepareHdrMapping(coded(kPrimariesBt2020, kTransferPq), 100, m));
+  EXPECT_EQ(kReferenceWhiteNits, m.peakNits);
+  unsigned char white[3] = {148, 148, 148}; // 203 cd/m²
+  MapHdrRow(m, white, 3, 1);
+  EXPECT_GE(white[0], 250) << "a peak at SDR white: SDR white is white";
+  EXPECT_FALSE(PrepareHdrMapping(coded(kPrimariesBt2020, 14), 0, m));
+  EXPECT_FALSE(PrepareHdrMapping(coded(5, kTransferPq), 0, m));
+  ColourDescription untagged;
+  EXPECT_FALSE(IsHdr(untagged));
 }
 
 } // namespace

@@ -688,6 +688,33 @@ void toAvifSayingP3(const std::string &path) {
                             "mv made.avif " +
                             path));
 }
+// An AVIF (lossless, 8-bit) whose values are the PNG's, coded as its CICP
+// says: BT.2020 with PQ or HLG.
+void toAvifCoded(const std::string &path, const char *cicp) {
+  ASSERT_EQ("", run_command(std::string("avifenc --ignore-icc -l --cicp ") +
+                            cicp + " " + path +
+                            " made.avif >/dev/null && mv made.avif " + path));
+}
+// A JPEG XL (lossless) of the PNG's values, coded as PQ or HLG in BT.2020
+// (the PNG written without colour chunks, which cjxl would follow).
+void toJxlCoded(const std::string &path, const char *space) {
+  ASSERT_EQ("", run_command("mv " + path + " made.png && cjxl -d 0 -x " +
+                            "color_space=" + space +
+                            " --intensity_target=1000 made.png " + path +
+                            " >/dev/null 2>&1; rm made.png"));
+}
+void toJxlPq(const std::string &path) {
+  toJxlCoded(path, "RGB_D65_202_Rel_PeQ");
+}
+void toJxlHlg(const std::string &path) {
+  toJxlCoded(path, "RGB_D65_202_Rel_HLG");
+}
+void toAvifPq(const std::string &path) {
+  toAvifCoded(path, "9/16/0");
+}
+void toAvifHlg(const std::string &path) {
+  toAvifCoded(path, "9/18/0");
+}
 
 // A JPEG whose profile is damaged: its count of tags absurd.
 void damageProfile(const std::string &path) {
@@ -821,6 +848,30 @@ void absentGreyTransparent(const std::string &path) {
   nameTransparent(path, 1, absent);
 }
 
+// HDR: the picture's values taken as coded with PQ or HLG in BT.2020's
+// primaries, as a cICP chunk right after the header says.
+void codedAs(const std::string &path, char transfer) {
+  std::string png = read_file(path);
+  png.insert(33, pngChunk("cICP", std::string{9, transfer, 0, 1}));
+  write_bytes(path, png);
+}
+void codedAsPq(const std::string &path) {
+  codedAs(path, 16);
+}
+void codedAsHlg(const std::string &path) {
+  codedAs(path, 18);
+}
+// A scene of 1,000, 400, 203 (SDR white) and 100 cd/m² greys, coded with
+// PQ, and with HLG (75 % its SDR white); and how it shows on an SDR screen:
+// its white near white, highlights in order, 100 cd/m² near its SDR level
+// (186 of 255).
+const Quadrants kHdrGreysPq = {
+    {192, 192, 192}, {166, 166, 166}, {148, 148, 148}, {130, 130, 130}};
+const Quadrants kHdrGreysHlg = {
+    {255, 255, 255}, {219, 219, 219}, {191, 191, 191}, {161, 161, 161}};
+const Quadrants kHdrGreysShown = {
+    {255, 255, 255}, {250, 250, 250}, {229, 229, 229}, {186, 186, 186}};
+
 class PictureFormatTest : public SceneTest,
                           public ::testing::WithParamInterface<Format> {};
 
@@ -869,6 +920,9 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
 INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"BaselineJpeg", "SOIL", "-interlace none -quality 95 jpg:", kFour, 24},
     Format{"BaselineJpegGrey", "SOIL", "-colorspace Gray -interlace none jpg:", kGreys, 12},
+    Format{"PngHdrPq", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrHlg", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", codedAsHlg, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrPqGrey", "SOIL", "-colorspace Gray -depth 8 -define png:color-type=0 png:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
     Format{"ProgressiveJpeg", "libjpeg-turbo", "-interlace JPEG -quality 95 jpg:", kFour, 24},
     Format{"BaselineJpegCutShort", "libjpeg-turbo", "-interlace none -quality 95 jpg:", kTopHalf, 24, "", cutScanShort},
     Format{"CmykJpeg", "libjpeg-turbo", "-colorspace CMYK -quality 95 jpg:", kFour, 40},
@@ -966,6 +1020,10 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"TiffDisplayP3", "GdkPixbuf", "-profile p3.icc -compress None tiff:", kMuted, 2, "", nullptr, "p3.icc"},
     Format{"HeicDisplayP3", "GdkPixbuf", "-profile p3.icc png24:", kMuted, 4, "", toHeic, "p3.icc"},
     Format{"AvifSayingDisplayP3", "GdkPixbuf", "png24:", kMuted, 4, "", toAvifSayingP3, "p3.icc"},
+    Format{"AvifHdrPq", "GdkPixbuf", "png24:", kHdrGreysPq, 6, "", toAvifPq, nullptr, nullptr, kHdrGreysShown},
+    Format{"AvifHdrHlg", "GdkPixbuf", "png24:", kHdrGreysHlg, 8, "", toAvifHlg, nullptr, nullptr, kHdrGreysShown},
+    Format{"JxlHdrPq", "libjxl", "-define png:exclude-chunks=all -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", toJxlPq, nullptr, nullptr, kHdrGreysShown},
+    Format{"JxlHdrHlg", "libjxl", "-define png:exclude-chunks=all -define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", toJxlHlg, nullptr, nullptr, kHdrGreysShown},
     Format{"JpegAdobeRgb", "SOIL", "-profile adobe.icc -interlace none -quality 95 jpg:", kMuted, 6, "", nullptr, "adobe.icc"},
     Format{"PngSrgbTaggedAsStored", "SOIL", "-profile srgb.icc png24:", kMuted, 0},
     Format{"JpegProfileJustUnder4MiB", "SOIL", "-interlace none -quality 95 jpg:", kMuted, 6, "", tagP3JustUnder4MiB, "p3.icc"},

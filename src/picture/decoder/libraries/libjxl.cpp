@@ -11,45 +11,16 @@
 #include <jxl/thread_parallel_runner.h>
 #include <jxl/version.h>
 
+#include "picture/decoder/libraries/libjxl_calls.h"
 #include "picture/decoder/libraries/library.h"
 #include "picture/decoding_limits.h"
 
+// The library's calls, from the libraries opened here.
+Jxl jxl;
+
 namespace {
 
-// The library's calls, from the libraries opened here.
-struct Jxl {
-  decltype(&JxlDecoderCreate) create;
-  decltype(&JxlDecoderDestroy) destroy;
-  decltype(&JxlDecoderSubscribeEvents) subscribe;
-  decltype(&JxlDecoderSetParallelRunner) setRunner;
-  decltype(&JxlDecoderSetUnpremultiplyAlpha) unpremultiply;
-  decltype(&JxlDecoderSetInput) setInput;
-  decltype(&JxlDecoderCloseInput) closeInput;
-  decltype(&JxlDecoderProcessInput) process;
-  decltype(&JxlDecoderGetBasicInfo) basicInfo;
-  decltype(&JxlDecoderGetFrameHeader) frameHeader;
-  decltype(&JxlDecoderImageOutBufferSize) outSize;
-  decltype(&JxlDecoderSetImageOutBuffer) setOut;
-  decltype(&JxlDecoderGetICCProfileSize) profileSize;
-  decltype(&JxlDecoderGetColorAsICCProfile) profile;
-  decltype(&JxlThreadParallelRunnerCreate) createRunner;
-  decltype(&JxlThreadParallelRunnerDestroy) destroyRunner;
-  decltype(&JxlThreadParallelRunnerDefaultNumWorkerThreads) workers;
-  decltype(&JxlThreadParallelRunner) runner;
-} jxl;
 size_t workers = 0; // threads to decode in, as many as the cores
-
-// What one picture's decoding holds, freed when it is released.
-struct Decoding {
-  JxlDecoder *decoder = nullptr;
-  void *runner = nullptr;
-  unsigned char *pixels = nullptr;
-  unsigned char *profile = nullptr;
-  // An animation's: its header, and its pixels' format and size.
-  JxlBasicInfo info = {};
-  JxlPixelFormat format = {0, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-  size_t bytes = 0, profileSize = 0;
-};
 
 void finish(Decoding *d) {
   if (d->decoder != nullptr)
@@ -59,38 +30,6 @@ void finish(Decoding *d) {
   std::free(d->pixels);
   std::free(d->profile);
   delete d;
-}
-
-// The profile calls of libjxl before 0.9 also take a pixel format, unused.
-#if JPEGXL_NUMERIC_VERSION < JPEGXL_COMPUTE_NUMERIC_VERSION(0, 9, 0)
-JxlDecoderStatus profileSize(JxlDecoder *d, size_t *size) {
-  return jxl.profileSize(d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, size);
-}
-JxlDecoderStatus profile(JxlDecoder *d, unsigned char *to, size_t size) {
-  return jxl.profile(d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, to, size);
-}
-#else
-JxlDecoderStatus profileSize(JxlDecoder *d, size_t *size) {
-  return jxl.profileSize(d, JXL_COLOR_PROFILE_TARGET_DATA, size);
-}
-JxlDecoderStatus profile(JxlDecoder *d, unsigned char *to, size_t size) {
-  return jxl.profile(d, JXL_COLOR_PROFILE_TARGET_DATA, to, size);
-}
-#endif
-
-// The profile of the decoded pixels: the file's own, or the one libjxl
-// describes its colour encoding with.
-void takeProfile(Decoding &d, DecodedPicture &out) {
-  size_t size = 0;
-  if (profileSize(d.decoder, &size) != JXL_DEC_SUCCESS || size == 0 ||
-      size > kMaxProfileBytes)
-    return;
-  d.profile = static_cast<unsigned char *>(std::malloc(size));
-  if (d.profile != nullptr &&
-      profile(d.decoder, d.profile, size) == JXL_DEC_SUCCESS) {
-    out.icc = d.profile;
-    out.iccSize = d.profileSize = size;
-  }
 }
 
 // A decoder for the file, with its threads, telling of `events`.
@@ -116,6 +55,7 @@ bool decode(Decoding &d, DecodedPicture &out) {
     case JXL_DEC_BASIC_INFO:
       if (jxl.basicInfo(d.decoder, &info) != JXL_DEC_SUCCESS)
         return false;
+      d.info = info;
       format.num_channels = info.num_color_channels + (info.alpha_bits ? 1 : 0);
       // The size once turned the way up the header says, as it comes out.
       out.width = int(info.orientation >= 5 ? info.ysize : info.xsize);
@@ -123,7 +63,7 @@ bool decode(Decoding &d, DecodedPicture &out) {
       out.channels = int(format.num_channels);
       break;
     case JXL_DEC_COLOR_ENCODING:
-      takeProfile(d, out);
+      TakeJxlColours(d, out);
       break;
     case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
       size_t bytes = 0;
@@ -166,6 +106,7 @@ unsigned JxlReady(unsigned kinds) {
       FindCall(lib, "JxlDecoderSetImageOutBuffer", jxl.setOut) &&
       FindCall(lib, "JxlDecoderGetICCProfileSize", jxl.profileSize) &&
       FindCall(lib, "JxlDecoderGetColorAsICCProfile", jxl.profile) &&
+      FindCall(lib, "JxlDecoderGetColorAsEncodedProfile", jxl.encoded) &&
       FindCall(threads, "JxlThreadParallelRunnerCreate", jxl.createRunner) &&
       FindCall(threads, "JxlThreadParallelRunnerDestroy", jxl.destroyRunner) &&
       FindCall(threads, "JxlThreadParallelRunnerDefaultNumWorkerThreads",
@@ -234,7 +175,7 @@ bool JxlNext(void *animation, DecodedPicture &frame, int &delayMs) {
     JxlFrameHeader header;
     switch (jxl.process(d.decoder)) {
     case JXL_DEC_COLOR_ENCODING:
-      takeProfile(d, frame);
+      TakeJxlColours(d, frame);
       break;
     case JXL_DEC_FRAME:
       if (jxl.frameHeader(d.decoder, &header) != JXL_DEC_SUCCESS)
@@ -263,6 +204,9 @@ bool JxlNext(void *animation, DecodedPicture &frame, int &delayMs) {
       frame.stride = size_t(width) * frame.channels;
       frame.icc = d.profile;
       frame.iccSize = d.profileSize;
+      frame.codedPrimaries = d.codedPrimaries;
+      frame.codedTransfer = d.codedTransfer;
+      frame.peakNits = d.peakNits;
       frame.orientation = 1; // turned already
       return true;
     default: // the end, an error, or a file cut short

@@ -22,5 +22,10 @@ struct DecodedPicture {
   // The colour profile, where the reader's library hands it over.
   const unsigned char *icc = nullptr;
   size_t iccSize = 0;
+  // Or its colours as H.273 code points, where its library describes them
+  // so (libjxl, for PQ and HLG), and its peak luminance in cd/m² where the
+  // file gives one (0: none).
+  int codedPrimaries = 0, codedTransfer = 0;
+  double peakNits = 0;
   void *owner = nullptr, *iccOwner = nullptr; // what the reader frees
 };

@@ -13,6 +13,7 @@
 #include "picture/decoder/libraries/playing.h"
 #include "picture/decoder/pixels/colour.h"
 #include "picture/decoder/pixels/handover.h"
+#include "picture/decoder/pixels/hdr.h"
 #include "picture/decoder/pixels/metadata.h"
 #include "picture/decoder/pixels/transparency.h"
 #include "picture/kinds.h"
@@ -24,12 +25,20 @@ namespace {
 bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
                       ShownSize shown, unsigned char *slot, DecodeResult &r) {
   ColourDescription colours = file.colours;
-  if (picture.icc != nullptr) {
+  if (picture.codedTransfer != 0) {
+    colours = {};
+    colours.source = ColourDescription::kCoded;
+    colours.primaries = picture.codedPrimaries;
+    colours.transfer = picture.codedTransfer;
+  } else if (picture.icc != nullptr) {
     colours = {};
     colours.source = ColourDescription::kIcc;
     colours.icc = picture.icc;
     colours.iccSize = picture.iccSize;
   }
+  // HDR: its light mapped for the screen, and sRGB from then on.
+  if (picture.inks == DecodedPicture::kNoInks)
+    MapHdrPicture(picture, colours, picture.peakNits);
   bool onScreen =
       picture.inks != DecodedPicture::kNoInks && InksToRgb(picture, colours);
   ColourConversion conversion;

@@ -1,0 +1,243 @@
+#include "picture/decoder/pixels/hdr.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// SMPTE ST 2084's constants.
+constexpr double kM1 = 2610.0 / 16384, kM2 = 2523.0 / 4096 * 128,
+                 kC1 = 3424.0 / 4096, kC2 = 2413.0 / 4096 * 32,
+                 kC3 = 2392.0 / 4096 * 32;
+
+double pqToNits(double e) {
+  double p = std::pow(std::clamp(e, 0.0, 1.0), 1 / kM2);
+  return 10000 * std::pow(std::max(p - kC1, 0.0) / (kC2 - kC3 * p), 1 / kM1);
+}
+
+double nitsToPq(double nits) {
+  double y = std::pow(std::clamp(nits / 10000, 0.0, 1.0), kM1);
+  return std::pow((kC1 + kC2 * y) / (1 + kC3 * y), kM2);
+}
+
+// HLG's inverse OETF: a coded value's scene light, 0 to 1.
+double hlgToScene(double e) {
+  constexpr double a = 0.17883277, b = 1 - 4 * a, c = 0.5 - a * std::log(4 * a);
+  e = std::clamp(e, 0.0, 1.0);
+  return e <= 0.5 ? e * e / 3 : (std::exp((e - c) / a) + b) / 12;
+}
+
+// Linear light from a picture's primaries to sRGB's (BT.709's), D65.
+// clang-format off
+const float kFromBt2020[9] = { 1.660491f, -0.587641f, -0.072850f,
+                              -0.124550f,  1.132900f, -0.008349f,
+                              -0.018151f, -0.100579f,  1.118730f};
+const float kFromDisplayP3[9] = { 1.224940f, -0.224940f, 0.0f,
+                                 -0.042057f,  1.042057f, 0.0f,
+                                 -0.019638f, -0.078636f, 1.098274f};
+// clang-format on
+const float kIdentity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+
+// Luminance of linear light in sRGB's primaries, and in BT.2020's (HLG's
+// system gamma is applied to the scene's own).
+float luminance709(const float c[3]) {
+  return 0.2126f * c[0] + 0.7152f * c[1] + 0.0722f * c[2];
+}
+
+// BT.2390's EETF on a luminance in cd/m²: the same luminance on the screen,
+// at most the SDR white.
+double eetf(const HdrMapping &m, double nits) {
+  if (m.maxLum >= 1) // the source is no brighter than SDR white
+    return std::min(nits, kReferenceWhiteNits);
+  double e1 = std::min(nitsToPq(nits) / m.sourcePeakPq, 1.0);
+  double e2 = e1;
+  if (e1 > m.kneeStart) { // a Hermite spline from the knee to the peak
+    double ks = m.kneeStart, t = (e1 - ks) / (1 - ks), t2 = t * t, t3 = t2 * t;
+    e2 = (2 * t3 - 3 * t2 + 1) * ks + (t3 - 2 * t2 + t) * (1 - ks) +
+         (-2 * t3 + 3 * t2) * m.maxLum;
+  }
+  return std::min(pqToNits(e2 * m.sourcePeakPq), kReferenceWhiteNits);
+}
+
+unsigned char encodeSrgb(float light) {
+  double v = std::clamp(double(light), 0.0, 1.0);
+  v = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+  return static_cast<unsigned char>(std::lround(v * 255));
+}
+
+} // namespace
+
+bool IsHdr(const ColourDescription &colours) {
+  return colours.source == ColourDescription::kCoded &&
+         (colours.transfer == kTransferPq || colours.transfer == kTransferHlg);
+}
+
+bool PrepareHdrMapping(const ColourDescription &colours, double peakNits,
+                       HdrMapping &m) {
+  const float *matrix = colours.primaries == kPrimariesBt2020 ? kFromBt2020
+                        : colours.primaries == kPrimariesDisplayP3
+                            ? kFromDisplayP3
+                        : colours.primaries == kPrimariesBt709 ? kIdentity
+                                                               : nullptr;
+  if (!IsHdr(colours) || matrix == nullptr)
+    return false;
+  m = {};
+  m.transfer = colours.transfer;
+  // A peak of 0, one of a billion or one not a number is not believed; one
+  // below SDR white is taken as SDR white.
+  bool believed = peakNits > 0 && peakNits <= kHighestPeakNits;
+  m.peakNits =
+      believed ? std::max(peakNits, kLowestPeakNits) : kAssumedPeakNits;
+  std::copy(matrix, matrix + 9, m.toSrgbPrimaries);
+  m.sourcePeakPq = nitsToPq(m.peakNits);
+  m.maxLum = nitsToPq(kReferenceWhiteNits) / m.sourcePeakPq;
+  m.kneeStart = 1.5 * m.maxLum - 0.5;
+  for (int v = 0; v < 256; v++)
+    m.decoded[v] = float(m.transfer == kTransferPq ? pqToNits(v / 255.0)
+                                                   : hlgToScene(v / 255.0));
+  double gamma = 1.2 + 0.42 * std::log10(m.peakNits / 1000);
+  for (int i = 0; i <= HdrMapping::kSteps; i++) {
+    double u = double(i) / HdrMapping::kSteps, y = u * u * 10000;
+    m.scaleOf[i] = float(i == 0 ? 1 / kReferenceWhiteNits
+                                : eetf(m, y) / y / kReferenceWhiteNits);
+    m.gammaOf[i] = float(i == 0 ? 0 : std::pow(u, gamma - 1));
+    m.srgb[i] = encodeSrgb(float(u));
+  }
+  return true;
+}
+
+namespace {
+
+// Oklab (Björn Ottosson's), from and to linear light in sRGB's primaries:
+// a space whose hue and lightness stay as its chroma changes.
+void toOklab(const float c[3], float lab[3]) {
+  float l = std::cbrt(0.4122214708f * c[0] + 0.5363325363f * c[1] +
+                      0.0514459929f * c[2]),
+        m = std::cbrt(0.2119034982f * c[0] + 0.6806995451f * c[1] +
+                      0.1073969566f * c[2]),
+        s = std::cbrt(0.0883024619f * c[0] + 0.2817188376f * c[1] +
+                      0.6299787005f * c[2]);
+  lab[0] = 0.2104542553f * l + 0.7936177850f * m - 0.0040720468f * s;
+  lab[1] = 1.9779984951f * l - 2.4285922050f * m + 0.4505937099f * s;
+  lab[2] = 0.0259040371f * l + 0.7827717662f * m - 0.8086757660f * s;
+}
+void fromOklab(const float lab[3], float c[3]) {
+  float l = lab[0] + 0.3963377774f * lab[1] + 0.2158037573f * lab[2],
+        m = lab[0] - 0.1055613458f * lab[1] - 0.0638541728f * lab[2],
+        s = lab[0] - 0.0894841775f * lab[1] - 1.2914855480f * lab[2];
+  l = l * l * l, m = m * m * m, s = s * s * s;
+  c[0] = 4.0767416621f * l - 3.3077115913f * m + 0.2309699292f * s;
+  c[1] = -1.2684380046f * l + 2.6097574011f * m - 0.3413193965f * s;
+  c[2] = -0.0041960863f * l - 0.7034186147f * m + 1.7076147010f * s;
+}
+
+bool onScreen(const float c[3]) {
+  constexpr float e = 1e-4f;
+  return c[0] >= -e && c[1] >= -e && c[2] >= -e && c[0] <= 1 + e &&
+         c[1] <= 1 + e && c[2] <= 1 + e;
+}
+
+// A colour the screen can't show brought onto it: its lightness and hue
+// kept, its chroma lessened as far as it must be (found within 1/256 by
+// halving); saturation yields, never hue.
+void intoGamut(float light[3]) {
+  float lab[3], tried[3], c[3];
+  toOklab(light, lab);
+  lab[0] = std::clamp(lab[0], 0.0f, 1.0f);
+  float low = 0, high = 1;
+  for (int i = 0; i < 8; i++) {
+    float k = (low + high) / 2;
+    tried[0] = lab[0], tried[1] = lab[1] * k, tried[2] = lab[2] * k;
+    fromOklab(tried, c);
+    (onScreen(c) ? low : high) = k;
+  }
+  tried[0] = lab[0], tried[1] = lab[1] * low, tried[2] = lab[2] * low;
+  fromOklab(tried, light);
+  for (int i = 0; i < 3; i++)
+    light[i] = std::clamp(light[i], 0.0f, 1.0f);
+}
+
+// Linear interpolation in a table of kSteps + 1 points over 0 to 1.
+float lookUp(const float table[], float at) {
+  float x = std::clamp(at, 0.0f, 1.0f) * HdrMapping::kSteps;
+  int i = std::min(int(x), HdrMapping::kSteps - 1);
+  return table[i] + (table[i + 1] - table[i]) * (x - float(i));
+}
+
+// HLG's scene light through its system gamma (BT.2100), in cd/m².
+void hlgToDisplay(const HdrMapping &m, const float scene[3], float nits[3]) {
+  float ys = 0.2627f * scene[0] + 0.6780f * scene[1] + 0.0593f * scene[2];
+  float scale = float(m.peakNits) * lookUp(m.gammaOf, ys);
+  for (int c = 0; c < 3; c++)
+    nits[c] = scale * scene[c];
+}
+
+// From a pixel's light in cd/m², in its own primaries.
+void mapLight(const HdrMapping &m, const float nits[3], float light[3]) {
+  const float *t = m.toSrgbPrimaries;
+  float rgb[3];
+  for (int r = 0; r < 3; r++)
+    rgb[r] =
+        t[3 * r] * nits[0] + t[3 * r + 1] * nits[1] + t[3 * r + 2] * nits[2];
+  float y = luminance709(rgb);
+  if (!(y > 0)) {
+    light[0] = light[1] = light[2] = 0;
+    return;
+  }
+  // Luminance mapped, the three channels scaled alike.
+  float scale = lookUp(m.scaleOf, std::sqrt(y / 10000));
+  for (int c = 0; c < 3; c++)
+    light[c] = rgb[c] * scale;
+  if (!onScreen(light))
+    intoGamut(light);
+}
+
+} // namespace
+
+void MapHdrPixel(const HdrMapping &m, const float coded[3], float light[3]) {
+  float nits[3];
+  if (m.transfer == kTransferPq) {
+    for (int c = 0; c < 3; c++)
+      nits[c] = float(pqToNits(coded[c]));
+  } else {
+    float scene[3];
+    for (int c = 0; c < 3; c++)
+      scene[c] = float(hlgToScene(coded[c]));
+    hlgToDisplay(m, scene, nits);
+  }
+  mapLight(m, nits, light);
+}
+
+void MapHdrRow(const HdrMapping &m, unsigned char *row, int channels,
+               int width) {
+  bool grey = channels < 3;
+  for (int x = 0; x < width; x++) {
+    unsigned char *p = row + size_t(x) * size_t(channels);
+    float nits[3], light[3];
+    for (int c = 0; c < 3; c++)
+      nits[c] = m.decoded[p[grey ? 0 : c]];
+    if (m.transfer == kTransferHlg) {
+      float scene[3] = {nits[0], nits[1], nits[2]};
+      hlgToDisplay(m, scene, nits);
+    }
+    mapLight(m, nits, light);
+    for (int c = 0; c < (grey ? 1 : 3); c++)
+      p[c] = m.srgb[std::lround(std::clamp(light[c], 0.0f, 1.0f) *
+                                HdrMapping::kSteps)];
+  }
+}
+
+bool MapHdrPicture(DecodedPicture &picture, ColourDescription &colours,
+                   double peakNits) {
+  HdrMapping m;
+  if (picture.pixels == nullptr || !PrepareHdrMapping(colours, peakNits, m))
+    return false;
+  // The reader's own pixels, its to free: mapped where they are.
+  auto *pixels = const_cast<unsigned char *>(picture.pixels);
+  for (int y = 0; y < picture.height; y++)
+    MapHdrRow(m, pixels + size_t(y) * picture.stride, picture.channels,
+              picture.width);
+  colours = {};
+  colours.source = ColourDescription::kSrgb;
+  return true;
+}
