@@ -872,6 +872,40 @@ const Quadrants kHdrGreysHlg = {
 const Quadrants kHdrGreysShown = {
     {255, 255, 255}, {250, 250, 250}, {229, 229, 229}, {186, 186, 186}};
 
+// An HDR sky: a 16-bit PQ gradient from 100 to 203 cd/m² across 256
+// pixels, in a JPEG XL. Its light is mapped from its 16 bits, so the face
+// shows it as smoothly as an 8-bit rendering can (no step of more than a
+// level from a texel to the next); mapped from 8 bits, its 19 codes would
+// show as bands 2 to 3 levels apart.
+TEST_F(SceneTest, HdrGradientKeepsItsSixteenBitsUntilMapped) {
+  ASSERT_EQ("", run_command("convert -size 16x256 'gradient:gray(58.06%)-"
+                            "gray(50.81%)' -rotate 90 -depth 16 -define "
+                            "png:exclude-chunks=all PNG48:sky.png 2>&1 && "
+                            "cjxl -d 0 -x color_space=RGB_D65_202_Rel_PeQ "
+                            "--intensity_target=1000 sky.png sky.jxl "
+                            ">/dev/null 2>&1"));
+  const char *files[] = {"sky.jxl"};
+  unsigned int name = 0;
+  LoadTexturesAtStart(files, &name, 1);
+  ASSERT_NE(0u, name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  GLint w = 0, h = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+  ASSERT_EQ(256, w);
+  std::vector<unsigned char> texels(size_t(w) * size_t(h) * 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+  glDeleteTextures(1, &name);
+  const unsigned char *row = &texels[size_t(h / 2) * size_t(w) * 4];
+  int largest = 0;
+  for (int x = 1; x < w; x++)
+    largest = std::max(largest, std::abs(row[4 * x] - row[4 * (x - 1)]));
+  EXPECT_LE(largest, 1) << "steps from texel to texel";
+  EXPECT_NEAR(186, std::min(row[0], row[4 * (w - 1)]), 4) << "100 cd/m2";
+  EXPECT_NEAR(229, std::max(row[0], row[4 * (w - 1)]), 4) << "203 cd/m2";
+}
+
 class PictureFormatTest : public SceneTest,
                           public ::testing::WithParamInterface<Format> {};
 

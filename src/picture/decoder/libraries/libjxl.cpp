@@ -66,9 +66,16 @@ bool decode(Decoding &d, DecodedPicture &out) {
       TakeJxlColours(d, out);
       break;
     case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
+      // An HDR picture without alpha comes at 16 bits, kept until its
+      // light is mapped; the others at 8.
+      if (d.codedTransfer != 0 && (out.channels == 1 || out.channels == 3)) {
+        format.data_type = JXL_TYPE_UINT16;
+        out.bits = 16;
+      }
       size_t bytes = 0;
       if (jxl.outSize(d.decoder, &format, &bytes) != JXL_DEC_SUCCESS ||
-          bytes != size_t(out.width) * size_t(out.height) * out.channels)
+          bytes != size_t(out.width) * size_t(out.height) * out.channels *
+                       size_t(out.bits / 8))
         return false;
       d.pixels = static_cast<unsigned char *>(std::malloc(bytes));
       if (d.pixels == nullptr ||
@@ -78,7 +85,7 @@ bool decode(Decoding &d, DecodedPicture &out) {
     }
     case JXL_DEC_FULL_IMAGE: // the first frame of an animation
       out.pixels = d.pixels;
-      out.stride = size_t(out.width) * size_t(out.channels);
+      out.stride = size_t(out.width) * size_t(out.channels) * (out.bits / 8);
       out.orientation = 1; // turned already
       return true;
     default: // an error, or a file cut short

@@ -16,6 +16,10 @@ struct DecodedPicture {
   // Orientation (1: as they are). Set to the file's own before a reader
   // reads; a reader that turns the pixels itself says what is left.
   int orientation = 1;
+  // 8 bits a channel, or 16 (native uint16_t) from a library that hands an
+  // HDR picture over at 16 bits, kept until its light is mapped (hdr.h),
+  // which makes it 8.
+  int bits = 8;
   // Four channels of printing inks rather than RGBA (CMYK JPEGs), stored
   // as they are or inverted (Adobe's way).
   enum Inks { kNoInks, kCmyk, kCmykInverted } inks = kNoInks;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -227,16 +228,72 @@ void MapHdrRow(const HdrMapping &m, unsigned char *row, int channels,
   }
 }
 
+namespace {
+
+// A 16-bit picture's rows made 8-bit in place, each pixel through `pixel`
+// (its 16-bit channels to its 8-bit ones): each 8-bit row is written at or
+// before where its 16-bit one was read.
+template <typename Pixel>
+void toEightBits(DecodedPicture &picture, Pixel pixel) {
+  int ch = picture.channels;
+  auto *bytes = const_cast<unsigned char *>(picture.pixels);
+  for (int y = 0; y < picture.height; y++) {
+    const auto *in =
+        reinterpret_cast<const uint16_t *>(bytes + size_t(y) * picture.stride);
+    unsigned char *out = bytes + size_t(y) * size_t(picture.width) * ch;
+    for (int x = 0; x < picture.width; x++)
+      pixel(in + size_t(x) * ch, out + size_t(x) * ch);
+  }
+  picture.stride = size_t(picture.width) * size_t(ch);
+  picture.bits = 8;
+}
+
+// 16-bit HDR: each coded value's light from a table of all 65,536.
+void mapSixteenBits(const HdrMapping &m, DecodedPicture &picture) {
+  std::vector<float> decoded(65536);
+  for (int v = 0; v < 65536; v++)
+    decoded[size_t(v)] =
+        float(m.transfer == kTransferPq ? pqToNits(v / 65535.0)
+                                        : hlgToScene(v / 65535.0));
+  bool grey = picture.channels < 3;
+  toEightBits(picture, [&](const uint16_t *in, unsigned char *out) {
+    float nits[3], light[3];
+    for (int c = 0; c < 3; c++)
+      nits[c] = decoded[in[grey ? 0 : c]];
+    if (m.transfer == kTransferHlg) {
+      float scene[3] = {nits[0], nits[1], nits[2]};
+      hlgToDisplay(m, scene, nits);
+    }
+    mapLight(m, nits, light);
+    for (int c = 0; c < (grey ? 1 : 3); c++)
+      out[c] = m.srgb[std::lround(std::clamp(light[c], 0.0f, 1.0f) *
+                                  HdrMapping::kSteps)];
+  });
+}
+
+} // namespace
+
 bool MapHdrPicture(DecodedPicture &picture, ColourDescription &colours,
                    double peakNits) {
   HdrMapping m;
-  if (picture.pixels == nullptr || !PrepareHdrMapping(colours, peakNits, m))
+  if (picture.pixels == nullptr)
     return false;
+  if (!PrepareHdrMapping(colours, peakNits, m)) {
+    if (picture.bits == 16) // as stored
+      toEightBits(picture, [&](const uint16_t *in, unsigned char *out) {
+        for (int c = 0; c < picture.channels; c++)
+          out[c] = static_cast<unsigned char>(in[c] >> 8);
+      });
+    return false;
+  }
   // The reader's own pixels, its to free: mapped where they are.
   auto *pixels = const_cast<unsigned char *>(picture.pixels);
-  for (int y = 0; y < picture.height; y++)
-    MapHdrRow(m, pixels + size_t(y) * picture.stride, picture.channels,
-              picture.width);
+  if (picture.bits == 16)
+    mapSixteenBits(m, picture);
+  else
+    for (int y = 0; y < picture.height; y++)
+      MapHdrRow(m, pixels + size_t(y) * picture.stride, picture.channels,
+                picture.width);
   colours = {};
   colours.source = ColourDescription::kSrgb;
   return true;

@@ -36,8 +36,9 @@ bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
     colours.icc = picture.icc;
     colours.iccSize = picture.iccSize;
   }
-  // HDR: its light mapped for the screen, and sRGB from then on.
-  if (picture.inks == DecodedPicture::kNoInks)
+  // HDR: its light mapped for the screen, and sRGB from then on (at 8 bits,
+  // where it came at 16).
+  if (picture.inks == DecodedPicture::kNoInks || picture.bits == 16)
     MapHdrPicture(picture, colours, picture.peakNits);
   bool onScreen =
       picture.inks != DecodedPicture::kNoInks && InksToRgb(picture, colours);
