@@ -861,6 +861,15 @@ void codedAsPq(const std::string &path) {
 void codedAsHlg(const std::string &path) {
   codedAs(path, 18);
 }
+// PQ, its brightest pixel 300 cd/m² as its content light level says (in
+// units of 0.0001 cd/m²): that is the peak mapped to the screen's white.
+void codedAsPqUpTo300(const std::string &path) {
+  codedAs(path, 16);
+  std::string png = read_file(path);
+  png.insert(
+      33, pngChunk("cLLI", std::string("\x00\x2d\xc6\xc0\x00\x0f\x42\x40", 8)));
+  write_bytes(path, png);
+}
 // A scene of 1,000, 400, 203 (SDR white) and 100 cd/m² greys, coded with
 // PQ, and with HLG (75 % its SDR white); and how it shows on an SDR screen:
 // its white near white, highlights in order, 100 cd/m² near its SDR level
@@ -869,6 +878,11 @@ const Quadrants kHdrGreysPq = {
     {192, 192, 192}, {166, 166, 166}, {148, 148, 148}, {130, 130, 130}};
 const Quadrants kHdrGreysHlg = {
     {255, 255, 255}, {219, 219, 219}, {191, 191, 191}, {161, 161, 161}};
+// 300 and 150 cd/m², the picture's peak 300: 300 shows as white.
+const Quadrants kHdrUpTo300 = {
+    {159, 159, 159}, {159, 159, 159}, {140, 140, 140}, {140, 140, 140}};
+const Quadrants kHdrUpTo300Shown = {
+    {255, 255, 255}, {255, 255, 255}, {222, 222, 222}, {222, 222, 222}};
 const Quadrants kHdrGreysShown = {
     {255, 255, 255}, {250, 250, 250}, {229, 229, 229}, {186, 186, 186}};
 
@@ -956,6 +970,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"BaselineJpegGrey", "SOIL", "-colorspace Gray -interlace none jpg:", kGreys, 12},
     Format{"PngHdrPq", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
     Format{"PngHdrHlg", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", codedAsHlg, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrPqWithItsContentLightLevel", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrUpTo300, 4, "", codedAsPqUpTo300, nullptr, nullptr, kHdrUpTo300Shown},
     Format{"PngHdrPqGrey", "SOIL", "-colorspace Gray -depth 8 -define png:color-type=0 png:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
     Format{"ProgressiveJpeg", "libjpeg-turbo", "-interlace JPEG -quality 95 jpg:", kFour, 24},
     Format{"BaselineJpegCutShort", "libjpeg-turbo", "-interlace none -quality 95 jpg:", kTopHalf, 24, "", cutScanShort},

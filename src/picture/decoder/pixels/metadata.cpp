@@ -134,7 +134,7 @@ double pngNumber(const unsigned char *d) {
 // with cHRM.
 void readPngColours(const ByteSource &file, ColourDescription &c) {
   int weight = 0;
-  double gamma = 0, chromaticities[8] = {};
+  double gamma = 0, chromaticities[8] = {}, brightest = 0, mastered = 0;
   ForEachPngChunk(file, [&](const Piece &chunk) {
     const unsigned char *d = contentOf(file, chunk);
     if (chunk.type == FourCC("cICP") && chunk.length == 4 && weight < 3) {
@@ -155,9 +155,14 @@ void readPngColours(const ByteSource &file, ColourDescription &c) {
     } else if (chunk.type == FourCC("cHRM") && chunk.length == 32) {
       for (int i = 0; i < 8; i++)
         chromaticities[i] = pngNumber(d + 4 * i);
+    } else if (chunk.type == FourCC("cLLI") && chunk.length == 8) {
+      brightest = Be32(d) / 10000.0; // in units of 0.0001 cd/m²
+    } else if (chunk.type == FourCC("mDCV") && chunk.length == 24) {
+      mastered = Be32(d + 16) / 10000.0;
     }
     return true;
   });
+  c.peakNits = brightest > 0 ? brightest : mastered;
   if (weight == 0 && gamma > 0) {
     c.source = ColourDescription::kGammaAndPrimaries;
     c.gamma = gamma;
@@ -167,8 +172,11 @@ void readPngColours(const ByteSource &file, ColourDescription &c) {
 
 // HEIF's and AVIF's colour property, in the item properties of their
 // metadata box: a profile, or code points. The first of each counts, a
-// profile over code points.
+// profile over code points. And their content light level and mastering
+// display, for HDR.
 void readIsoColours(const ByteSource &file, ColourDescription &c) {
+  double brightest = 0, mastered = 0;
+  bool profiled = false, coded = false;
   auto inside = [&](const Piece &box, uint64_t skip, auto f) {
     ForEachIsoBox(file, box.at + skip, box.at + box.length, f);
   };
@@ -183,18 +191,22 @@ void readIsoColours(const ByteSource &file, ColourDescription &c) {
           return true;
         inside(ipco, 0, [&](const Piece &colr) {
           const unsigned char *d = contentOf(file, colr);
+          if (d != nullptr && colr.type == FourCC("clli") && colr.length >= 4)
+            brightest = Be16(d); // in cd/m²
+          if (d != nullptr && colr.type == FourCC("mdcv") && colr.length >= 24)
+            mastered = Be32(d + 16) / 10000.0; // in units of 0.0001 cd/m²
           if (colr.type != FourCC("colr") || d == nullptr || colr.length < 4)
             return true;
           uint32_t type = Be32(d);
-          if (type == FourCC("prof") || type == FourCC("rICC")) {
+          if ((type == FourCC("prof") || type == FourCC("rICC")) && !profiled) {
             useProfile(c, d + 4, size_t(colr.length - 4), nullptr);
-            return false;
-          }
-          if (type == FourCC("nclx") && colr.length >= 10 &&
-              c.source == ColourDescription::kUntagged) {
+            profiled = true;
+          } else if (type == FourCC("nclx") && colr.length >= 10 && !profiled &&
+                     !coded) {
             c.source = ColourDescription::kCoded;
             c.primaries = int(Be16(d + 4));
             c.transfer = int(Be16(d + 6));
+            coded = true;
           }
           return true;
         });
@@ -204,6 +216,7 @@ void readIsoColours(const ByteSource &file, ColourDescription &c) {
     });
     return false;
   });
+  c.peakNits = brightest > 0 ? brightest : mastered;
 }
 
 } // namespace

@@ -24,6 +24,10 @@ struct ColourDescription {
   // where cHRM is missing).
   double gamma = 0;
   double chromaticities[8] = {};
+  // For HDR: the picture's peak luminance in cd/m², from its content light
+  // level (PNG's cLLI, HEIF's and AVIF's clli: its brightest pixel) or else
+  // its mastering display (mDCV, mdcv: that display's peak); 0: none.
+  double peakNits = 0;
   void *owned = nullptr; // what the bytes are in, where put together here
 };
 

@@ -37,9 +37,10 @@ bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
     colours.iccSize = picture.iccSize;
   }
   // HDR: its light mapped for the screen, and sRGB from then on (at 8 bits,
-  // where it came at 16).
+  // where it came at 16), from its peak as its library or its file says.
+  double peak = picture.peakNits > 0 ? picture.peakNits : file.colours.peakNits;
   if (picture.inks == DecodedPicture::kNoInks || picture.bits == 16)
-    MapHdrPicture(picture, colours, picture.peakNits);
+    MapHdrPicture(picture, colours, peak);
   bool onScreen =
       picture.inks != DecodedPicture::kNoInks && InksToRgb(picture, colours);
   ColourConversion conversion;
