@@ -878,6 +878,49 @@ const Quadrants kHdrGreysPq = {
     {192, 192, 192}, {166, 166, 166}, {148, 148, 148}, {130, 130, 130}};
 const Quadrants kHdrGreysHlg = {
     {255, 255, 255}, {219, 219, 219}, {191, 191, 191}, {161, 161, 161}};
+// A gain-map photo as phones write them (Ultra HDR, ISO 21496-1): the SDR
+// picture first, saying in its XMP that it has a gain map, and in an MPF
+// segment where the second picture, the gain map (here a flat grey), lies
+// after it. On an SDR screen its SDR picture is the one to show.
+std::string be16(unsigned v) {
+  return {char(v >> 8), char(v)};
+}
+std::string be32(unsigned v) {
+  return be16(v >> 16) + be16(v & 0xffff);
+}
+std::string jpegSegment(unsigned char marker, const std::string &data) {
+  return std::string{'\xff', char(marker)} + be16(unsigned(data.size() + 2)) +
+         data;
+}
+void withGainMap(const std::string &path) {
+  ASSERT_EQ("", convert("-size 32x32 xc:'rgb(128,128,128)' -quality 90 "
+                        "jpg:gainmap.jpg"));
+  std::string base = read_file(path), gain = read_file("gainmap.jpg");
+  const std::string xmp =
+      std::string("http://ns.adobe.com/xap/1.0/") + '\0' +
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3."
+      "org/1999/02/22-rdf-syntax-ns#'><rdf:Description xmlns:hdrgm='http://ns"
+      ".adobe.com/hdr-gain-map/1.0/' hdrgm:Version='1.0'/></rdf:RDF>"
+      "</x:xmpmeta>";
+  // MPF: a big-endian TIFF header, an index of two pictures, their entries
+  // (the second's offset from the TIFF header, filled in below).
+  std::string mp = std::string("MM\0*") + be32(8) + be16(3) +
+                   be16(0xb000) + be16(7) + be32(4) + "0100" + be16(0xb001) +
+                   be16(4) + be32(1) + be32(2) + be16(0xb002) + be16(7) +
+                   be32(32) + be32(50) + be32(0);
+  std::string head =
+      base.substr(0, 2) + jpegSegment(0xe1, xmp) +
+      jpegSegment(0xe2, "MPF" + std::string(1, '\0') + mp +
+                            std::string(32, '\0'));
+  size_t tiff = head.size() - 32 - mp.size(); // where "MM" stands
+  size_t total = head.size() + base.size() - 2;
+  std::string entries = be32(0x030000) + be32(unsigned(total)) + be32(0) +
+                        be32(0) + be32(0) + be32(unsigned(gain.size())) +
+                        be32(unsigned(total - tiff)) + be32(0);
+  head.replace(head.size() - 32, 32, entries);
+  write_bytes(path, head + base.substr(2) + gain);
+}
+
 // 300 and 150 cd/m², the picture's peak 300: 300 shows as white.
 const Quadrants kHdrUpTo300 = {
     {159, 159, 159}, {159, 159, 159}, {140, 140, 140}, {140, 140, 140}};
@@ -967,6 +1010,7 @@ TEST_P(PictureFormatTest, ShowsOnItsFaceOrStaysWhite) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"BaselineJpeg", "SOIL", "-interlace none -quality 95 jpg:", kFour, 24},
+    Format{"JpegWithAGainMap", "SOIL", "-interlace none -quality 95 jpg:", kFour, 24, "", withGainMap},
     Format{"BaselineJpegGrey", "SOIL", "-colorspace Gray -interlace none jpg:", kGreys, 12},
     Format{"PngHdrPq", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
     Format{"PngHdrHlg", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", codedAsHlg, nullptr, nullptr, kHdrGreysShown},
