@@ -23,6 +23,7 @@
 #include "animations.h"
 #include "bench_support.h"
 #include "drawings_and_raw.h"
+#include "hdr_rows.h"
 #include "viewer_process.h"
 
 namespace {
@@ -709,7 +710,12 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "bench: an animation run failed\n");
     return 1;
   }
-  std::string all = table + rows + animated;
+  std::string hdr = HdrRows(viewer, runs);
+  if (hdr.empty()) {
+    std::fprintf(stderr, "bench: an HDR run failed\n");
+    return 1;
+  }
+  std::string all = table + rows + hdr + animated;
   std::fputs(all.c_str(), stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

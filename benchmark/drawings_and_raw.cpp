@@ -15,21 +15,6 @@
 
 namespace {
 
-std::string folderWithB1(const std::string &b1) {
-  std::string dir = make_temp_dir();
-  run_command("cp " + std::string(PICTURES_DIR) + "/b?.jpg " + dir);
-  write_bytes(dir + "/b1.jpg", b1);
-  return dir;
-}
-
-double firstFrameMs(const std::string &viewer, const std::string &dir) {
-  ViewerProcess p(dir, false, viewer);
-  if (!p.wait_frames(1, 120))
-    return -1;
-  double ms = (p.record().first_swap_ns - p.started_ns()) / 1e6;
-  return p.stop().empty() ? ms : -1;
-}
-
 // A drawing as drawing programs make them: gradients, a blur, shapes and
 // a paragraph of text in three families.
 std::string drawing() {
