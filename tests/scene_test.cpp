@@ -904,14 +904,13 @@ void withGainMap(const std::string &path) {
       "</x:xmpmeta>";
   // MPF: a big-endian TIFF header, an index of two pictures, their entries
   // (the second's offset from the TIFF header, filled in below).
-  std::string mp = std::string("MM\0*") + be32(8) + be16(3) +
-                   be16(0xb000) + be16(7) + be32(4) + "0100" + be16(0xb001) +
-                   be16(4) + be32(1) + be32(2) + be16(0xb002) + be16(7) +
-                   be32(32) + be32(50) + be32(0);
-  std::string head =
-      base.substr(0, 2) + jpegSegment(0xe1, xmp) +
-      jpegSegment(0xe2, "MPF" + std::string(1, '\0') + mp +
-                            std::string(32, '\0'));
+  std::string mp = std::string("MM\0*") + be32(8) + be16(3) + be16(0xb000) +
+                   be16(7) + be32(4) + "0100" + be16(0xb001) + be16(4) +
+                   be32(1) + be32(2) + be16(0xb002) + be16(7) + be32(32) +
+                   be32(50) + be32(0);
+  std::string head = base.substr(0, 2) + jpegSegment(0xe1, xmp) +
+                     jpegSegment(0xe2, "MPF" + std::string(1, '\0') + mp +
+                                           std::string(32, '\0'));
   size_t tiff = head.size() - 32 - mp.size(); // where "MM" stands
   size_t total = head.size() + base.size() - 2;
   std::string entries = be32(0x030000) + be32(unsigned(total)) + be32(0) +
@@ -1015,6 +1014,8 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"PngHdrPq", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
     Format{"PngHdrHlg", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", codedAsHlg, nullptr, nullptr, kHdrGreysShown},
     Format{"PngHdrPqWithItsContentLightLevel", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrUpTo300, 4, "", codedAsPqUpTo300, nullptr, nullptr, kHdrUpTo300Shown},
+    Format{"PngHdrPqByItsProfile", "SOIL", "-profile pq2020.icc -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", nullptr, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrHlgByItsProfile", "SOIL", "-profile hlg2020.icc -define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", nullptr, nullptr, nullptr, kHdrGreysShown},
     Format{"PngHdrPqGrey", "SOIL", "-colorspace Gray -depth 8 -define png:color-type=0 png:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
     Format{"ProgressiveJpeg", "libjpeg-turbo", "-interlace JPEG -quality 95 jpg:", kFour, 24},
     Format{"BaselineJpegCutShort", "libjpeg-turbo", "-interlace none -quality 95 jpg:", kTopHalf, 24, "", cutScanShort},

@@ -1,5 +1,9 @@
 #include "test_pictures.h"
 
+#include <algorithm>
+
+#include <cmath>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -103,6 +107,34 @@ void write_profiles(const std::string &dir) {
       {"adobe.icc", &adobe, cmsBuildGamma(nullptr, 563.0 / 256)},
       {"srgb.icc", &srgb, cmsBuildTabulatedToneCurve16(nullptr, 1024, table)},
       {"gamma18.icc", &srgb, cmsBuildGamma(nullptr, 1.8)}};
+  // HDR: BT.2020's primaries with PQ's curve (its white 10,000 cd/m²) and
+  // with HLG's, as profiles made for HDR pictures have them.
+  cmsCIExyYTRIPLE bt2020 = {
+      {0.708, 0.292, 1}, {0.170, 0.797, 1}, {0.131, 0.046, 1}};
+  std::vector<float> pq(4096), hlg(4096);
+  for (int i = 0; i < 4096; i++) {
+    double e = i / 4095.0, p = std::pow(e, 1 / 78.84375);
+    pq[size_t(i)] = float(
+        std::pow(std::max(p - 0.8359375, 0.0) / (18.8515625 - 18.6875 * p),
+                 1 / 0.1593017578125));
+    const double a = 0.17883277, b = 1 - 4 * a, c = 0.5 - a * std::log(4 * a);
+    hlg[size_t(i)] =
+        float(e <= 0.5 ? e * e / 3 : (std::exp((e - c) / a) + b) / 12);
+  }
+  struct {
+    const char *file;
+    cmsToneCurve *curve;
+  } hdr[] = {
+      {"pq2020.icc", cmsBuildTabulatedToneCurveFloat(nullptr, 4096, pq.data())},
+      {"hlg2020.icc",
+       cmsBuildTabulatedToneCurveFloat(nullptr, 4096, hlg.data())}};
+  for (auto &h : hdr) {
+    cmsToneCurve *curves[3] = {h.curve, h.curve, h.curve};
+    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &bt2020, curves);
+    cmsSaveProfileToFile(p, (dir + "/" + h.file).c_str());
+    cmsCloseProfile(p);
+    cmsFreeToneCurve(h.curve);
+  }
   for (auto &r : rgb) {
     cmsToneCurve *curves[3] = {r.curve, r.curve, r.curve};
     cmsHPROFILE p = cmsCreateRGBProfile(&d65, r.primaries, curves);

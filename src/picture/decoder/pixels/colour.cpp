@@ -24,21 +24,6 @@ cmsUInt32Number formatOf(int channels) {
   return formats[channels - 1];
 }
 
-void invert(const double a[9], double out[9]) {
-  double det = a[0] * (a[4] * a[8] - a[5] * a[7]) -
-               a[1] * (a[3] * a[8] - a[5] * a[6]) +
-               a[2] * (a[3] * a[7] - a[4] * a[6]);
-  out[0] = (a[4] * a[8] - a[5] * a[7]) / det;
-  out[1] = (a[2] * a[7] - a[1] * a[8]) / det;
-  out[2] = (a[1] * a[5] - a[2] * a[4]) / det;
-  out[3] = (a[5] * a[6] - a[3] * a[8]) / det;
-  out[4] = (a[0] * a[8] - a[2] * a[6]) / det;
-  out[5] = (a[2] * a[3] - a[0] * a[5]) / det;
-  out[6] = (a[3] * a[7] - a[4] * a[6]) / det;
-  out[7] = (a[1] * a[6] - a[0] * a[7]) / det;
-  out[8] = (a[0] * a[4] - a[1] * a[3]) / det;
-}
-
 // Both profiles three curves and a matrix: a value's light through the
 // source's curves, the light through both matrices, the screen's value for
 // it from a table. About 2 ns a pixel here, where lcms2's own transform
@@ -49,7 +34,7 @@ bool prepareMatrices(cmsHPROFILE from, cmsHPROFILE to, ColourConversion &c) {
   if (!MatrixAndCurves(from, mFrom, fromCurves) ||
       !MatrixAndCurves(to, mTo, toCurves))
     return false;
-  invert(mTo, toInverse);
+  InvertMatrix(mTo, toInverse);
   for (int i = 0; i < 3; i++)
     for (int j = 0; j < 3; j++)
       c.matrix[3 * i + j] = float(toInverse[3 * i] * mFrom[j] +

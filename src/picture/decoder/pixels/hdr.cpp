@@ -1,8 +1,12 @@
 #include "picture/decoder/pixels/hdr.h"
 
+#include <lcms2.h>
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "picture/decoder/pixels/profiles.h"
 
 namespace {
 
@@ -82,14 +86,20 @@ bool PrepareHdrMapping(const ColourDescription &colours, double peakNits,
                                                                : nullptr;
   if (!IsHdr(colours) || matrix == nullptr)
     return false;
+  PrepareHdrMappingOf(colours.transfer, matrix, peakNits, m);
+  return true;
+}
+
+void PrepareHdrMappingOf(int transfer, const float toSrgbPrimaries[9],
+                         double peakNits, HdrMapping &m) {
   m = {};
-  m.transfer = colours.transfer;
+  m.transfer = transfer;
   // A peak of 0, one of a billion or one not a number is not believed; one
   // below SDR white is taken as SDR white.
   bool believed = peakNits > 0 && peakNits <= kHighestPeakNits;
   m.peakNits =
       believed ? std::max(peakNits, kLowestPeakNits) : kAssumedPeakNits;
-  std::copy(matrix, matrix + 9, m.toSrgbPrimaries);
+  std::copy(toSrgbPrimaries, toSrgbPrimaries + 9, m.toSrgbPrimaries);
   m.sourcePeakPq = nitsToPq(m.peakNits);
   m.maxLum = nitsToPq(kReferenceWhiteNits) / m.sourcePeakPq;
   m.kneeStart = 1.5 * m.maxLum - 0.5;
@@ -104,6 +114,36 @@ bool PrepareHdrMapping(const ColourDescription &colours, double peakNits,
     m.gammaOf[i] = float(i == 0 ? 0 : std::pow(u, gamma - 1));
     m.srgb[i] = encodeSrgb(float(u));
   }
+}
+
+bool HdrProfile(const unsigned char *icc, size_t size, int &transfer,
+                float toSrgbPrimaries[9]) {
+  cmsHPROFILE p = cmsOpenProfileFromMem(icc, cmsUInt32Number(size));
+  double m[9], s[9], sInverse[9];
+  cmsToneCurve *curves[3], *srgbCurves[3];
+  bool found = p != nullptr && MatrixAndCurves(p, m, curves) &&
+               MatrixAndCurves(SrgbProfile(), s, srgbCurves);
+  // Its curves, at points where PQ and HLG differ from each other and from
+  // every gamma: each within a hundredth of one of them.
+  bool pq = found, hlg = found;
+  for (int c = 0; found && c < 3; c++)
+    for (double x : {0.3, 0.5, 0.6, 0.75, 0.9}) {
+      double v = cmsEvalToneCurveFloat(curves[c], float(x));
+      pq = pq && std::fabs(v - pqToNits(x) / 10000) <
+                     0.01 * pqToNits(x) / 10000 + 1e-4;
+      hlg = hlg && std::fabs(v - hlgToScene(x)) < 0.01 * hlgToScene(x) + 1e-4;
+    }
+  if (p != nullptr)
+    cmsCloseProfile(p);
+  if (!pq && !hlg)
+    return false;
+  transfer = pq ? kTransferPq : kTransferHlg;
+  InvertMatrix(s, sInverse);
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++)
+      toSrgbPrimaries[3 * i + j] =
+          float(sInverse[3 * i] * m[j] + sInverse[3 * i + 1] * m[3 + j] +
+                sInverse[3 * i + 2] * m[6 + j]);
   return true;
 }
 
@@ -278,7 +318,15 @@ bool MapHdrPicture(DecodedPicture &picture, ColourDescription &colours,
   HdrMapping m;
   if (picture.pixels == nullptr)
     return false;
-  if (!PrepareHdrMapping(colours, peakNits, m)) {
+  int transfer = 0;
+  float matrix[9];
+  bool mapped = PrepareHdrMapping(colours, peakNits, m);
+  if (!mapped && colours.source == ColourDescription::kIcc &&
+      HdrProfile(colours.icc, colours.iccSize, transfer, matrix)) {
+    PrepareHdrMappingOf(transfer, matrix, peakNits, m);
+    mapped = true;
+  }
+  if (!mapped) {
     if (picture.bits == 16) // as stored
       toEightBits(picture, [&](const uint16_t *in, unsigned char *out) {
         for (int c = 0; c < picture.channels; c++)

@@ -40,6 +40,12 @@ constexpr double kLowestPeakNits = kReferenceWhiteNits,
 // Whether the colours are coded as PQ or HLG.
 bool IsHdr(const ColourDescription &colours);
 
+// Whether an ICC profile's curves are PQ's or HLG's (a profile made for an
+// HDR picture, whose white is PQ's 10,000 cd/m²: followed, the picture
+// shows nearly black); the transfer, and its primaries' light to sRGB's.
+bool HdrProfile(const unsigned char *icc, size_t size, int &transfer,
+                float toSrgbPrimaries[9]);
+
 // How one picture's pixels are mapped.
 struct HdrMapping {
   int transfer = kTransferPq;
@@ -62,6 +68,9 @@ struct HdrMapping {
 // the primaries are not known here.
 bool PrepareHdrMapping(const ColourDescription &colours, double peakNits,
                        HdrMapping &m);
+// The same for a transfer and the primaries' light to sRGB's.
+void PrepareHdrMappingOf(int transfer, const float toSrgbPrimaries[9],
+                         double peakNits, HdrMapping &m);
 
 // One pixel's coded values (0 to 1, R G B) to its light in sRGB's
 // primaries, relative to the screen's white, each 0 to 1.

@@ -206,3 +206,18 @@ cmsHPROFILE ProfileOf(const ColourDescription &c,
     return nullptr;
   }
 }
+
+void InvertMatrix(const double a[9], double out[9]) {
+  double det = a[0] * (a[4] * a[8] - a[5] * a[7]) -
+               a[1] * (a[3] * a[8] - a[5] * a[6]) +
+               a[2] * (a[3] * a[7] - a[4] * a[6]);
+  out[0] = (a[4] * a[8] - a[5] * a[7]) / det;
+  out[1] = (a[2] * a[7] - a[1] * a[8]) / det;
+  out[2] = (a[1] * a[5] - a[2] * a[4]) / det;
+  out[3] = (a[5] * a[6] - a[3] * a[8]) / det;
+  out[4] = (a[0] * a[8] - a[2] * a[6]) / det;
+  out[5] = (a[2] * a[3] - a[0] * a[5]) / det;
+  out[6] = (a[3] * a[7] - a[4] * a[6]) / det;
+  out[7] = (a[1] * a[6] - a[0] * a[7]) / det;
+  out[8] = (a[0] * a[4] - a[1] * a[3]) / det;
+}

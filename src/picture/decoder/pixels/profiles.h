@@ -18,6 +18,9 @@ cmsHPROFILE SrgbGreyProfile();
 // profiles, and the plain grey ones on sRGB's curve.
 bool IsSrgb(cmsHPROFILE p);
 
+// The inverse of a 3 x 3 matrix, row by row.
+void InvertMatrix(const double a[9], double out[9]);
+
 // An RGB profile of three curves and a matrix: its matrix from the
 // primaries' light to XYZ (row by row), and its curves; false for others.
 bool MatrixAndCurves(cmsHPROFILE p, double m[9], cmsToneCurve *curves[3]);
