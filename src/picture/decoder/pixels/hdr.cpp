@@ -1,12 +1,10 @@
 #include "picture/decoder/pixels/hdr.h"
 
-#include <lcms2.h>
-
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "picture/decoder/pixels/profiles.h"
+#include "picture/decoder/pixels/gamut.h"
 
 namespace {
 
@@ -15,22 +13,25 @@ constexpr double kM1 = 2610.0 / 16384, kM2 = 2523.0 / 4096 * 128,
                  kC1 = 3424.0 / 4096, kC2 = 2413.0 / 4096 * 32,
                  kC3 = 2392.0 / 4096 * 32;
 
-double pqToNits(double e) {
+} // namespace
+
+double PqToNits(double e) {
   double p = std::pow(std::clamp(e, 0.0, 1.0), 1 / kM2);
   return 10000 * std::pow(std::max(p - kC1, 0.0) / (kC2 - kC3 * p), 1 / kM1);
 }
 
-double nitsToPq(double nits) {
+double NitsToPq(double nits) {
   double y = std::pow(std::clamp(nits / 10000, 0.0, 1.0), kM1);
   return std::pow((kC1 + kC2 * y) / (1 + kC3 * y), kM2);
 }
 
-// HLG's inverse OETF: a coded value's scene light, 0 to 1.
-double hlgToScene(double e) {
+double HlgToScene(double e) {
   constexpr double a = 0.17883277, b = 1 - 4 * a, c = 0.5 - a * std::log(4 * a);
   e = std::clamp(e, 0.0, 1.0);
   return e <= 0.5 ? e * e / 3 : (std::exp((e - c) / a) + b) / 12;
 }
+
+namespace {
 
 // Linear light from a picture's primaries to sRGB's (BT.709's), D65.
 // clang-format off
@@ -54,14 +55,14 @@ float luminance709(const float c[3]) {
 double eetf(const HdrMapping &m, double nits) {
   if (m.maxLum >= 1) // the source is no brighter than SDR white
     return std::min(nits, kReferenceWhiteNits);
-  double e1 = std::min(nitsToPq(nits) / m.sourcePeakPq, 1.0);
+  double e1 = std::min(NitsToPq(nits) / m.sourcePeakPq, 1.0);
   double e2 = e1;
   if (e1 > m.kneeStart) { // a Hermite spline from the knee to the peak
     double ks = m.kneeStart, t = (e1 - ks) / (1 - ks), t2 = t * t, t3 = t2 * t;
     e2 = (2 * t3 - 3 * t2 + 1) * ks + (t3 - 2 * t2 + t) * (1 - ks) +
          (-2 * t3 + 3 * t2) * m.maxLum;
   }
-  return std::min(pqToNits(e2 * m.sourcePeakPq), kReferenceWhiteNits);
+  return std::min(PqToNits(e2 * m.sourcePeakPq), kReferenceWhiteNits);
 }
 
 unsigned char encodeSrgb(float light) {
@@ -100,12 +101,12 @@ void PrepareHdrMappingOf(int transfer, const float toSrgbPrimaries[9],
   m.peakNits =
       believed ? std::max(peakNits, kLowestPeakNits) : kAssumedPeakNits;
   std::copy(toSrgbPrimaries, toSrgbPrimaries + 9, m.toSrgbPrimaries);
-  m.sourcePeakPq = nitsToPq(m.peakNits);
-  m.maxLum = nitsToPq(kReferenceWhiteNits) / m.sourcePeakPq;
+  m.sourcePeakPq = NitsToPq(m.peakNits);
+  m.maxLum = NitsToPq(kReferenceWhiteNits) / m.sourcePeakPq;
   m.kneeStart = 1.5 * m.maxLum - 0.5;
   for (int v = 0; v < 256; v++)
-    m.decoded[v] = float(m.transfer == kTransferPq ? pqToNits(v / 255.0)
-                                                   : hlgToScene(v / 255.0));
+    m.decoded[v] = float(m.transfer == kTransferPq ? PqToNits(v / 255.0)
+                                                   : HlgToScene(v / 255.0));
   double gamma = 1.2 + 0.42 * std::log10(m.peakNits / 1000);
   for (int i = 0; i <= HdrMapping::kSteps; i++) {
     double u = double(i) / HdrMapping::kSteps, y = u * u * 10000;
@@ -116,87 +117,7 @@ void PrepareHdrMappingOf(int transfer, const float toSrgbPrimaries[9],
   }
 }
 
-bool HdrProfile(const unsigned char *icc, size_t size, int &transfer,
-                float toSrgbPrimaries[9]) {
-  cmsHPROFILE p = cmsOpenProfileFromMem(icc, cmsUInt32Number(size));
-  double m[9], s[9], sInverse[9];
-  cmsToneCurve *curves[3], *srgbCurves[3];
-  bool found = p != nullptr && MatrixAndCurves(p, m, curves) &&
-               MatrixAndCurves(SrgbProfile(), s, srgbCurves);
-  // Its curves, at points where PQ and HLG differ from each other and from
-  // every gamma: each within a hundredth of one of them.
-  bool pq = found, hlg = found;
-  for (int c = 0; found && c < 3; c++)
-    for (double x : {0.3, 0.5, 0.6, 0.75, 0.9}) {
-      double v = cmsEvalToneCurveFloat(curves[c], float(x));
-      pq = pq && std::fabs(v - pqToNits(x) / 10000) <
-                     0.01 * pqToNits(x) / 10000 + 1e-4;
-      hlg = hlg && std::fabs(v - hlgToScene(x)) < 0.01 * hlgToScene(x) + 1e-4;
-    }
-  if (p != nullptr)
-    cmsCloseProfile(p);
-  if (!pq && !hlg)
-    return false;
-  transfer = pq ? kTransferPq : kTransferHlg;
-  InvertMatrix(s, sInverse);
-  for (int i = 0; i < 3; i++)
-    for (int j = 0; j < 3; j++)
-      toSrgbPrimaries[3 * i + j] =
-          float(sInverse[3 * i] * m[j] + sInverse[3 * i + 1] * m[3 + j] +
-                sInverse[3 * i + 2] * m[6 + j]);
-  return true;
-}
-
 namespace {
-
-// Oklab (Björn Ottosson's), from and to linear light in sRGB's primaries:
-// a space whose hue and lightness stay as its chroma changes.
-void toOklab(const float c[3], float lab[3]) {
-  float l = std::cbrt(0.4122214708f * c[0] + 0.5363325363f * c[1] +
-                      0.0514459929f * c[2]),
-        m = std::cbrt(0.2119034982f * c[0] + 0.6806995451f * c[1] +
-                      0.1073969566f * c[2]),
-        s = std::cbrt(0.0883024619f * c[0] + 0.2817188376f * c[1] +
-                      0.6299787005f * c[2]);
-  lab[0] = 0.2104542553f * l + 0.7936177850f * m - 0.0040720468f * s;
-  lab[1] = 1.9779984951f * l - 2.4285922050f * m + 0.4505937099f * s;
-  lab[2] = 0.0259040371f * l + 0.7827717662f * m - 0.8086757660f * s;
-}
-void fromOklab(const float lab[3], float c[3]) {
-  float l = lab[0] + 0.3963377774f * lab[1] + 0.2158037573f * lab[2],
-        m = lab[0] - 0.1055613458f * lab[1] - 0.0638541728f * lab[2],
-        s = lab[0] - 0.0894841775f * lab[1] - 1.2914855480f * lab[2];
-  l = l * l * l, m = m * m * m, s = s * s * s;
-  c[0] = 4.0767416621f * l - 3.3077115913f * m + 0.2309699292f * s;
-  c[1] = -1.2684380046f * l + 2.6097574011f * m - 0.3413193965f * s;
-  c[2] = -0.0041960863f * l - 0.7034186147f * m + 1.7076147010f * s;
-}
-
-bool onScreen(const float c[3]) {
-  constexpr float e = 1e-4f;
-  return c[0] >= -e && c[1] >= -e && c[2] >= -e && c[0] <= 1 + e &&
-         c[1] <= 1 + e && c[2] <= 1 + e;
-}
-
-// A colour the screen can't show brought onto it: its lightness and hue
-// kept, its chroma lessened as far as it must be (found within 1/256 by
-// halving); saturation yields, never hue.
-void intoGamut(float light[3]) {
-  float lab[3], tried[3], c[3];
-  toOklab(light, lab);
-  lab[0] = std::clamp(lab[0], 0.0f, 1.0f);
-  float low = 0, high = 1;
-  for (int i = 0; i < 8; i++) {
-    float k = (low + high) / 2;
-    tried[0] = lab[0], tried[1] = lab[1] * k, tried[2] = lab[2] * k;
-    fromOklab(tried, c);
-    (onScreen(c) ? low : high) = k;
-  }
-  tried[0] = lab[0], tried[1] = lab[1] * low, tried[2] = lab[2] * low;
-  fromOklab(tried, light);
-  for (int i = 0; i < 3; i++)
-    light[i] = std::clamp(light[i], 0.0f, 1.0f);
-}
 
 // Linear interpolation in a table of kSteps + 1 points over 0 to 1.
 float lookUp(const float table[], float at) {
@@ -229,8 +150,8 @@ void mapLight(const HdrMapping &m, const float nits[3], float light[3]) {
   float scale = lookUp(m.scaleOf, std::sqrt(y / 10000));
   for (int c = 0; c < 3; c++)
     light[c] = rgb[c] * scale;
-  if (!onScreen(light))
-    intoGamut(light);
+  if (!OnScreen(light))
+    IntoGamut(light);
 }
 
 } // namespace
@@ -239,11 +160,11 @@ void MapHdrPixel(const HdrMapping &m, const float coded[3], float light[3]) {
   float nits[3];
   if (m.transfer == kTransferPq) {
     for (int c = 0; c < 3; c++)
-      nits[c] = float(pqToNits(coded[c]));
+      nits[c] = float(PqToNits(coded[c]));
   } else {
     float scene[3];
     for (int c = 0; c < 3; c++)
-      scene[c] = float(hlgToScene(coded[c]));
+      scene[c] = float(HlgToScene(coded[c]));
     hlgToDisplay(m, scene, nits);
   }
   mapLight(m, nits, light);
@@ -293,8 +214,8 @@ void mapSixteenBits(const HdrMapping &m, DecodedPicture &picture) {
   std::vector<float> decoded(65536);
   for (int v = 0; v < 65536; v++)
     decoded[size_t(v)] =
-        float(m.transfer == kTransferPq ? pqToNits(v / 65535.0)
-                                        : hlgToScene(v / 65535.0));
+        float(m.transfer == kTransferPq ? PqToNits(v / 65535.0)
+                                        : HlgToScene(v / 65535.0));
   bool grey = picture.channels < 3;
   toEightBits(picture, [&](const uint16_t *in, unsigned char *out) {
     float nits[3], light[3];

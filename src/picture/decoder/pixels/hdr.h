@@ -37,6 +37,12 @@ constexpr double kAssumedPeakNits = 1000;
 constexpr double kLowestPeakNits = kReferenceWhiteNits,
                  kHighestPeakNits = 10000;
 
+// PQ's EOTF (a coded value's light in cd/m²) and its inverse; HLG's inverse
+// OETF (a coded value's scene light, 0 to 1).
+double PqToNits(double coded);
+double NitsToPq(double nits);
+double HlgToScene(double coded);
+
 // Whether the colours are coded as PQ or HLG.
 bool IsHdr(const ColourDescription &colours);
 
