@@ -53,6 +53,18 @@ extern "C" void glutSwapBuffers() {
   real();
 }
 
+// The GL's largest texture as a test plays it (0: as the GL says): the
+// scene's calls to glGetIntegerv land here first.
+static GLint playedLargestTexture = 0;
+
+extern "C" void glGetIntegerv(GLenum name, GLint *values) {
+  using Get = void (*)(GLenum, GLint *);
+  static Get real = reinterpret_cast<Get>(dlsym(RTLD_NEXT, "glGetIntegerv"));
+  real(name, values);
+  if (name == GL_MAX_TEXTURE_SIZE && playedLargestTexture > 0)
+    *values = playedLargestTexture;
+}
+
 namespace {
 
 // Each test gets a new window, so a new GL context with default state, and a
@@ -928,6 +940,34 @@ const Quadrants kHdrUpTo300Shown = {
     {255, 255, 255}, {255, 255, 255}, {222, 222, 222}, {222, 222, 222}};
 const Quadrants kHdrGreysShown = {
     {255, 255, 255}, {250, 250, 250}, {229, 229, 229}, {186, 186, 186}};
+
+// A GL whose largest texture is smaller than the screen's rule would keep a
+// picture (a Raspberry Pi's is 4096, an older one's 2048; played here as
+// 1024, below what this screen keeps): the picture comes no larger than a
+// texture can be, its proportions kept; with the GL's own limit it comes
+// whole.
+TEST_F(SceneTest, PictureComesNoLargerThanTheGlsLargestTexture) {
+  write_face_pictures(".");
+  write_jpeg("b1.jpg", 1800, 1200, [](int, int) { return Rgb{40, 120, 200}; });
+  for (GLint played : {1024, 0}) {
+    SCOPED_TRACE("largest texture " + std::to_string(played));
+    playedLargestTexture = played;
+    ASSERT_EQ(1, init());
+    playedLargestTexture = 0;
+    glBindTexture(GL_TEXTURE_2D, texture[0]);
+    GLint w = 0, h = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+    if (played > 0) {
+      EXPECT_LE(std::max(w, h), played) << w << " x " << h;
+      EXPECT_GE(std::max(w, h), played / 2) << w << " x " << h;
+    } else {
+      EXPECT_EQ(1800, w);
+    }
+    EXPECT_NEAR(3.0 * h, 2.0 * w, 6) << "proportions, " << w << " x " << h;
+    glDeleteTextures(6, texture);
+  }
+}
 
 // An HDR sky: a 16-bit PQ gradient from 100 to 203 cd/m² across 256
 // pixels, in a JPEG XL. Its light is mapped from its 16 bits, so the face
