@@ -1073,6 +1073,8 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"PngHdrPqWithItsContentLightLevel", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrUpTo300, 4, "", codedAsPqUpTo300, nullptr, nullptr, kHdrUpTo300Shown},
     Format{"PngHdrPqByItsProfile", "SOIL", "-profile pq2020.icc -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", nullptr, nullptr, nullptr, kHdrGreysShown},
     Format{"PngHdrHlgByItsProfile", "SOIL", "-profile hlg2020.icc -define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", nullptr, nullptr, nullptr, kHdrGreysShown},
+    // Made smaller to be shown before its light is mapped: mapped as large.
+    Format{"PngHdrPqLargerThanTheScreen", "SOIL", "-filter point -resize 4000x3000! -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
     Format{"PngHdrPqGrey", "SOIL", "-colorspace Gray -depth 8 -define png:color-type=0 png:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
     Format{"ProgressiveJpeg", "libjpeg-turbo", "-interlace JPEG -quality 95 jpg:", kFour, 24},
     Format{"BaselineJpegCutShort", "libjpeg-turbo", "-interlace none -quality 95 jpg:", kTopHalf, 24, "", cutScanShort},
@@ -1176,6 +1178,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"AvifHdrPq", "GdkPixbuf", "png24:", kHdrGreysPq, 6, "", toAvifPq, nullptr, nullptr, kHdrGreysShown},
     Format{"AvifHdrHlg", "GdkPixbuf", "png24:", kHdrGreysHlg, 8, "", toAvifHlg, nullptr, nullptr, kHdrGreysShown},
     Format{"JxlHdrPq", "libjxl", "-define png:exclude-chunks=all -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", toJxlPq, nullptr, nullptr, kHdrGreysShown},
+    Format{"JxlHdrPqLargerThanTheScreen", "libjxl", "-filter point -resize 3001x2001! -define png:exclude-chunks=all -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", toJxlPq, nullptr, nullptr, kHdrGreysShown},
     Format{"JxlHdrHlg", "libjxl", "-define png:exclude-chunks=all -define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", toJxlHlg, nullptr, nullptr, kHdrGreysShown},
     Format{"JpegAdobeRgb", "SOIL", "-profile adobe.icc -interlace none -quality 95 jpg:", kMuted, 6, "", nullptr, "adobe.icc"},
     Format{"PngSrgbTaggedAsStored", "SOIL", "-profile srgb.icc png24:", kMuted, 0},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -88,7 +89,52 @@ void copyReduced(const unsigned char *stored, Walk walk, int channels,
   }
 }
 
+// Each pixel of a `factor` x `factor` square of `in`'s, in place, as
+// copyReduced makes them.
+template <typename Value>
+void reduceInPlace(DecodedPicture &picture, int factor) {
+  int ch = picture.channels, w = picture.width, h = picture.height;
+  int outWidth = (w + factor - 1) / factor,
+      outHeight = (h + factor - 1) / factor;
+  auto *bytes = const_cast<unsigned char *>(picture.pixels);
+  uint64_t sums[4];
+  // Each pixel is written at or before the first of those it is made of:
+  // none is overwritten before it is read.
+  for (int y = 0; y < outHeight; y++) {
+    int y0 = y * factor, y1 = std::min(h, y0 + factor);
+    auto *out = reinterpret_cast<Value *>(bytes) + size_t(y) * outWidth * ch;
+    for (int x = 0; x < outWidth; x++, out += ch) {
+      int x0 = x * factor, x1 = std::min(w, x0 + factor);
+      std::fill(sums, sums + ch, 0u);
+      for (int sy = y0; sy < y1; sy++) {
+        const auto *in = reinterpret_cast<const Value *>(
+                             bytes + size_t(sy) * picture.stride) +
+                         size_t(x0) * ch;
+        for (int sx = x0; sx < x1; sx++)
+          for (int c = 0; c < ch; c++)
+            sums[c] += *in++;
+      }
+      uint64_t n = uint64_t(y1 - y0) * uint64_t(x1 - x0);
+      for (int c = 0; c < ch; c++)
+        out[c] = static_cast<Value>((sums[c] + n / 2) / n);
+    }
+  }
+  picture.width = outWidth;
+  picture.height = outHeight;
+  picture.stride = size_t(outWidth) * size_t(ch) * sizeof(Value);
+}
+
 } // namespace
+
+void MakeSmallerInPlace(DecodedPicture &picture, int factor) {
+  if (factor <= 1 || picture.pixels == nullptr || picture.width <= 0 ||
+      picture.height <= 0 || picture.channels < 1 || picture.channels > 4)
+    return;
+  if (picture.bits == 16)
+    reduceInPlace<uint16_t>(picture, factor);
+  else
+    reduceInPlace<unsigned char>(picture, factor);
+}
 
 bool HandOver(const DecodedPicture &picture, const ColourConversion *colours,
               ShownSize shown, unsigned char *slot, DecodeResult &result) {

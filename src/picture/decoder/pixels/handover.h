@@ -13,3 +13,8 @@
 // says the picture could not be read).
 bool HandOver(const DecodedPicture &picture, const ColourConversion *colours,
               ShownSize shown, unsigned char *slot, DecodeResult &result);
+
+// Makes a picture (8 or 16 bits) `factor` times smaller in place, as
+// HandOver would, for what is done to each of its pixels before it
+// (mapping HDR's light): done to those shown, not to every one decoded.
+void MakeSmallerInPlace(DecodedPicture &picture, int factor);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "picture/decoder/pixels/gamut.h"
+#include "picture/decoder/pixels/handover.h"
 
 namespace {
 
@@ -235,7 +236,7 @@ void mapSixteenBits(const HdrMapping &m, DecodedPicture &picture) {
 } // namespace
 
 bool MapHdrPicture(DecodedPicture &picture, ColourDescription &colours,
-                   double peakNits) {
+                   double peakNits, int reduceBy) {
   HdrMapping m;
   if (picture.pixels == nullptr)
     return false;
@@ -255,7 +256,9 @@ bool MapHdrPicture(DecodedPicture &picture, ColourDescription &colours,
       });
     return false;
   }
-  // The reader's own pixels, its to free: mapped where they are.
+  // The reader's own pixels, its to free: made smaller and mapped where
+  // they are.
+  MakeSmallerInPlace(picture, reduceBy);
   auto *pixels = const_cast<unsigned char *>(picture.pixels);
   if (picture.bits == 16)
     mapSixteenBits(m, picture);

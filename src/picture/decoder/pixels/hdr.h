@@ -89,6 +89,9 @@ void MapHdrRow(const HdrMapping &m, unsigned char *row, int channels,
 
 // Maps a decoded picture in place where `colours` are HDR ones this
 // knows, and makes them sRGB; false, with nothing done, where they are not.
-// `peakNits`: its peak luminance, where the file gives one (0: none).
+// `peakNits`: its peak luminance, where the file gives one (0: none). Made
+// `reduceBy` times smaller first (the hand-over's factor), so that only
+// the pixels shown are mapped: about 100 ns each, a second for a 12 MP
+// photo mapped whole.
 bool MapHdrPicture(DecodedPicture &picture, ColourDescription &colours,
-                   double peakNits);
+                   double peakNits, int reduceBy);

@@ -37,10 +37,13 @@ bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
     colours.iccSize = picture.iccSize;
   }
   // HDR: its light mapped for the screen, and sRGB from then on (at 8 bits,
-  // where it came at 16), from its peak as its library or its file says.
+  // where it came at 16), from its peak as its library or its file says;
+  // made as small as it is shown first.
   double peak = picture.peakNits > 0 ? picture.peakNits : file.colours.peakNits;
+  int reduceBy = int(
+      ReductionFactor(picture.width, picture.height, picture.channels, shown));
   if (picture.inks == DecodedPicture::kNoInks || picture.bits == 16)
-    MapHdrPicture(picture, colours, peak);
+    MapHdrPicture(picture, colours, peak, reduceBy);
   bool onScreen =
       picture.inks != DecodedPicture::kNoInks && InksToRgb(picture, colours);
   ColourConversion conversion;
