@@ -970,18 +970,26 @@ TEST_F(SceneTest, PictureComesNoLargerThanTheGlsLargestTexture) {
 }
 
 // An HDR sky: a 16-bit PQ gradient from 100 to 203 cd/m² across 256
-// pixels, in a JPEG XL. Its light is mapped from its 16 bits, so the face
-// shows it as smoothly as an 8-bit rendering can (no step of more than a
-// level from a texel to the next); mapped from 8 bits, its 19 codes would
-// show as bands 2 to 3 levels apart.
-TEST_F(SceneTest, HdrGradientKeepsItsSixteenBitsUntilMapped) {
+// pixels, in a JPEG XL, a 16-bit PNG with its cICP and a 12-bit AVIF. Its
+// light is mapped from all its bits, so the face shows it as smoothly as an
+// 8-bit rendering can (no step of more than a level from a texel to the
+// next); mapped from 8 bits, its 19 codes would show as bands 2 to 3
+// levels apart.
+class HdrSkyTest : public SceneTest,
+                   public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(HdrSkyTest, KeepsItsBitsUntilMapped) {
   ASSERT_EQ("", run_command("convert -size 16x256 'gradient:gray(58.06%)-"
                             "gray(50.81%)' -rotate 90 -depth 16 -define "
-                            "png:exclude-chunks=all PNG48:sky.png 2>&1 && "
-                            "cjxl -d 0 -x color_space=RGB_D65_202_Rel_PeQ "
-                            "--intensity_target=1000 sky.png sky.jxl "
-                            ">/dev/null 2>&1"));
-  const char *files[] = {"sky.jxl"};
+                            "png:exclude-chunks=all PNG48:sky.png 2>&1"));
+  std::string made = GetParam();
+  if (made == "png") {
+    ASSERT_EQ(0, rename("sky.png", "sky"));
+    codedAsPq("sky");
+  } else {
+    ASSERT_EQ("", run_command("(" + made + ") >/dev/null 2>&1 || echo failed"));
+  }
+  const char *files[] = {"sky"};
   unsigned int name = 0;
   LoadTexturesAtStart(files, &name, 1);
   ASSERT_NE(0u, name);
@@ -1002,6 +1010,15 @@ TEST_F(SceneTest, HdrGradientKeepsItsSixteenBitsUntilMapped) {
   EXPECT_NEAR(186, std::min(row[0], row[4 * (w - 1)]), 4) << "100 cd/m2";
   EXPECT_NEAR(229, std::max(row[0], row[4 * (w - 1)]), 4) << "203 cd/m2";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, HdrSkyTest,
+    ::testing::Values(
+        "cjxl -d 0 -x color_space=RGB_D65_202_Rel_PeQ "
+        "--intensity_target=1000 sky.png sky.jxl && mv sky.jxl sky",
+        "png",
+        "avifenc -d 12 -y 444 --min 0 --max 0 --cicp 9/16/9 "
+        "sky.png sky.avif && mv sky.avif sky"));
 
 // An HEIF of the picture's quadrants, coded PQ or HLG as its colour box
 // says (written through libheif's API); skipped where there is no HEVC
@@ -1068,14 +1085,14 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"BaselineJpeg", "SOIL", "-interlace none -quality 95 jpg:", kFour, 24},
     Format{"JpegWithAGainMap", "SOIL", "-interlace none -quality 95 jpg:", kFour, 24, "", withGainMap},
     Format{"BaselineJpegGrey", "SOIL", "-colorspace Gray -interlace none jpg:", kGreys, 12},
-    Format{"PngHdrPq", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
-    Format{"PngHdrHlg", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", codedAsHlg, nullptr, nullptr, kHdrGreysShown},
-    Format{"PngHdrPqWithItsContentLightLevel", "SOIL", "-define png:bit-depth=8 PNG24:", kHdrUpTo300, 4, "", codedAsPqUpTo300, nullptr, nullptr, kHdrUpTo300Shown},
-    Format{"PngHdrPqByItsProfile", "SOIL", "-profile pq2020.icc -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", nullptr, nullptr, nullptr, kHdrGreysShown},
-    Format{"PngHdrHlgByItsProfile", "SOIL", "-profile hlg2020.icc -define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", nullptr, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrPq", "libpng", "-define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrHlg", "libpng", "-define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", codedAsHlg, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrPqWithItsContentLightLevel", "libpng", "-define png:bit-depth=8 PNG24:", kHdrUpTo300, 4, "", codedAsPqUpTo300, nullptr, nullptr, kHdrUpTo300Shown},
+    Format{"PngHdrPqByItsProfile", "libpng", "-profile pq2020.icc -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", nullptr, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrHlgByItsProfile", "libpng", "-profile hlg2020.icc -define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", nullptr, nullptr, nullptr, kHdrGreysShown},
     // Made smaller to be shown before its light is mapped: mapped as large.
-    Format{"PngHdrPqLargerThanTheScreen", "SOIL", "-filter point -resize 4000x3000! -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
-    Format{"PngHdrPqGrey", "SOIL", "-colorspace Gray -depth 8 -define png:color-type=0 png:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrPqLargerThanTheScreen", "libpng", "-filter point -resize 4000x3000! -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
+    Format{"PngHdrPqGrey", "libpng", "-colorspace Gray -depth 8 -define png:color-type=0 png:", kHdrGreysPq, 6, "", codedAsPq, nullptr, nullptr, kHdrGreysShown},
     Format{"ProgressiveJpeg", "libjpeg-turbo", "-interlace JPEG -quality 95 jpg:", kFour, 24},
     Format{"BaselineJpegCutShort", "libjpeg-turbo", "-interlace none -quality 95 jpg:", kTopHalf, 24, "", cutScanShort},
     Format{"CmykJpeg", "libjpeg-turbo", "-colorspace CMYK -quality 95 jpg:", kFour, 40},
@@ -1083,11 +1100,11 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"Png8BitRgb", "SOIL", "-define png:color-type=2 png24:", kFour, 0},
     Format{"Png8BitRgba", "SOIL", "-alpha on png32:", kFour, 0},
     Format{"Png8BitPalette", "SOIL", "png8:", kFour, 0},
-    Format{"Png16Bit", "GdkPixbuf", "-define png:bit-depth=16 png48:", kFour, 0},
-    Format{"PngInterlaced", "GdkPixbuf", "-interlace PNG png24:", kFour, 0},
-    Format{"Png4BitPalette", "GdkPixbuf", "-define png:bit-depth=4 png8:", kFour, 0},
-    Format{"Png2BitPalette", "GdkPixbuf", "-define png:bit-depth=2 png8:", kFour, 0},
-    Format{"Png1BitPalette", "GdkPixbuf", "-define png:bit-depth=1 png8:", kTwo, 0},
+    Format{"Png16Bit", "libpng", "-define png:bit-depth=16 png48:", kFour, 0},
+    Format{"PngInterlaced", "libpng", "-interlace PNG png24:", kFour, 0},
+    Format{"Png4BitPalette", "libpng", "-define png:bit-depth=4 png8:", kFour, 0},
+    Format{"Png2BitPalette", "libpng", "-define png:bit-depth=2 png8:", kFour, 0},
+    Format{"Png1BitPalette", "libpng", "-define png:bit-depth=1 png8:", kTwo, 0},
     Format{"Gif", "giflib"   , "gif:", kFour, 0},
     Format{"GifAnimatedStartsOnItsFirstFrame", "giflib", "\\( +clone -fill white -colorize 100 \\) -loop 0 gif:", kFour, 0},
     Format{"Bmp3", "SOIL", "bmp3:", kFour, 0},
@@ -1122,17 +1139,17 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     // Transparent, shown over white: the yellow quarter, or the grey 220.
     Format{"PngRgbTransparentColour", "SOIL", "-define png:color-type=2 png24:", kFour, 0, "", yellowTransparent, nullptr, nullptr, kFourClear},
     Format{"PngRgbTransparentColourFlatRed", "SOIL", "-resize 97x96! -define png:color-type=2 png24:", kAllRed, 0, "", yellowTransparent},
-    Format{"PngRgbTransparentColourTooShort", "GdkPixbuf", "-define png:color-type=2 png24:", kFour, 0, "", transparentTooShort},
-    Format{"PngRgbTransparentColourAfterData", "GdkPixbuf", "-define png:color-type=2 png24:", kFour, 0, "", transparentAfterData},
+    Format{"PngRgbTransparentColourTooShort", "libpng", "-define png:color-type=2 png24:", kFour, 0, "", transparentTooShort},
+    Format{"PngRgbTransparentColourAfterData", "libpng", "-define png:color-type=2 png24:", kFour, 0, "", transparentAfterData},
     Format{"PngRgbTransparentColourTwice", "SOIL", "-define png:color-type=2 png24:", kFour, 0, "", transparentTwice, nullptr, nullptr, Quadrants{kWhite, kFour.topRight, kFour.bottomLeft, kFour.bottomRight}},
-    Format{"PngRgbaWithATransparentColour", "GdkPixbuf", "-alpha on png32:", kFour, 0, "", yellowTransparent},
+    Format{"PngRgbaWithATransparentColour", "libpng", "-alpha on png32:", kFour, 0, "", yellowTransparent},
     Format{"PngGreyTransparentColour", "SOIL", "-colorspace Gray -depth 8 -define png:color-type=0 png:", kGreys, 0, "", grey220Transparent, nullptr, nullptr, kGreysClear},
     Format{"PngGreyAlpha", "SOIL", "-transparent '#dcdcdc' -colorspace Gray -depth 8 -define png:color-type=4 png:", kGreys, 0, "", nullptr, nullptr, nullptr, kGreysClear},
     Format{"Png8BitRgbaTransparent", "SOIL", "-transparent yellow png32:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
     Format{"Png8BitRgbaHalfTransparent", "SOIL", "-alpha set -channel RGBA -fill '#ffff0080' -opaque yellow png32:", kFour, 1, "", nullptr, nullptr, nullptr, kFourHalfClear},
     Format{"Png8BitPaletteTransparent", "SOIL", "-transparent yellow png8:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
-    Format{"Png16BitRgbaTransparent", "GdkPixbuf", "-transparent yellow -define png:bit-depth=16 png64:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
-    Format{"Png16BitGreyAlpha", "GdkPixbuf", "-transparent '#dcdcdc' -colorspace Gray -define png:bit-depth=16 -define png:color-type=4 png:", kGreys, 1, "", nullptr, nullptr, nullptr, kGreysClear},
+    Format{"Png16BitRgbaTransparent", "libpng", "-transparent yellow -define png:bit-depth=16 png64:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
+    Format{"Png16BitGreyAlpha", "libpng", "-transparent '#dcdcdc' -colorspace Gray -define png:bit-depth=16 -define png:color-type=4 png:", kGreys, 1, "", nullptr, nullptr, nullptr, kGreysClear},
     Format{"GifTransparent", "giflib", "-transparent yellow gif:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
     Format{"WebpLosslessTransparent", "GdkPixbuf", "-transparent yellow -define webp:lossless=true webp:", kFour, 0, "", nullptr, nullptr, nullptr, kFourClear},
     Format{"WebpLossyTransparent", "GdkPixbuf", "-transparent yellow -quality 95 webp:", kFour, 24, "", nullptr, nullptr, nullptr, kFourClear},
@@ -1175,8 +1192,8 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"AvifSayingDisplayP3", "GdkPixbuf", "png24:", kMuted, 4, "", toAvifSayingP3, "p3.icc"},
     Format{"HeifHdrPq", "GdkPixbuf", "png24:", kHdrGreysPq, 8, "", toHeifPq, nullptr, nullptr, kHdrGreysShown},
     Format{"HeifHdrHlg", "GdkPixbuf", "png24:", kHdrGreysHlg, 8, "", toHeifHlg, nullptr, nullptr, kHdrGreysShown},
-    Format{"AvifHdrPq", "GdkPixbuf", "png24:", kHdrGreysPq, 6, "", toAvifPq, nullptr, nullptr, kHdrGreysShown},
-    Format{"AvifHdrHlg", "GdkPixbuf", "png24:", kHdrGreysHlg, 8, "", toAvifHlg, nullptr, nullptr, kHdrGreysShown},
+    Format{"AvifHdrPq", "libavif", "png24:", kHdrGreysPq, 6, "", toAvifPq, nullptr, nullptr, kHdrGreysShown},
+    Format{"AvifHdrHlg", "libavif", "png24:", kHdrGreysHlg, 8, "", toAvifHlg, nullptr, nullptr, kHdrGreysShown},
     Format{"JxlHdrPq", "libjxl", "-define png:exclude-chunks=all -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", toJxlPq, nullptr, nullptr, kHdrGreysShown},
     Format{"JxlHdrPqLargerThanTheScreen", "libjxl", "-filter point -resize 3001x2001! -define png:exclude-chunks=all -define png:bit-depth=8 PNG24:", kHdrGreysPq, 6, "", toJxlPq, nullptr, nullptr, kHdrGreysShown},
     Format{"JxlHdrHlg", "libjxl", "-define png:exclude-chunks=all -define png:bit-depth=8 PNG24:", kHdrGreysHlg, 8, "", toJxlHlg, nullptr, nullptr, kHdrGreysShown},
@@ -1323,8 +1340,10 @@ INSTANTIATE_TEST_SUITE_P(Pictures, RowWidthTest, ::testing::Values(
     RowCase{"SoilRgbJpeg", "SOIL", 3, "-sampling-factor 1x1 -quality 100 -interlace none jpg:", 12},
     RowCase{"LibjpegGrey", "libjpeg-turbo", 1, "-colorspace Gray -quality 100 -interlace JPEG jpg:", 4},
     RowCase{"LibjpegRgb", "libjpeg-turbo", 3, "-sampling-factor 1x1 -quality 100 -interlace JPEG jpg:", 12},
-    RowCase{"PixbufRgb", "GdkPixbuf", 3, "-define png:bit-depth=16 png48:", 0},
-    RowCase{"PixbufRgba", "GdkPixbuf", 3, "-alpha on -define png:bit-depth=16 png64:", 0}),
+    RowCase{"PixbufRgb", "GdkPixbuf", 3, "-compress none tiff:", 0},
+    RowCase{"PixbufRgba", "GdkPixbuf", 3, "-alpha on -compress none tiff:", 0},
+    RowCase{"LibpngRgb16", "libpng", 3, "-define png:bit-depth=16 png48:", 0},
+    RowCase{"LibpngRgba16", "libpng", 3, "-alpha on -define png:bit-depth=16 png64:", 0}),
     [](const ::testing::TestParamInfo<RowCase> &info) { return info.param.name; });
 // clang-format on
 

@@ -114,6 +114,9 @@ constexpr uint32_t kSoilOnly = kReadWithSoil;
 constexpr uint32_t kPixbufOnly = kReadWithPixbuf;
 constexpr uint32_t kSoilThenLibjpeg = kReadWithSoil | kReadWithLibjpeg;
 constexpr uint32_t kSoilThenPixbuf = kReadWithSoil | kReadWithPixbuf;
+// HDR ones first by the libraries that read them deeper (libraries.h).
+constexpr uint32_t kPngReaders = kSoilThenPixbuf | kReadWithLibpng;
+constexpr uint32_t kAvifReaders = kReadWithPixbuf | kReadWithLibavif;
 constexpr uint32_t kJxlOnly = kReadWithJxl;
 constexpr uint32_t kRsvgOnly = kReadWithRsvg;
 constexpr uint32_t kLibrawOnly = kReadWithLibraw;
@@ -142,7 +145,7 @@ using M = MetadataIn;
 const PictureKind kPictureKinds[] = {
   // name   endings               signature     contents         declared size readers        SOIL's channels, unused alpha  GdkPixbuf  turns  metadata         px/byte ns/px  played by
   {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,       nullptr,         JpegSize,   kSoilThenLibjpeg, JpegChannels, false,  nullptr,     false, M::JpegSegments, 4096,  50},
-  {"PNG",  ".png ",               isPng,        nullptr,         PngSize,    kSoilThenPixbuf,  PngChannels,  false,  "png",       false, M::PngChunks,    8300,  30, kPlayWithLibpng},
+  {"PNG",  ".png ",               isPng,        nullptr,         PngSize,    kPngReaders,      PngChannels,  false,  "png",       false, M::PngChunks,    8300,  30, kPlayWithLibpng},
   {"GIF",  ".gif ",               isGif,        nullptr,         GifSize,    kGiflibOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,      4096, 360, kPlayWithGiflib},
   {"BMP",  ".bmp ",               isBmp,        nullptr,         BmpSize,    kSoilThenPixbuf,  BmpChannels,  true,   "bmp",       false, M::Nowhere,       128,  15},
   // SOIL's PSD reader always returns four channels but reports the file's:
@@ -156,7 +159,7 @@ const PictureKind kPictureKinds[] = {
   {"TIFF", ".tif .tiff ",         isTiff,       nullptr,         nullptr,    kPixbufOnly,      nullptr,      false,  "tiff",      true,  M::Nowhere,      8300,  30},
   {"WebP", ".webp ",              isWebp,       nullptr,         WebpSize,   kPixbufOnly,      nullptr,      false,  "webp",      false, M::RiffChunks,    1e6,  80, kPlayWithLibwebp},
   {"HEIF", ".heic .heif ",        isHeif,       nullptr,         IspeSize,   kPixbufOnly,      nullptr,      false,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
-  {"AVIF", ".avif ",              isAvif,       nullptr,         IspeSize,   kPixbufOnly,      nullptr,      false,  "avif",      false, M::IsoBoxes,      1e6, 110, kPlayWithLibavif},
+  {"AVIF", ".avif ",              isAvif,       nullptr,         IspeSize,   kAvifReaders,     nullptr,      false,  "avif",      false, M::IsoBoxes,      1e6, 110, kPlayWithLibavif},
   {"JPEG XL", ".jxl ",            isJxl,        nullptr,         JxlSize,    kJxlOnly,         nullptr,      false,  nullptr,     false, M::Nowhere,       1e6, 100, kPlayWithJxl},
   {"SVG",  ".svg .svgz ",         isSvg,        holdsSvg,        nullptr,    kRsvgOnly,        nullptr,      false,  nullptr,     false, M::Nowhere,         0,   0},
   {"TGA",  ".tga ",               isTga,        nullptr,         nullptr,    kSoilOnly,        TgaChannels,  true,   nullptr,     false, M::Nowhere,        64, 100},

@@ -18,7 +18,7 @@ enum PictureReader : int32_t {
   kGiflib,  // giflib, for GIFs: one frame at a time
   kLibpng,  // libpng, for APNG's frames (its stills are SOIL's or GdkPixbuf's)
   kLibwebp, // libwebp's demuxer, for animated WebP
-  kLibavif, // libavif, for AVIF image sequences
+  kLibavif, // libavif, for AVIF image sequences and HDR stills
   kLibraryCount
 };
 constexpr uint32_t kReadWithSoil = 1u << kSoil;
@@ -32,6 +32,8 @@ constexpr uint32_t kPlayWithGiflib = 1u << kGiflib;
 constexpr uint32_t kPlayWithLibpng = 1u << kLibpng;
 constexpr uint32_t kPlayWithLibwebp = 1u << kLibwebp;
 constexpr uint32_t kPlayWithLibavif = 1u << kLibavif;
+constexpr uint32_t kReadWithLibavif = 1u << kLibavif;
+constexpr uint32_t kReadWithLibpng = 1u << kLibpng;
 constexpr uint32_t kPlayWithJxl = 1u << kJxl;
 // The readers whose libraries a decoder loads only when started for a
 // picture that needs them (they take time to load, and open files); and
@@ -41,3 +43,7 @@ constexpr uint32_t kReadiedWhenNeeded = kReadWithPixbuf | kReadWithJxl |
                                         kReadWithRsvg | kReadWithLibraw |
                                         kPlayWithLibavif;
 constexpr uint32_t kDecodeSmaller = kReadWithLibjpeg;
+// The readers that hand an HDR picture over at more than 8 bits, its
+// transfer known: tried first for a picture whose metadata says it is one.
+constexpr uint32_t kReadHdrDeeper =
+    kReadWithLibavif | kReadWithLibpng | kReadWithJxl;

@@ -1,7 +1,9 @@
-// AVIF image sequences, through libavif, opened only in the decoders of
-// AVIF pictures (it brings its codecs) before the sandbox goes on. Each
-// frame is a whole picture: decoded, then turned as its irot property says
-// (an EXIF orientation for the hand-over).
+// libavif, opened only in the decoders of AVIF pictures (it brings its
+// codecs) before the sandbox goes on: the reader of HDR stills, which it
+// hands over at 16 bits, their colours as coded (GdkPixbuf's loader reads
+// them at 8 and keeps no transfer), and the animator of image sequences.
+// Each frame is a whole picture: decoded, then turned as its irot property
+// says (an EXIF orientation for the hand-over).
 #include <avif/avif.h>
 #include <cmath>
 #include <dlfcn.h>
@@ -132,13 +134,63 @@ void AvifClose(void *animation) {
   delete s;
 }
 
+bool isHdr(const avifImage *image) {
+  return image->transferCharacteristics ==
+             AVIF_TRANSFER_CHARACTERISTICS_SMPTE2084 ||
+         image->transferCharacteristics == AVIF_TRANSFER_CHARACTERISTICS_HLG;
+}
+
+// A still, its first image: an HDR one without alpha at 16 bits (of its
+// 10 or 12), its colours as coded; any other at 8, with its profile.
+bool AvifRead(const unsigned char *file, size_t size, int, ShownSize,
+              DecodedPicture &out) {
+  int plays = 0;
+  auto *s = static_cast<Sequence *>(AvifOpen(file, size, plays));
+  if (s == nullptr)
+    return false;
+  const avifImage *image = nullptr;
+  if (avif.next(s->decoder) == AVIF_RESULT_OK) {
+    image = s->decoder->image;
+    bool alpha = image->alphaPlane != nullptr;
+    avif.rgbDefaults(&s->rgb, image);
+    s->rgb.format = alpha ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
+    s->rgb.depth = isHdr(image) && !alpha && image->depth > 8 ? 16 : 8;
+    avif.allocate(&s->rgb);
+  }
+  if (image == nullptr || s->rgb.pixels == nullptr ||
+      avif.toRgb(image, &s->rgb) != AVIF_RESULT_OK) {
+    AvifClose(s);
+    return false;
+  }
+  out.pixels = s->rgb.pixels;
+  out.width = int(image->width);
+  out.height = int(image->height);
+  out.channels = s->rgb.format == AVIF_RGB_FORMAT_RGBA ? 4 : 3;
+  out.stride = s->rgb.rowBytes;
+  out.bits = int(s->rgb.depth);
+  out.orientation = orientationOf(image);
+  if (isHdr(image)) {
+    out.codedPrimaries = int(image->colorPrimaries);
+    out.codedTransfer = int(image->transferCharacteristics);
+  } else if (image->icc.size > 0) {
+    out.icc = image->icc.data;
+    out.iccSize = image->icc.size;
+  }
+  out.owner = s;
+  return true;
+}
+
+void AvifRelease(DecodedPicture &picture) {
+  AvifClose(picture.owner);
+}
+
 } // namespace
 
 // clang-format off
 extern const Library kLibavifLibrary = {
   "libavif",
   AvifReady, // readied
-  nullptr, nullptr, // its reader
+  AvifRead, AvifRelease, // its reader
   WhereItMoves, AvifMoving, AvifOpen, AvifNext, AvifClose, // its animator
 };
 // clang-format on

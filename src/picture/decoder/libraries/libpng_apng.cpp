@@ -6,7 +6,8 @@
 // image, is read as any PNG's; where it is no frame of the animation, the
 // animation plays only its own frames, and an animation of one such frame
 // shows that frame as its still. A file that breaks the format's rules
-// (apng_chunks.h) shows its default image and does not move.
+// (apng_chunks.h) shows its default image and does not move. Its reader of
+// stills reads HDR PNGs deeper than SOIL (libpng_stills.h).
 #include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 
 #include "picture/bytes.h"
 #include "picture/decoder/libraries/apng_chunks.h"
+#include "picture/decoder/libraries/libpng_stills.h"
 #include "picture/decoder/libraries/library.h"
 #include "picture/protocol.h"
 
@@ -220,9 +222,9 @@ void ApngClose(void *animation) {
 
 // clang-format off
 extern const Library kLibpngLibrary = {
-  "libpng, APNG's chunks here",
+  "libpng",
   nullptr, // readied
-  nullptr, nullptr, // its reader
+  LibpngRead, LibpngRelease, // its reader (libpng_stills.cpp)
   ApngStillIsFirstFrame, ApngMoving, ApngOpen, ApngNext, ApngClose, // its animator
 };
 // clang-format on

@@ -79,6 +79,14 @@ bool IsHdr(const ColourDescription &colours) {
          (colours.transfer == kTransferPq || colours.transfer == kTransferHlg);
 }
 
+bool HdrMetadata(const ColourDescription &colours) {
+  int transfer = 0;
+  float matrix[9];
+  return IsHdr(colours) ||
+         (colours.source == ColourDescription::kIcc &&
+          HdrProfile(colours.icc, colours.iccSize, transfer, matrix));
+}
+
 bool PrepareHdrMapping(const ColourDescription &colours, double peakNits,
                        HdrMapping &m) {
   const float *matrix = colours.primaries == kPrimariesBt2020 ? kFromBt2020

@@ -46,6 +46,10 @@ double HlgToScene(double coded);
 // Whether the colours are coded as PQ or HLG.
 bool IsHdr(const ColourDescription &colours);
 
+// Whether they are, or are described by an ICC profile whose curves are
+// PQ's or HLG's (HdrProfile).
+bool HdrMetadata(const ColourDescription &colours);
+
 // Whether an ICC profile's curves are PQ's or HLG's (a profile made for an
 // HDR picture, whose white is PQ's 10,000 cd/m²: followed, the picture
 // shows nearly black); the transfer, and its primaries' light to sRGB's.

@@ -56,11 +56,13 @@ bool handOverInColour(DecodedPicture &picture, const PictureMetadata &file,
   return handed;
 }
 
-// The readers to try: the command's, that can read its kind here; for a
-// picture whose header declares it to be made smaller (too large to show
-// whole, or larger than the screen shows), those of them that decode
-// smaller, where there are any.
-uint32_t readersFor(const DecodeCommand &c, const ByteSource &file) {
+// The readers to try, and those of them to try first: the command's, that
+// can read its kind here; for a picture whose header declares it to be
+// made smaller (too large to show whole, or larger than the screen shows),
+// those of them that decode smaller, where there are any; for one whose
+// metadata says it is HDR, those that read it deeper first.
+uint32_t readersFor(const DecodeCommand &c, const ByteSource &file,
+                    const PictureMetadata &metadata, uint32_t &first) {
   uint32_t readers = 0, smaller = 0;
   for (int r = 0; r < kLibraryCount; r++) {
     if (!(c.readers & (1u << r)) || kLibraries[r]->read == nullptr ||
@@ -75,7 +77,10 @@ uint32_t readersFor(const DecodeCommand &c, const ByteSource &file) {
   bool larger =
       size.pixels() > 0 &&
       ReductionFactor(int64_t(size.width), int64_t(size.height), 3, c.size) > 1;
-  return larger && smaller != 0 ? smaller : readers;
+  if (larger && smaller != 0)
+    readers = smaller;
+  first = HdrMetadata(metadata.colours) ? readers & kReadHdrDeeper : 0;
+  return readers;
 }
 
 // Hands over a frame of an animation as a still is handed over, from a
@@ -130,13 +135,17 @@ void DecodeStill(const DecodeCommand &c, int fd, unsigned char *slot,
       ReadMetadata(kPictureKinds[c.kind].metadata, source);
   // An animation whose first frame is its still: that frame alone.
   bool moving = PictureMoves(c.kind, file, bytes);
+  uint32_t first = 0;
   uint32_t readers = StillIsFirstFrame(c.kind, file, bytes, moving)
                          ? 0
-                         : readersFor(c, source);
-  for (int reader = 0; reader < kLibraryCount; reader++) {
+                         : readersFor(c, source, metadata, first);
+  // Those to try first, then the others, each in the order of their ids.
+  for (int i = 0; i < 2 * kLibraryCount && r.reader == kNoReader; i++) {
+    int reader = i % kLibraryCount;
+    uint32_t these = i < kLibraryCount ? first : readers & ~first;
     DecodedPicture picture;
     picture.orientation = metadata.orientation;
-    if (!(readers & (1u << reader)) ||
+    if (!(these & (1u << reader)) ||
         !kLibraries[reader]->read(file, bytes, c.kind, c.size, picture))
       continue;
     // Over white first, in the values as decoded: what is averaged when
