@@ -114,6 +114,8 @@ TEST(KindIds, EachTheRowOfItsName) {
   EXPECT_STREQ("JPEG", kPictureKinds[kJpegKind].name);
   EXPECT_STREQ("PNG", kPictureKinds[kPngKind].name);
   EXPECT_STREQ("HEIF", kPictureKinds[kHeifKind].name);
+  EXPECT_STREQ("AVIF", kPictureKinds[kAvifKind].name);
+  EXPECT_STREQ("JPEG XL", kPictureKinds[kJxlKind].name);
   EXPECT_STREQ("camera RAW", kPictureKinds[kCameraRawKind].name);
 }
 

@@ -253,6 +253,14 @@ INSTANTIATE_TEST_SUITE_P(
                                     "</svg>");
                    },
                    2, 2},
+        // A PNG may be HDR: its light mapped on every pixel shown, at
+        // most the screen's (here 16384 a side): 0.2 s + 4 MP * (30 + 150)
+        // ns * 8.
+        BudgetCase{"Png2000x2000",
+                   [](const std::string &p) {
+                     run_command("convert -size 2000x2000 xc:gray png:" + p);
+                   },
+                   5.9, 6.0},
         // "more than 256 MiB of pixels is not decoded at all"
         BudgetCase{"PsdDeclaring20000x20000",
                    [](const std::string &p) {

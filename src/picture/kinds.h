@@ -72,8 +72,10 @@ extern const int kPictureKindCount;
 enum PictureKindId : int {
   kJpegKind = 0,
   kPngKind = 1,
-  kHeifKind = 10,
   kCameraRawKind = 7,
+  kHeifKind = 10,
+  kAvifKind = 11,
+  kJxlKind = 12,
 };
 
 // How many of a file's first bytes tell its kind.

@@ -24,6 +24,17 @@ double shareOfTheWork(const PictureKind &k, PictureSize size, int maxSide) {
   return 0.2 + 0.8 * area;
 }
 
+// The time to map an HDR picture's light, for a kind that may be one, on
+// the pixels it may show: at most the screen's side squared.
+double hdrMappingUs(int kind, double pixels, int maxSide) {
+  bool mayBeHdr = kind == kPngKind || kind == kHeifKind || kind == kAvifKind ||
+                  kind == kJxlKind;
+  double shown = std::min(pixels, double(maxSide) * double(maxSide));
+  return mayBeHdr
+             ? shown * kHdrMappingNsPerPixel * double(kBudgetSafety) / 1000.0
+             : 0;
+}
+
 } // namespace
 
 int64_t PictureBudgetUs(int fd, int64_t bytes, int kind, int maxSide) {
@@ -37,8 +48,9 @@ int64_t PictureBudgetUs(int fd, int64_t bytes, int kind, int maxSide) {
   if (declared > double(kMaxPictureBytes) && declared > holdable)
     return -1;
   double pixels = declared > 0 ? std::min(declared, holdable) : holdable;
-  double us =
-      double(kBaseBudgetUs) + pixels * shareOfTheWork(k, size, maxSide) *
-                                  k.nsPerPixel * double(kBudgetSafety) / 1000.0;
+  double us = double(kBaseBudgetUs) +
+              pixels * shareOfTheWork(k, size, maxSide) * k.nsPerPixel *
+                  double(kBudgetSafety) / 1000.0 +
+              hdrMappingUs(kind, pixels, maxSide);
   return int64_t(std::min(us, double(kMaxBudgetUs)));
 }
