@@ -38,7 +38,7 @@ installed() {
 # giflib, libpng, libwebp's demuxer and libavif; their colours are converted
 # with lcms2.
 BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
-                libgl-dev libx11-dev libsoil-dev libseccomp-dev libjpeg-dev
+                libgl-dev libx11-dev libxext-dev libsoil-dev libseccomp-dev libjpeg-dev
                 libgdk-pixbuf-2.0-dev liblcms2-dev zlib1g-dev libjxl-dev
                 libgl1-mesa-dri libgdk-pixbuf-2.0-0 webp-pixbuf-loader
                 heif-gdk-pixbuf libavif-gdk-pixbuf librsvg2-dev libraw-dev

@@ -21,12 +21,14 @@
 
 #include "launcher/choose_pictures.h"
 #include "launcher/library_walk.h"
+#include "launcher/photo_frame/screen_schedule.h"
 #include "launcher/running_show.h"
 #include "launcher/show_place.h"
 #include "picture/decoder/pixels/hdr.h"
 #include "picture/decoder/pixels/metadata.h"
 #include "picture/kind_contents.h"
 #include "picture/kinds.h"
+#include "picture/viewer/decoders/clock.h"
 #include "show/show_list.h"
 
 namespace {
@@ -754,6 +756,73 @@ TEST(HdrMapping, AbsurdMetadataAndUnknownCodes) {
   EXPECT_FALSE(PrepareHdrMapping(coded(5, kTransferPq), 0, m));
   ColourDescription untagged;
   EXPECT_FALSE(IsHdr(untagged));
+}
+
+// The screen schedule: ranges of the day, crossing midnight or not, read
+// from the option; what is no range is refused.
+TEST(ScreenSchedule, RangesOfTheDay) {
+  ScreenSchedule s;
+  const int h = 3600;
+  ASSERT_TRUE(ReadScreenSchedule("23:00-07:00,12:30-13:00:30", s));
+  struct {
+    int second;
+    bool off;
+  } rows[] = {
+      {22 * h + 3599, false}, {23 * h, true},      {0, true},
+      {7 * h - 1, true},      {7 * h, false},      {12 * h + 1799, false},
+      {12 * h + 1800, true},  {13 * h + 29, true}, {13 * h + 30, false}};
+  for (auto &r : rows)
+    EXPECT_EQ(r.off, ScreenOffAt(s, r.second)) << r.second;
+  EXPECT_EQ(h, SecondsToNextChange(s, 22 * h));
+  EXPECT_EQ(8 * h, SecondsToNextChange(s, 23 * h)) << "through midnight";
+  EXPECT_EQ(1, SecondsToNextChange(s, 7 * h - 1));
+  ASSERT_TRUE(ReadScreenSchedule("00:00-24:00", s) == false)
+      << "a whole day is no screen at all";
+  for (const char *bad :
+       {"", "23:00", "23:00-", "25:00-07:00", "23:60-07:00", "07:00-07:00",
+        "23:00-07:00,", "23:00-07:00x", "11pm-7am"})
+    EXPECT_FALSE(ReadScreenSchedule(bad, s)) << bad;
+}
+
+// The clock jumps (NTP setting a Pi's clock, a new time zone): what the
+// screen is follows the time of day it jumped to, at once, whichever way.
+TEST(ScreenSchedule, ClockJumpingAcrossARange) {
+  ScreenSchedule s;
+  ASSERT_TRUE(ReadScreenSchedule("23:00-07:00", s));
+  const int h = 3600;
+  // A Pi booted without a network thinks it is midnight (off); NTP sets it
+  // to noon (on), then a time zone moves it back into the night.
+  for (auto [second, off] : {std::pair{0, true},
+                             {12 * h, false},
+                             {6 * h + 1800, true},
+                             {9 * h, false}}) {
+    EXPECT_EQ(off, ScreenOffAt(s, second)) << second;
+    EXPECT_LE(SecondsToNextChange(s, second), 18 * h)
+        << "never a day off or on";
+  }
+}
+
+// The viewer's clock doesn't count the time it was stopped (SIGTSTP, as a
+// photo frame's night stops it): its show and animations go on where they
+// were. Time it ran counts.
+TEST(ViewerClock, CountsNoTimeStopped) {
+  pid_t child = fork();
+  if (child == 0) {
+    int64_t t0 = NowUs();
+    kill(getpid(), SIGTSTP);
+    int64_t stopped = NowUs() - t0;
+    usleep(300000);
+    int64_t ran = NowUs() - t0 - stopped;
+    _exit(stopped < 200000 && ran >= 300000 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, WUNTRACED));
+  ASSERT_TRUE(WIFSTOPPED(status)) << "stopped by its SIGTSTP";
+  sleep(1);
+  kill(child, SIGCONT);
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "a second stopped counted, or 0.3 s run not";
 }
 
 } // namespace

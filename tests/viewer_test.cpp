@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/wait.h>
 #include <unistd.h>
 // After GoogleTest, which names a type None, a macro here.
 #include <X11/Xatom.h>
@@ -623,6 +625,166 @@ TEST(AnimationInAShow, PlaysWhileOnItsFaceItsDecoderEndingAfter) {
   unsetenv("XDG_STATE_HOME");
   for (const std::string &d : {dir, photos, runtime})
     remove_tree(d);
+}
+
+// A photo frame's launcher: --fullscreen has the cube fill the screen on a
+// bare X server (the window sized to it) and under a window manager
+// (openbox, asked in EWMH's way), undistorted (the projection's aspect the
+// screen's).
+void expectFillsTheScreen(const std::vector<std::string> &args) {
+  Display *d = XOpenDisplay(nullptr);
+  ASSERT_NE(nullptr, d);
+  int w = DisplayWidth(d, DefaultScreen(d)),
+      h = DisplayHeight(d, DefaultScreen(d));
+  XCloseDisplay(d);
+  std::string dir = make_temp_dir();
+  ViewerProcess launcher(dir, false, LAUNCHER_BINARY, "", args);
+  ASSERT_TRUE(launcher.wait_frames(1)) << launcher.stop();
+  for (int i = 0; i < 500 && launcher.record().viewport[2] != w; i++)
+    usleep(10000);
+  FrameRecord r = launcher.record();
+  EXPECT_EQ(w, r.viewport[2]);
+  EXPECT_EQ(h, r.viewport[3]);
+  double f = 1.0 / std::tan(M_PI / 6);
+  EXPECT_NEAR(f / (double(w) / h), r.projection[0], 1e-5) << "undistorted";
+  EXPECT_EQ("", launcher.stop());
+  remove_tree(dir);
+}
+
+// The window manager's check window, once openbox has made it.
+bool windowManagerUp() {
+  for (int i = 0; i < 200; i++) {
+    if (run_command("xprop -root _NET_SUPPORTING_WM_CHECK 2>&1")
+            .find("window id") != std::string::npos)
+      return true;
+    usleep(20000);
+  }
+  return false;
+}
+
+// The photo frame's tests change the whole screen: they run on one of their
+// own (tests/CMakeLists.txt), not beside others.
+#define ON_A_SCREEN_OF_ITS_OWN()                                               \
+  if (std::getenv("VORLIX_SCREEN_OF_ITS_OWN") == nullptr)                      \
+  GTEST_SKIP() << "run on a screen of its own, as "                            \
+                  "PhotoFrame.OnAScreenOfItsOwn"
+
+TEST(PhotoFrame, FullscreenFillsTheScreenWithAndWithoutAWindowManager) {
+  ON_A_SCREEN_OF_ITS_OWN();
+  {
+    SCOPED_TRACE("a bare X server");
+    expectFillsTheScreen({"--fullscreen", PICTURES_DIR});
+  }
+  if (run_command("command -v openbox").empty())
+    GTEST_SKIP() << "no openbox to be the window manager";
+  pid_t wm = fork();
+  if (wm == 0) {
+    execlp("openbox", "openbox", "--sm-disable", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  ASSERT_TRUE(windowManagerUp());
+  {
+    SCOPED_TRACE("under openbox");
+    expectFillsTheScreen({"--fullscreen", PICTURES_DIR});
+    SCOPED_TRACE("under openbox, not asked");
+    std::string dir = make_temp_dir();
+    ViewerProcess launcher(dir, false, LAUNCHER_BINARY, "", {PICTURES_DIR});
+    ASSERT_TRUE(launcher.wait_frames(10)) << launcher.stop();
+    EXPECT_EQ(480, launcher.record().viewport[2]) << "its own size";
+    EXPECT_EQ("", launcher.stop());
+    remove_tree(dir);
+  }
+  kill(wm, SIGTERM);
+  waitpid(wm, nullptr, 0);
+  run_command("xprop -root -remove _NET_SUPPORTING_WM_CHECK");
+}
+
+// "HH:MM:SS", `ahead` seconds from now on the local clock.
+std::string timeOfDayIn(int ahead) {
+  time_t t = time(nullptr) + ahead;
+  tm local = {};
+  localtime_r(&t, &local);
+  char s[16];
+  std::strftime(s, sizeof s, "%H:%M:%S", &local);
+  return s;
+}
+
+// A process's state letter, from /proc ('T': stopped).
+char stateOf(pid_t pid) {
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  size_t paren = stat.rfind(')');
+  return paren + 2 < stat.size() ? stat[paren + 2] : '?';
+}
+
+// The screen's pixel at the middle of the viewer's window (where the cube
+// is), as "r,g,b".
+std::string middleOfTheWindow() {
+  std::string out = run_command("import -window root -crop 1x1+340+280 "
+                                "-depth 8 txt:- 2>&1");
+  size_t open = out.find('(', out.find('\n'));
+  return open == std::string::npos
+             ? out
+             : out.substr(open + 1, out.find(')', open) - open - 1);
+}
+
+// Swaps so far, read while the viewer may be stopped halfway through
+// recording one (record() would wait for it).
+uint64_t swapsOf(ViewerProcess &viewer) {
+  return __atomic_load_n(&viewer.probe().frames, __ATOMIC_ACQUIRE);
+}
+
+// --screen-off, a range of a few seconds: while it lasts the viewer and its
+// decoders are stopped and nothing is drawn, and the screen is off as the
+// X server's DPMS says, or, on a server without DPMS (Debian 12's Xvfb),
+// covered in black; after it, the screen is on and the viewer draws on.
+TEST(PhotoFrame, ScreenOffStopsTheViewerAndTurnsTheScreenOff) {
+  ON_A_SCREEN_OF_ITS_OWN();
+  std::string dir = make_temp_dir();
+  time_t start = time(nullptr);
+  std::string range = timeOfDayIn(5) + "-" + timeOfDayIn(10);
+  ViewerProcess launcher(dir, false, LAUNCHER_BINARY, "",
+                         {"--screen-off", range, PICTURES_DIR});
+  ASSERT_TRUE(launcher.wait_frames(1)) << launcher.stop();
+  std::vector<pid_t> viewer = launcher.children();
+  ASSERT_EQ(1u, viewer.size());
+  bool dpms =
+      run_command("xset q 2>&1").find("Monitor is") != std::string::npos;
+  ASSERT_LT(time(nullptr), start + 4) << "started too slowly to see the day";
+  EXPECT_NE('T', stateOf(viewer[0])) << "before the range";
+  EXPECT_NE("0,0,0", middleOfTheWindow()) << "the cube shows by day";
+  while (time(nullptr) < start + 7)
+    usleep(100000);
+  EXPECT_EQ('T', stateOf(viewer[0])) << "the viewer stopped at night";
+  std::string all = run_command("cat /proc/" + std::to_string(viewer[0]) +
+                                "/task/*/children 2>/dev/null");
+  for (size_t at = 0; at < all.size();) {
+    size_t end = std::min(all.find(' ', at), all.size());
+    pid_t decoder = std::atoi(all.substr(at, end - at).c_str());
+    if (decoder > 0) {
+      EXPECT_EQ('T', stateOf(decoder)) << "decoder " << decoder;
+    }
+    at = end + 1;
+  }
+  uint64_t frames = swapsOf(launcher);
+  if (dpms) {
+    EXPECT_NE(std::string::npos,
+              run_command("xset q 2>&1").find("Monitor is Off"));
+  } else {
+    EXPECT_EQ("0,0,0", middleOfTheWindow()) << "covered in black";
+  }
+  sleep(1);
+  EXPECT_EQ(frames, swapsOf(launcher)) << "nothing drawn at night";
+  while (time(nullptr) < start + 12)
+    usleep(100000);
+  EXPECT_NE('T', stateOf(viewer[0])) << "the viewer going again";
+  if (dpms) {
+    EXPECT_NE(std::string::npos,
+              run_command("xset q 2>&1").find("Monitor is On"));
+  }
+  EXPECT_TRUE(launcher.wait_frames(frames + 20)) << "drawing again";
+  EXPECT_NE("0,0,0", middleOfTheWindow()) << "the cube shows again";
+  EXPECT_EQ("", launcher.stop());
+  remove_tree(dir);
 }
 
 TEST(BundledPictures, ShowOnEveryFace) {

@@ -25,6 +25,12 @@ const char *const kHelp =
     "  --no-subfolders  only the folders' own pictures\n"
     "  --from-start     from the beginning, not where the show stopped\n"
     "  --rescan S       look for new photos every S seconds (default 30)\n"
+    "A photo frame:\n"
+    "  --fullscreen     the cube fills the screen, the pointer hidden\n"
+    "  --screen-off HH:MM-HH:MM[,HH:MM-HH:MM...]\n"
+    "                   the screen off, and the show paused, at these\n"
+    "                   hours of the day (HH:MM:SS for seconds), e.g.\n"
+    "                   23:00-07:00\n"
     "  -- OPTION...     options for the viewer's toolkit, e.g. -display :1\n"
     "  --help           this help\n"
     "  --version        the version\n"
@@ -51,6 +57,9 @@ int ReadCommandLine(int argc, char **argv, Request &r, std::string &problem) {
     std::string arg = argv[i];
     if (arg == "--") {
       r.options.assign(argv + i + 1, argv + argc);
+      for (size_t o = 0; o + 1 < r.options.size(); o++)
+        if (std::string(r.options[o]) == "-display")
+          r.frame.display = r.options[o + 1];
       break;
     }
     if (arg == "--shuffle" || arg == "--first-six" ||
@@ -69,6 +78,22 @@ int ReadCommandLine(int argc, char **argv, Request &r, std::string &problem) {
       if (!seconds(name.c_str(), value,
                    look ? r.lookEverySeconds : r.show.seconds, problem))
         return 1;
+      continue;
+    }
+    if (arg == "--fullscreen") {
+      r.frame.fullscreen = true;
+      continue;
+    }
+    if (arg == "--screen-off" || arg.rfind("--screen-off=", 0) == 0) {
+      const char *value = arg == "--screen-off"
+                              ? (i + 1 < argc ? argv[++i] : "")
+                              : argv[i] + sizeof "--screen-off";
+      if (!ReadScreenSchedule(value, r.frame.screenOff)) {
+        problem = std::string("--screen-off takes ranges of the day such as "
+                              "23:00-07:00, not \"") +
+                  value + "\"";
+        return 1;
+      }
       continue;
     }
     if (arg == "--help" || arg == "-h") {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/photo_frame/photo_frame.h"
 #include "show/show_list.h"
 
 // What the command line asks for.
@@ -13,6 +14,7 @@ struct Request {
   ShowList show;
   bool firstSix = false, subfolders = true, fromStart = false;
   double lookEverySeconds = 30;
+  PhotoFrame frame;
 };
 
 // Reads the command line into `r`: -1 to go on; else the exit status, with

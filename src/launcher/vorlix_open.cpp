@@ -27,6 +27,7 @@
 
 #include "launcher/choose_pictures.h"
 #include "launcher/command_line.h"
+#include "launcher/photo_frame/photo_frame.h"
 #include "launcher/running_show.h"
 #include "picture/protocol.h"
 #include "show/show_list.h"
@@ -41,8 +42,10 @@ sigset_t startingMask; // the signal mask this program was started with
 // private folder can be removed after it.
 void passOn(int signal) {
   endedBy = signal;
-  if (viewer > 0)
+  if (viewer > 0) {
     kill(viewer, signal);
+    kill(viewer, SIGCONT); // where it was stopped for the night
+  }
 }
 
 const int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT};
@@ -125,7 +128,7 @@ void removeFaces(const std::string &folder) {
 // Runs the viewer in `folder` with `options`, and `meanwhile` while it
 // runs, until it ends; its wait status.
 int runViewer(const std::string &folder, std::vector<char *> options,
-              const std::function<void()> &meanwhile) {
+              const PhotoFrame &frame, const std::function<void()> &meanwhile) {
   std::string program = viewerPath();
   options.insert(options.begin(), &program[0]);
   options.push_back(nullptr);
@@ -133,6 +136,8 @@ int runViewer(const std::string &folder, std::vector<char *> options,
   if (viewer == 0) {
     sigprocmask(SIG_SETMASK, &startingMask, nullptr);
     std::signal(SIGPIPE, SIG_DFL);
+    if (FrameWanted(frame)) // stopped with its decoders at night
+      setpgid(0, 0);
     if (chdir(folder.c_str()) != 0) {
       std::perror("vorlix-open");
       _exit(127);
@@ -147,11 +152,16 @@ int runViewer(const std::string &folder, std::vector<char *> options,
   for (int s : kEndingSignals)
     sigaction(s, &pass, nullptr);
   sigprocmask(SIG_SETMASK, &startingMask, nullptr);
+  if (viewer > 0 && FrameWanted(frame)) {
+    setpgid(viewer, viewer);
+    StartPhotoFrame(frame, viewer);
+  }
   if (viewer > 0 && meanwhile)
     meanwhile();
   int status = 0;
   while (viewer > 0 && waitpid(viewer, &status, 0) < 0 && errno == EINTR) {
   }
+  EndPhotoFrame();
   return viewer > 0 ? status : 127 << 8;
 }
 
@@ -232,7 +242,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   if (!choice.folder.empty())
-    endAsViewer(runViewer(choice.folder, r.options, nullptr));
+    endAsViewer(runViewer(choice.folder, r.options, r.frame, nullptr));
   if (r.show.shuffled && running.walk.done)
     FirstOfTheRound(r.show, choice);
   int news[2] = {-1, -1}, seen[2] = {-1, -1};
@@ -245,7 +255,7 @@ int main(int argc, char **argv) {
              std::strerror(errno));
     return 1;
   }
-  status = runViewer(folder, r.options, [&] {
+  status = runViewer(folder, r.options, r.frame, [&] {
     if (!choice.more)
       return;
     close(news[0]);

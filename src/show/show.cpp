@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cube_view.h"
+#include "picture/viewer/decoders/clock.h"
 #include "picture/viewer/show_ahead/decoding_ahead.h"
 #include "show/show_list.h"
 #include "show/show_order.h"
@@ -68,9 +69,7 @@ struct Show {
 } show;
 
 double now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+  return double(NowUs()) * 1e-6;
 }
 
 // Tells the launcher, never waiting: a line on the seen pipe.

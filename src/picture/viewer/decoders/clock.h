@@ -1,12 +1,9 @@
-// The one clock of the viewer's decoders and animations: monotonic, in
-// microseconds.
+// The one clock of the viewer's show, decoders and animations: monotonic,
+// in microseconds, without the time the viewer was stopped by SIGTSTP (a
+// photo frame's night, or a shell's ^Z): after it, the show and its
+// animations go on where they were, and no decoder is thought late.
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 
-inline int64_t NowUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
-}
+int64_t NowUs();
