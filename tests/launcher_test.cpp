@@ -6,6 +6,8 @@
 #include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <map>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -364,6 +366,66 @@ TEST_F(LauncherTest, HelpAndVersion) {
   Outcome version = launch({"--version"});
   EXPECT_EQ(0, version.status);
   EXPECT_EQ(0u, version.out.rfind("vorlix-open (Vorlix) "));
+}
+
+// The photo frame's options: a schedule in any of its forms starts the
+// viewer; one that is none is named, and no viewer starts. The example
+// unit's own command line (its variables as it sets them) is one the
+// launcher takes.
+// "HH:MM" (or "HH:MM:SS") `hours` from now: a schedule that is off now
+// would stop the stand-in viewer until it ends.
+std::string hoursFromNow(int hours, bool seconds = false) {
+  time_t t = time(nullptr) + hours * 3600;
+  tm local = {};
+  localtime_r(&t, &local);
+  char s[16];
+  std::strftime(s, sizeof s, seconds ? "%H:%M:%S" : "%H:%M", &local);
+  return s;
+}
+
+TEST_F(LauncherTest, PhotoFrameOptions) {
+  picture("a.jpg");
+  std::string later = hoursFromNow(6) + "-" + hoursFromNow(7);
+  for (const std::string &schedule :
+       {later, later + "," + hoursFromNow(8, true) + "-" + hoursFromNow(9)}) {
+    Outcome o = launch({"--fullscreen", "--screen-off", schedule, "a.jpg"});
+    EXPECT_EQ(0, o.status) << schedule << ": " << o.err;
+    EXPECT_EQ(8u, fields(o.out).size()) << schedule << ": the viewer ran";
+  }
+  Outcome bad = launch({"--screen-off", "11pm-7am", "a.jpg"});
+  EXPECT_EQ(1, WEXITSTATUS(bad.status));
+  EXPECT_NE(std::string::npos, bad.err.find("--screen-off")) << bad.err;
+  EXPECT_EQ("", bad.out) << "no viewer";
+
+  std::string unit = read_file(UNIT_FILE), line;
+  std::map<std::string, std::string> vars;
+  std::vector<std::string> args;
+  std::istringstream lines(unit);
+  while (std::getline(lines, line)) {
+    if (line.rfind("Environment=", 0) == 0) {
+      size_t eq = line.find('=', 12);
+      vars[line.substr(12, eq - 12)] = line.substr(eq + 1);
+    }
+    size_t at = line.find("vorlix-open ");
+    if (line.rfind("ExecStart=", 0) == 0 && at != std::string::npos) {
+      std::istringstream words(line.substr(at + 12));
+      for (std::string w; words >> w;)
+        args.push_back(w);
+    }
+  }
+  ASSERT_FALSE(args.empty()) << "the unit runs vorlix-open";
+  ASSERT_TRUE(launch({"--screen-off", vars["SCREEN_OFF"], "--help"}).status ==
+              0)
+      << "its schedule, " << vars["SCREEN_OFF"] << ", is one";
+  vars["SCREEN_OFF"] = later; // not now, whenever this runs
+  vars["PHOTOS"] = work;      // the user's pictures: the working folder
+  EXPECT_NE(args.end(), std::find(args.begin(), args.end(), "--fullscreen"));
+  for (std::string &a : args)
+    if (a.rfind("${", 0) == 0)
+      a = vars[a.substr(2, a.size() - 3)];
+  Outcome o = launch(args);
+  EXPECT_EQ(0, o.status) << o.err;
+  EXPECT_EQ("", o.err);
 }
 
 TEST_F(LauncherTest, ViewerExitStatusIsItsOwn) {
