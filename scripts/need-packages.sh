@@ -43,4 +43,4 @@ BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
                 libgl1-mesa-dri libgdk-pixbuf-2.0-0 webp-pixbuf-loader
                 heif-gdk-pixbuf libavif-gdk-pixbuf librsvg2-dev libraw-dev
                 fonts-dejavu-core libgif-dev libpng-dev libwebp-dev
-                libavif-dev)
+                libavif-dev libheif-dev)

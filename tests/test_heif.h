@@ -2,6 +2,8 @@
 // Debian 12's writes no colour box, whatever its options say.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "pixel_probe.h"
@@ -11,3 +13,14 @@
 // encoder is there (on Debian 13 it is a plugin of its own).
 bool write_coded_heif(const std::string &path, const Quadrants &q,
                       int transfer);
+
+// A pixel's 10-bit values.
+struct Rgb16 {
+  uint16_t r, g, b;
+};
+
+// A 10-bit HEIF of `width` x `height`, each pixel `pixel`'s, coded as the
+// one above; false where it can't be written.
+bool write_coded_heif_10bit(const std::string &path, int width, int height,
+                            int transfer,
+                            const std::function<Rgb16(int, int)> &pixel);

@@ -117,6 +117,7 @@ constexpr uint32_t kSoilThenPixbuf = kReadWithSoil | kReadWithPixbuf;
 // HDR ones first by the libraries that read them deeper (libraries.h).
 constexpr uint32_t kPngReaders = kSoilThenPixbuf | kReadWithLibpng;
 constexpr uint32_t kAvifReaders = kReadWithPixbuf | kReadWithLibavif;
+constexpr uint32_t kHeifReaders = kReadWithPixbuf | kReadWithLibheif;
 constexpr uint32_t kJxlOnly = kReadWithJxl;
 constexpr uint32_t kRsvgOnly = kReadWithRsvg;
 constexpr uint32_t kLibrawOnly = kReadWithLibraw;
@@ -158,7 +159,7 @@ const PictureKind kPictureKinds[] = {
                                   isCameraRaw,  holdsCameraRaw,  nullptr,    kLibrawOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,         2,  40},
   {"TIFF", ".tif .tiff ",         isTiff,       nullptr,         nullptr,    kPixbufOnly,      nullptr,      false,  "tiff",      true,  M::Nowhere,      8300,  30},
   {"WebP", ".webp ",              isWebp,       nullptr,         WebpSize,   kPixbufOnly,      nullptr,      false,  "webp",      false, M::RiffChunks,    1e6,  80, kPlayWithLibwebp},
-  {"HEIF", ".heic .heif ",        isHeif,       nullptr,         IspeSize,   kPixbufOnly,      nullptr,      false,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
+  {"HEIF", ".heic .heif ",        isHeif,       nullptr,         IspeSize,   kHeifReaders,     nullptr,      false,  "heif/avif", false, M::IsoBoxes,      1e6, 180},
   {"AVIF", ".avif ",              isAvif,       nullptr,         IspeSize,   kAvifReaders,     nullptr,      false,  "avif",      false, M::IsoBoxes,      1e6, 110, kPlayWithLibavif},
   {"JPEG XL", ".jxl ",            isJxl,        nullptr,         JxlSize,    kJxlOnly,         nullptr,      false,  nullptr,     false, M::Nowhere,       1e6, 100, kPlayWithJxl},
   {"SVG",  ".svg .svgz ",         isSvg,        holdsSvg,        nullptr,    kRsvgOnly,        nullptr,      false,  nullptr,     false, M::Nowhere,         0,   0},

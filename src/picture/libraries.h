@@ -19,6 +19,7 @@ enum PictureReader : int32_t {
   kLibpng,  // libpng, for APNG's frames (its stills are SOIL's or GdkPixbuf's)
   kLibwebp, // libwebp's demuxer, for animated WebP
   kLibavif, // libavif, for AVIF image sequences and HDR stills
+  kLibheif, // libheif, for HDR HEIFs
   kLibraryCount
 };
 constexpr uint32_t kReadWithSoil = 1u << kSoil;
@@ -34,6 +35,7 @@ constexpr uint32_t kPlayWithLibwebp = 1u << kLibwebp;
 constexpr uint32_t kPlayWithLibavif = 1u << kLibavif;
 constexpr uint32_t kReadWithLibavif = 1u << kLibavif;
 constexpr uint32_t kReadWithLibpng = 1u << kLibpng;
+constexpr uint32_t kReadWithLibheif = 1u << kLibheif;
 constexpr uint32_t kPlayWithJxl = 1u << kJxl;
 // The readers whose libraries a decoder loads only when started for a
 // picture that needs them (they take time to load, and open files); and
@@ -41,9 +43,9 @@ constexpr uint32_t kPlayWithJxl = 1u << kJxl;
 // for less work.
 constexpr uint32_t kReadiedWhenNeeded = kReadWithPixbuf | kReadWithJxl |
                                         kReadWithRsvg | kReadWithLibraw |
-                                        kPlayWithLibavif;
+                                        kPlayWithLibavif | kReadWithLibheif;
 constexpr uint32_t kDecodeSmaller = kReadWithLibjpeg;
 // The readers that hand an HDR picture over at more than 8 bits, its
 // transfer known: tried first for a picture whose metadata says it is one.
 constexpr uint32_t kReadHdrDeeper =
-    kReadWithLibavif | kReadWithLibpng | kReadWithJxl;
+    kReadWithLibavif | kReadWithLibpng | kReadWithJxl | kReadWithLibheif;

@@ -5,12 +5,12 @@
 // Each library's own file ends with its row.
 extern const Library kSoilLibrary, kLibjpegLibrary, kGdkPixbufLibrary,
     kLibjxlLibrary, kLibrsvgLibrary, kLibrawLibrary, kGiflibLibrary,
-    kLibpngLibrary, kLibwebpLibrary, kLibavifLibrary;
+    kLibpngLibrary, kLibwebpLibrary, kLibavifLibrary, kLibheifLibrary;
 
 const Library *const kLibraries[] = {
     &kSoilLibrary,    &kLibjpegLibrary, &kGdkPixbufLibrary, &kLibjxlLibrary,
     &kLibrsvgLibrary, &kLibrawLibrary,  &kGiflibLibrary,    &kLibpngLibrary,
-    &kLibwebpLibrary, &kLibavifLibrary,
+    &kLibwebpLibrary, &kLibavifLibrary, &kLibheifLibrary,
 };
 static_assert(sizeof kLibraries / sizeof *kLibraries == kLibraryCount,
               "a library for every id");
