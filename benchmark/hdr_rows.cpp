@@ -48,11 +48,13 @@ std::string HdrRows(const std::string &viewer, int runs) {
   remove_tree(work);
   char rows[800];
   std::snprintf(rows, sizeof rows,
-                "| b1.jpg a 12-megapixel AVIF coded PQ in BT.2020 (its light "
-                "mapped for the screen), against the same untagged | %.0f ms "
+                "| b1.jpg a 12-megapixel AVIF coded PQ in BT.2020 (read at 16 "
+                "bits, made as small as shown, its light mapped for the "
+                "screen), against the same untagged | %.0f ms "
                 "| %.0f ms | %.2f |\n"
-                "| b1.jpg a 12-megapixel JPEG XL coded PQ (decoded at 16 bits "
-                "and mapped), against the same untagged | %.0f ms | %.0f ms | "
+                "| b1.jpg a 12-megapixel JPEG XL coded PQ (decoded at 16 bits, "
+                "made as small as shown and mapped), against the same untagged "
+                "| %.0f ms | %.0f ms | "
                 "%.2f |\n",
                 median(t[1]), median(t[0]), median(t[1]) / median(t[0]),
                 median(t[3]), median(t[2]), median(t[3]) / median(t[2]));
