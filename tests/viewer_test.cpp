@@ -12,6 +12,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 
 #include "picture_folder_test.h"
 #include "viewer_process.h"
@@ -647,6 +648,21 @@ void expectFillsTheScreen(const std::vector<std::string> &args) {
   EXPECT_EQ(h, r.viewport[3]);
   double f = 1.0 / std::tan(M_PI / 6);
   EXPECT_NEAR(f / (double(w) / h), r.projection[0], 1e-5) << "undistorted";
+  // The pointer over it: the cursor the server shows is all transparent.
+  run_command("xdotool mousemove " + std::to_string(w / 2) + " " +
+              std::to_string(h / 2));
+  d = XOpenDisplay(nullptr);
+  int seen = -1;
+  for (int i = 0; i < 100 && seen != 0; i++, usleep(20000)) {
+    XFixesCursorImage *cursor = XFixesGetCursorImage(d);
+    seen = 0;
+    for (int p = 0; cursor && p < cursor->width * cursor->height; p++)
+      seen += (cursor->pixels[p] >> 24) != 0;
+    if (cursor != nullptr)
+      XFree(cursor);
+  }
+  XCloseDisplay(d);
+  EXPECT_EQ(0, seen) << "pixels of the pointer seen over the cube";
   EXPECT_EQ("", launcher.stop());
   remove_tree(dir);
 }
