@@ -50,6 +50,27 @@ bool seconds(const char *option, const char *value, double &out,
   return false;
 }
 
+// A photo frame's option at argv[i] (its value taken too): 0 read, 1 not
+// one to be read (`problem` says why), -1 none of them.
+int photoFrameOption(int argc, char **argv, int &i, PhotoFrame &frame,
+                     std::string &problem) {
+  std::string arg = argv[i];
+  if (arg == "--fullscreen") {
+    frame.fullscreen = true;
+    return 0;
+  }
+  if (arg != "--screen-off" && arg.rfind("--screen-off=", 0) != 0)
+    return -1;
+  const char *value = arg == "--screen-off" ? (i + 1 < argc ? argv[++i] : "")
+                                            : argv[i] + sizeof "--screen-off";
+  if (ReadScreenSchedule(value, frame.screenOff))
+    return 0;
+  problem = std::string("--screen-off takes ranges of the day such as "
+                        "23:00-07:00, not \"") +
+            value + "\"";
+  return 1;
+}
+
 } // namespace
 
 int ReadCommandLine(int argc, char **argv, Request &r, std::string &problem) {
@@ -80,22 +101,11 @@ int ReadCommandLine(int argc, char **argv, Request &r, std::string &problem) {
         return 1;
       continue;
     }
-    if (arg == "--fullscreen") {
-      r.frame.fullscreen = true;
+    int frame = photoFrameOption(argc, argv, i, r.frame, problem);
+    if (frame == 1)
+      return 1;
+    if (frame == 0)
       continue;
-    }
-    if (arg == "--screen-off" || arg.rfind("--screen-off=", 0) == 0) {
-      const char *value = arg == "--screen-off"
-                              ? (i + 1 < argc ? argv[++i] : "")
-                              : argv[i] + sizeof "--screen-off";
-      if (!ReadScreenSchedule(value, r.frame.screenOff)) {
-        problem = std::string("--screen-off takes ranges of the day such as "
-                              "23:00-07:00, not \"") +
-                  value + "\"";
-        return 1;
-      }
-      continue;
-    }
     if (arg == "--help" || arg == "-h") {
       std::fputs(kHelp, stdout);
       return 0;

@@ -83,60 +83,57 @@ void toSixteenBits(unsigned char *row, int values, int bits) {
     v[i] = uint16_t(v[i] << (16 - bits) | v[i] >> (2 * bits - 16));
 }
 
-// An HDR picture without alpha at 16 bits; the others at 8.
-bool HeifRead(const unsigned char *file, size_t size, int, ShownSize,
-              DecodedPicture &out) {
+// The file's primary image, decoded: an HDR one without alpha at 16 bits
+// (RRGGBB, of `bits`), the others at 8; null where it can't be.
+heif_image *decodePrimary(const unsigned char *file, size_t size,
+                          DecodedPicture &out, int &bits) {
   heif_context *c = heif.alloc();
   heif_image_handle *h = nullptr;
   heif_image *image = nullptr;
-  if (c == nullptr || heif.read(c, file, size, nullptr).code != heif_error_Ok ||
-      heif.primary(c, &h).code != heif_error_Ok ||
-      !FitsInSlot(heif.width(h), heif.height(h), 4)) {
-    if (h != nullptr)
-      heif.releaseHandle(h);
-    if (c != nullptr)
-      heif.free(c);
-    return false;
+  if (c != nullptr && heif.read(c, file, size, nullptr).code == heif_error_Ok &&
+      heif.primary(c, &h).code == heif_error_Ok &&
+      FitsInSlot(heif.width(h), heif.height(h), 4)) {
+    bool alpha = heif.hasAlpha(h), deep = heif.bits(h) > 8 && !alpha;
+    bool hdr = hdrColours(h, out.codedPrimaries, out.codedTransfer);
+    heif_chroma chroma = hdr && deep ? heif_chroma_interleaved_RRGGBB_LE
+                         : alpha     ? heif_chroma_interleaved_RGBA
+                                     : heif_chroma_interleaved_RGB;
+    if (heif.decode(h, &image, heif_colorspace_RGB, chroma, nullptr).code !=
+        heif_error_Ok)
+      image = nullptr;
+    out.channels = alpha ? 4 : 3;
+    out.bits = chroma == heif_chroma_interleaved_RRGGBB_LE ? 16 : 8;
+    if (!hdr)
+      out.codedPrimaries = out.codedTransfer = 0;
   }
-  int primaries = 0, transfer = 0;
-  bool alpha = heif.hasAlpha(h), deep = heif.bits(h) > 8 && !alpha,
-       hdr = hdrColours(h, primaries, transfer);
-  heif_chroma chroma = hdr && deep ? heif_chroma_interleaved_RRGGBB_LE
-                       : alpha     ? heif_chroma_interleaved_RGBA
-                                   : heif_chroma_interleaved_RGB;
-  bool decoded =
-      heif.decode(h, &image, heif_colorspace_RGB, chroma, nullptr).code ==
-      heif_error_Ok;
-  heif.releaseHandle(h);
-  heif.free(c);
-  int stride = 0;
+  if (h != nullptr)
+    heif.releaseHandle(h);
+  if (c != nullptr)
+    heif.free(c);
+  bits = image != nullptr ? heif.range(image, heif_channel_interleaved) : 0;
+  return image;
+}
+
+bool HeifRead(const unsigned char *file, size_t size, int, ShownSize,
+              DecodedPicture &out) {
+  int bits = 0, stride = 0;
+  heif_image *image = decodePrimary(file, size, out, bits);
   unsigned char *pixels =
-      decoded ? heif.plane(image, heif_channel_interleaved, &stride) : nullptr;
-  int bits = decoded ? heif.range(image, heif_channel_interleaved) : 0;
-  bool sixteen = chroma == heif_chroma_interleaved_RRGGBB_LE;
-  if (pixels == nullptr || stride <= 0 ||
-      (sixteen ? bits <= 8 || bits > 16 : bits != 8)) {
+      image ? heif.plane(image, heif_channel_interleaved, &stride) : nullptr;
+  out.width = image ? heif.imageWidth(image) : 0;
+  out.height = image ? heif.imageHeight(image) : 0;
+  out.stride = size_t(stride > 0 ? stride : 0);
+  bool sixteen = out.bits == 16;
+  if (pixels == nullptr || out.width <= 0 || out.height <= 0 ||
+      (sixteen ? bits <= 8 || bits > 16 : bits != 8) ||
+      out.stride < size_t(out.width) * size_t(out.channels) * (out.bits / 8)) {
     if (image != nullptr)
       heif.releaseImage(image);
-    return false;
-  }
-  out.width = heif.imageWidth(image);
-  out.height = heif.imageHeight(image);
-  out.channels = alpha ? 4 : 3;
-  out.stride = size_t(stride);
-  out.bits = sixteen ? 16 : 8;
-  if (out.width <= 0 || out.height <= 0 ||
-      out.stride < size_t(out.width) * size_t(out.channels) * (out.bits / 8)) {
-    heif.releaseImage(image);
     out = {};
     return false;
   }
   for (int y = 0; sixteen && bits < 16 && y < out.height; y++)
     toSixteenBits(pixels + size_t(y) * out.stride, out.width * 3, bits);
-  if (hdr) {
-    out.codedPrimaries = primaries;
-    out.codedTransfer = transfer;
-  }
   out.orientation = 1; // turned by libheif
   out.pixels = pixels;
   out.owner = image;

@@ -67,40 +67,22 @@ void frameAsPng(Apng &a, const ApngFrame &f) {
   appendChunk(a.png, "IEND", nullptr, 0);
 }
 
-struct PngSource {
-  const std::vector<unsigned char> *bytes;
-  size_t at;
-};
-
-void readPng(png_structp png, png_bytep to, size_t n) {
-  auto *s = static_cast<PngSource *>(png_get_io_ptr(png));
-  if (n > s->bytes->size() - s->at)
-    png_error(png, "cut short");
-  std::memcpy(to, s->bytes->data() + s->at, n);
-  s->at += n;
-}
-
-void quietly(png_structp, png_const_charp) {}
-void fail(png_structp png, png_const_charp) {
-  png_longjmp(png, 1);
-}
-
 // Decodes a.png into a.pixels as 8-bit RGBA rows; false where libpng
 // can't. Nothing here has a destructor to skip when libpng jumps back.
 bool decodePng(Apng &a, const ApngFrame &f) {
-  png_structp png =
-      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, quietly);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr,
+                                           PngFails, PngQuietly);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (info == nullptr) {
     png_destroy_read_struct(&png, nullptr, nullptr);
     return false;
   }
-  PngSource source = {&a.png, 0};
+  PngBytes source = {a.png.data(), a.png.size(), 0};
   png_bytep *rows =
       static_cast<png_bytep *>(std::malloc(sizeof(png_bytep) * f.height));
   bool decoded = false;
   if (rows != nullptr && setjmp(png_jmpbuf(png)) == 0) {
-    png_set_read_fn(png, &source, readPng);
+    png_set_read_fn(png, &source, PngBytesRead);
     png_read_info(png, info);
     png_set_expand(png);
     png_set_strip_16(png);

@@ -3,27 +3,8 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
-#include <png.h>
 
 namespace {
-
-struct Source {
-  const unsigned char *file;
-  size_t size, at;
-};
-
-void readBytes(png_structp png, png_bytep to, size_t n) {
-  auto *s = static_cast<Source *>(png_get_io_ptr(png));
-  if (n > s->size - s->at)
-    png_error(png, "cut short");
-  std::memcpy(to, s->file + s->at, n);
-  s->at += n;
-}
-
-void quietly(png_structp, png_const_charp) {}
-void fail(png_structp png, png_const_charp) {
-  png_longjmp(png, 1);
-}
 
 // Its values as the file has them, but a palette's and a transparent
 // colour's expanded; 16 bits kept without alpha, in the machine's order.
@@ -45,19 +26,19 @@ int asHandedOver(png_structp png, png_infop info, int &bits) {
 // Nothing here has a destructor to skip when libpng jumps back.
 unsigned char *decode(const unsigned char *file, size_t size,
                       DecodedPicture &out) {
-  png_structp png =
-      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, quietly);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr,
+                                           PngFails, PngQuietly);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (info == nullptr) {
     png_destroy_read_struct(&png, nullptr, nullptr);
     return nullptr;
   }
-  Source source = {file, size, 0};
+  PngBytes source = {file, size, 0};
   unsigned char *volatile pixels = nullptr;
   png_bytep *volatile rows = nullptr;
   bool decoded = false;
   if (setjmp(png_jmpbuf(png)) == 0) {
-    png_set_read_fn(png, &source, readBytes);
+    png_set_read_fn(png, &source, PngBytesRead);
     png_read_info(png, info);
     uint32_t w = png_get_image_width(png, info),
              h = png_get_image_height(png, info);
@@ -90,6 +71,20 @@ unsigned char *decode(const unsigned char *file, size_t size,
 }
 
 } // namespace
+
+void PngBytesRead(png_structp png, png_bytep to, size_t n) {
+  auto *s = static_cast<PngBytes *>(png_get_io_ptr(png));
+  if (n > s->size - s->at)
+    png_error(png, "cut short");
+  std::memcpy(to, s->data + s->at, n);
+  s->at += n;
+}
+
+void PngQuietly(png_structp, png_const_charp) {}
+
+void PngFails(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 
 bool LibpngRead(const unsigned char *file, size_t size, int, ShownSize,
                 DecodedPicture &out) {
