@@ -179,22 +179,34 @@ void MapHdrPixel(const HdrMapping &m, const float coded[3], float light[3]) {
   mapLight(m, nits, light);
 }
 
+namespace {
+
+// A pixel's coded values (grey: one), each's light from `decoded`, to its
+// 8-bit sRGB values shown.
+template <typename Value>
+void mapCoded(const HdrMapping &m, const float *decoded, const Value *in,
+              bool grey, unsigned char *out) {
+  float nits[3], light[3];
+  for (int c = 0; c < 3; c++)
+    nits[c] = decoded[in[grey ? 0 : c]];
+  if (m.transfer == kTransferHlg) {
+    float scene[3] = {nits[0], nits[1], nits[2]};
+    hlgToDisplay(m, scene, nits);
+  }
+  mapLight(m, nits, light);
+  for (int c = 0; c < (grey ? 1 : 3); c++)
+    out[c] = m.srgb[std::lround(std::clamp(light[c], 0.0f, 1.0f) *
+                                HdrMapping::kSteps)];
+}
+
+} // namespace
+
 void MapHdrRow(const HdrMapping &m, unsigned char *row, int channels,
                int width) {
   bool grey = channels < 3;
   for (int x = 0; x < width; x++) {
     unsigned char *p = row + size_t(x) * size_t(channels);
-    float nits[3], light[3];
-    for (int c = 0; c < 3; c++)
-      nits[c] = m.decoded[p[grey ? 0 : c]];
-    if (m.transfer == kTransferHlg) {
-      float scene[3] = {nits[0], nits[1], nits[2]};
-      hlgToDisplay(m, scene, nits);
-    }
-    mapLight(m, nits, light);
-    for (int c = 0; c < (grey ? 1 : 3); c++)
-      p[c] = m.srgb[std::lround(std::clamp(light[c], 0.0f, 1.0f) *
-                                HdrMapping::kSteps)];
+    mapCoded(m, m.decoded, p, grey, p);
   }
 }
 
@@ -227,17 +239,7 @@ void mapSixteenBits(const HdrMapping &m, DecodedPicture &picture) {
                                         : HlgToScene(v / 65535.0));
   bool grey = picture.channels < 3;
   toEightBits(picture, [&](const uint16_t *in, unsigned char *out) {
-    float nits[3], light[3];
-    for (int c = 0; c < 3; c++)
-      nits[c] = decoded[in[grey ? 0 : c]];
-    if (m.transfer == kTransferHlg) {
-      float scene[3] = {nits[0], nits[1], nits[2]};
-      hlgToDisplay(m, scene, nits);
-    }
-    mapLight(m, nits, light);
-    for (int c = 0; c < (grey ? 1 : 3); c++)
-      out[c] = m.srgb[std::lround(std::clamp(light[c], 0.0f, 1.0f) *
-                                  HdrMapping::kSteps)];
+    mapCoded(m, decoded.data(), in, grey, out);
   });
 }
 
