@@ -83,6 +83,18 @@ std::string exif(bool littleEndian, unsigned orientation, unsigned type = 3,
          u16(0x0112) + u16(type) + u32(1) + u16(orientation) + u16(0) + u32(0);
 }
 
+// MPEG-TS packets of `stride` bytes (188, or 192 with M2TS's time code
+// before each), each starting with its sync byte.
+std::string tsPackets(int stride, int count) {
+  std::string packets;
+  for (int i = 0; i < count; i++) {
+    std::string packet(size_t(stride), '\xff');
+    packet[size_t(stride - 188)] = 0x47;
+    packets += packet;
+  }
+  return packets;
+}
+
 struct Bytes {
   const char *name;
   std::string file;
@@ -119,6 +131,10 @@ TEST(KindIds, EachTheRowOfItsName) {
   EXPECT_STREQ("AVIF", kPictureKinds[kAvifKind].name);
   EXPECT_STREQ("JPEG XL", kPictureKinds[kJxlKind].name);
   EXPECT_STREQ("camera RAW", kPictureKinds[kCameraRawKind].name);
+  EXPECT_STREQ("MP4/MOV", kPictureKinds[kMp4Kind].name);
+  EXPECT_STREQ("Matroska/WebM", kPictureKinds[kMatroskaKind].name);
+  EXPECT_STREQ("AVI", kPictureKinds[kAviKind].name);
+  EXPECT_STREQ("MPEG-TS", kPictureKinds[kMpegTsKind].name);
 }
 
 TEST_P(SignatureTest, TellsTheKind) {
@@ -167,10 +183,24 @@ INSTANTIATE_TEST_SUITE_P(
               "\0\0\0\x18"
               "ftyqheic"_b,
               kOther},
+        // Clips: ISO BMFF without a picture's brand, an old MOV without
+        // ftyp, EBML, RIFF of the AVI form, and MPEG-TS by its packets'
+        // sync bytes (188 bytes apart, or 192 in M2TS).
         Bytes{"Mp4Video",
               "\0\0\0\x18"
               "ftypisom"_b,
+              "MP4/MOV"},
+        Bytes{"MovWithoutFtyp", "\0\0\0\x08wide\0\0\x10\0mdat"_b, "MP4/MOV"},
+        Bytes{"MovBoxOfNoLength", "\0\0\0\0moov"_b, kOther},
+        Bytes{"Matroska", "\x1a\x45\xdf\xa3\x9f\x42\x86\x81\x01"_b,
+              "Matroska/WebM"},
+        Bytes{"Avi", "RIFF\0\0\0\0AVI LIST"_b, "AVI"},
+        Bytes{"MpegTs", tsPackets(188, 5), "MPEG-TS"},
+        Bytes{"M2ts", tsPackets(192, 5), "MPEG-TS"},
+        Bytes{"MpegTsShort", tsPackets(188, 3), "MPEG-TS"},
+        Bytes{"MpegTsLostSync", tsPackets(188, 2) + std::string(188 * 3, 'x'),
               kOther},
+        Bytes{"TextStartingWithG", "G" + std::string(400, 'o') + "d\n", kOther},
         // Camera RAW photos: by signature, or TIFF underneath and told by
         // their first directory.
         Bytes{"RawFujifilm", "FUJIFILMCCD-RAW 0201", "camera RAW"},

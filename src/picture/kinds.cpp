@@ -110,6 +110,48 @@ bool holdsSvg(const ByteSource &file) {
   return isGzip(head) || HoldsSvgDrawing(file);
 }
 
+// Clips. ISO BMFF (MP4, MOV, M4V) shares its ftyp box with HEIF, AVIF and
+// CR3, whose rows come first; an old MOV has no ftyp, and starts with one
+// of QuickTime's own boxes.
+bool isIsoClip(const unsigned char *h) {
+  const char *quickTime[] = {"moov", "mdat", "wide", "free", "skip", "pnot"};
+  bool movBox = false;
+  for (const char *box : quickTime)
+    movBox = movBox || startsWith(h + 4, box);
+  return startsWith(h + 4, "ftyp") || (movBox && Be32(h) != 0);
+}
+// Matroska and WebM: an EBML header.
+bool isEbml(const unsigned char *h) {
+  return startsWith(h, "\x1a\x45\xdf\xa3");
+}
+// AVI: a RIFF file of the AVI form (WebP's RIFF is a picture).
+bool isAvi(const unsigned char *h) {
+  return startsWith(h, "RIFF") && startsWith(h + 8, "AVI ");
+}
+// MPEG-TS: 188-byte packets, each starting with 0x47; M2TS puts a 4-byte
+// time code before each, in 192 bytes. One sync byte is no signature: the
+// first packets must all have theirs (at least three, five where the file
+// is that long).
+bool isTs(const unsigned char *h) {
+  return h[0] == 0x47 || h[4] == 0x47;
+}
+bool holdsTs(const ByteSource &file) {
+  for (uint64_t stride : {188, 192}) {
+    uint64_t first = stride - 188, packets = 0;
+    for (; packets < 5 && first + stride * (packets + 1) <= file.size;
+         packets++) {
+      unsigned char sync = 0;
+      ReadHeader(file, first + stride * packets, &sync, 1);
+      if (sync != 0x47)
+        break;
+    }
+    bool allThere = packets == 5 || first + stride * (packets + 1) > file.size;
+    if (packets >= 3 && allThere)
+      return true;
+  }
+  return false;
+}
+
 constexpr uint32_t kSoilOnly = kReadWithSoil;
 constexpr uint32_t kPixbufOnly = kReadWithPixbuf;
 constexpr uint32_t kSoilThenLibjpeg = kReadWithSoil | kReadWithLibjpeg;
@@ -122,6 +164,7 @@ constexpr uint32_t kJxlOnly = kReadWithJxl;
 constexpr uint32_t kRsvgOnly = kReadWithRsvg;
 constexpr uint32_t kLibrawOnly = kReadWithLibraw;
 constexpr uint32_t kGiflibOnly = kReadWithGiflib;
+constexpr uint32_t kFfmpegOnly = kReadWithFfmpeg;
 
 using M = MetadataIn;
 
@@ -163,6 +206,12 @@ const PictureKind kPictureKinds[] = {
   {"AVIF", ".avif ",              isAvif,       nullptr,         IspeSize,   kAvifReaders,     nullptr,      false,  "avif",      false, M::IsoBoxes,      1e6, 110, kPlayWithLibavif},
   {"JPEG XL", ".jxl ",            isJxl,        nullptr,         JxlSize,    kJxlOnly,         nullptr,      false,  nullptr,     false, M::Nowhere,       1e6, 100, kPlayWithJxl},
   {"SVG",  ".svg .svgz ",         isSvg,        holdsSvg,        nullptr,    kRsvgOnly,        nullptr,      false,  nullptr,     false, M::Nowhere,         0,   0},
+  // Clips: their first frame their still, played by FFmpeg, turned and in
+  // their colours as their streams say.
+  {"MP4/MOV", ".mp4 .m4v .mov ",  isIsoClip,    nullptr,         nullptr,    kFfmpegOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,       1e6,  20, kPlayWithFfmpeg},
+  {"Matroska/WebM", ".mkv .webm ", isEbml,      nullptr,         nullptr,    kFfmpegOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,       1e6,  20, kPlayWithFfmpeg},
+  {"AVI",  ".avi ",               isAvi,        nullptr,         nullptr,    kFfmpegOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,       1e6,  20, kPlayWithFfmpeg},
+  {"MPEG-TS", ".mts .m2ts ",      isTs,         holdsTs,         nullptr,    kFfmpegOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,       1e6,  20, kPlayWithFfmpeg},
   {"TGA",  ".tga ",               isTga,        nullptr,         nullptr,    kSoilOnly,        TgaChannels,  true,   nullptr,     false, M::Nowhere,        64, 100},
 };
 // clang-format on
@@ -193,6 +242,11 @@ int KindNamed(const char *name) {
     }
   }
   return kNotAPicture;
+}
+
+bool IsClip(int kind) {
+  return kind >= 0 && kind < kPictureKindCount &&
+         kPictureKinds[kind].playedBy == kPlayWithFfmpeg;
 }
 
 bool NamedLikeAPicture(const char *name) {

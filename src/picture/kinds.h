@@ -76,6 +76,10 @@ enum PictureKindId : int {
   kHeifKind = 10,
   kAvifKind = 11,
   kJxlKind = 12,
+  kMp4Kind = 14,
+  kMatroskaKind = 15,
+  kAviKind = 16,
+  kMpegTsKind = 17,
 };
 
 // How many of a file's first bytes tell its kind.
@@ -89,4 +93,6 @@ int PictureKindOf(const ByteSource &file);
 // The kind whose files' names end as this one does (kNotAPicture for
 // none), and whether there is one.
 int KindNamed(const char *name);
+// Whether the kind is a clip's (a video file, played by FFmpeg).
+bool IsClip(int kind);
 bool NamedLikeAPicture(const char *name);
