@@ -48,6 +48,7 @@ double decodeOnce(DecoderPool &pool, const char *path, long &peakKib) {
                            st.st_size,
                            30000000,
                            {16384, 691},
+                           0,
                            0},
                           60000000);
   close(fd);

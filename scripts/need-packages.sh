@@ -35,7 +35,8 @@ installed() {
 # with libjpeg-turbo, with GdkPixbuf and its loaders for WebP, HEIF and AVIF,
 # with libjxl, librsvg (drawings, their text in the DejaVu fonts where no
 # other fonts are installed) and LibRaw (camera RAW photos); animations with
-# giflib, libpng, libwebp's demuxer and libavif; their colours are converted
+# giflib, libpng, libwebp's demuxer and libavif; clips with FFmpeg's
+# libraries; their colours are converted
 # with lcms2.
 BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
                 libgl-dev libx11-dev libxext-dev libsoil-dev libseccomp-dev libjpeg-dev
@@ -43,4 +44,5 @@ BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
                 libgl1-mesa-dri libgdk-pixbuf-2.0-0 webp-pixbuf-loader
                 heif-gdk-pixbuf libavif-gdk-pixbuf librsvg2-dev libraw-dev
                 fonts-dejavu-core libgif-dev libpng-dev libwebp-dev
-                libavif-dev libheif-dev)
+                libavif-dev libheif-dev libavformat-dev libavcodec-dev
+                libswscale-dev libavutil-dev)

@@ -212,6 +212,44 @@ void jxl(const std::vector<Flat> &frames, int plays) {
   run_command("mv b1.jpg f.png && cjxl -d 0 f.png b1.jpg >/dev/null 2>&1");
 }
 
+// Clips: b1.jpg a clip of these frames at 20 frames a second (each delay a
+// whole number of frames), made by ffmpeg with `codec` (lossless where it
+// can be) into `container`; a clip loops for ever.
+void clip(const std::vector<Flat> &frames, const std::string &codec,
+          const std::string &container) {
+  std::string inputs, joined;
+  for (size_t i = 0; i < frames.size(); i++) {
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "%02x%02x%02x", frames[i].colour.r,
+                  frames[i].colour.g, frames[i].colour.b);
+    inputs += std::string(" -f lavfi -i color=c=0x") + colour +
+              ":s=64x64:r=20:d=" + std::to_string(frames[i].delayMs / 1000.0);
+    joined += "[" + std::to_string(i) + "]";
+  }
+  run_command("ffmpeg -v error -y" + inputs + " -filter_complex '" + joined +
+              "concat=n=" + std::to_string(frames.size()) +
+              ":v=1:a=0,format=yuv420p' -c:v " + codec + " b1." + container +
+              " && mv b1." + container + " b1.jpg");
+}
+void h264(const std::vector<Flat> &f, int) {
+  clip(f, "libx264 -qp 0", "mp4");
+}
+void hevc(const std::vector<Flat> &f, int) {
+  clip(f, "libx265 -x265-params lossless=1:log-level=error", "mov");
+}
+void vp9(const std::vector<Flat> &f, int) {
+  clip(f, "libvpx-vp9 -lossless 1", "webm");
+}
+void av1(const std::vector<Flat> &f, int) {
+  clip(f, "libaom-av1 -cpu-used 8 -crf 0", "mkv");
+}
+void mjpeg(const std::vector<Flat> &f, int) {
+  clip(f, "mjpeg -q:v 1", "avi");
+}
+void mpegTs(const std::vector<Flat> &f, int) {
+  clip(f, "libx264 -qp 0", "ts");
+}
+
 struct Timing {
   const char *name;
   void (*write)(const std::vector<Flat> &frames, int plays);
@@ -286,7 +324,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Timing{"WebpTwice", webp, kThree, 2, kRed},
                       Timing{"AvifSequenceForEver", avif, kThree, 0, kRed},
                       // cjxl keeps no play count: for ever.
-                      Timing{"JxlForEver", jxl, kThree, 0, kRed}),
+                      Timing{"JxlForEver", jxl, kThree, 0, kRed},
+                      // Clips keep their timestamps and loop.
+                      Timing{"H264InMp4", h264, kThree, 0, kRed},
+                      Timing{"HevcInMov", hevc, kThree, 0, kRed},
+                      Timing{"Vp9InWebm", vp9, kThree, 0, kRed},
+                      Timing{"Av1InMatroska", av1, kThree, 0, kRed},
+                      Timing{"MjpegInAvi", mjpeg, kThree, 0, kRed},
+                      Timing{"H264InMpegTs", mpegTs, kThree, 0, kRed}),
     [](const ::testing::TestParamInfo<Timing> &info) {
       return std::string(info.param.name);
     });

@@ -76,5 +76,21 @@ constexpr int64_t kLateFrameUs = 50 * 1000;
 // the window's height (its longer side at least half of it), so that they
 // need no mipmaps.
 constexpr int kFramePercentOfWindowHeight = 50;
+// Clips. Each command (the first frame, then each next one) gets this CPU
+// budget, counted over all the decoder's threads: opening a clip and
+// finding its streams, or a frame and those dropped before it; a clip that
+// makes its decoder loop is ended by it.
+constexpr int64_t kClipBudgetUs = 3 * 1000 * 1000;
+// What a clip's stream may declare (8K is 33 megapixels).
+constexpr int64_t kMaxClipPixels = int64_t{8192} * 8192;
+// The threads one clip decodes in (FFmpeg's own, started when it is
+// opened): two, as the cores here; the cube wants them as well.
+constexpr int kClipThreads = 2;
+// A clip behind the clock drops what is late rather than play slowly:
+// frames that aren't references while it is more than a frame behind, and
+// a seek to the next key frame where it is this far behind; and it hands
+// over the frame it has once dropping has taken this long.
+constexpr int64_t kSeekWhenBehindUs = 1000 * 1000;
+constexpr int64_t kMostDroppingUs = 150 * 1000;
 // The most animations playing at once: one a face.
 constexpr int kMaxAnimations = 6;

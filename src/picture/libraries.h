@@ -20,6 +20,7 @@ enum PictureReader : int32_t {
   kLibwebp, // libwebp's demuxer, for animated WebP
   kLibavif, // libavif, for AVIF image sequences and HDR stills
   kLibheif, // libheif, for HDR HEIFs
+  kFfmpeg,  // FFmpeg's libavformat and libavcodec, for clips
   kLibraryCount
 };
 constexpr uint32_t kReadWithSoil = 1u << kSoil;
@@ -37,13 +38,17 @@ constexpr uint32_t kReadWithLibavif = 1u << kLibavif;
 constexpr uint32_t kReadWithLibpng = 1u << kLibpng;
 constexpr uint32_t kReadWithLibheif = 1u << kLibheif;
 constexpr uint32_t kPlayWithJxl = 1u << kJxl;
+// A clip has no reader of stills: its still is its first frame.
+constexpr uint32_t kReadWithFfmpeg = 1u << kFfmpeg;
+constexpr uint32_t kPlayWithFfmpeg = 1u << kFfmpeg;
 // The readers whose libraries a decoder loads only when started for a
 // picture that needs them (they take time to load, and open files); and
 // those that decode a picture too large to show whole smaller themselves,
 // for less work.
 constexpr uint32_t kReadiedWhenNeeded = kReadWithPixbuf | kReadWithJxl |
                                         kReadWithRsvg | kReadWithLibraw |
-                                        kPlayWithLibavif | kReadWithLibheif;
+                                        kPlayWithLibavif | kReadWithLibheif |
+                                        kPlayWithFfmpeg;
 constexpr uint32_t kDecodeSmaller = kReadWithLibjpeg;
 // The readers that hand an HDR picture over at more than 8 bits, its
 // transfer known: tried first for a picture whose metadata says it is one.

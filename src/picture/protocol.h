@@ -83,6 +83,10 @@ struct DecodeCommand {
   // again as often as the file says: a decoder asked for frames plays that
   // one picture only, one frame a command, and keeps nothing else.
   int32_t frame;
+  // For a clip's next frame: how far its playing has gone by the viewer's
+  // clock as the command is sent, in microseconds, counted over all its
+  // plays; the frames that are due before then are dropped.
+  int64_t playedUs;
 };
 
 struct DecodeResult {
@@ -98,6 +102,11 @@ struct DecodeResult {
   // broken off), and rests on the frame last shown.
   int32_t moving;
   int32_t delayMs;
+  // For a clip's frame: when it is due, in microseconds from the start of
+  // its first play, counted over all its plays (clips keep their own
+  // timestamps: a frame is shown at its time, whatever was dropped before
+  // it).
+  int64_t atUs;
 };
 
 // Whether a picture of this size fits in one slot.

@@ -5,12 +5,13 @@
 // Each library's own file ends with its row.
 extern const Library kSoilLibrary, kLibjpegLibrary, kGdkPixbufLibrary,
     kLibjxlLibrary, kLibrsvgLibrary, kLibrawLibrary, kGiflibLibrary,
-    kLibpngLibrary, kLibwebpLibrary, kLibavifLibrary, kLibheifLibrary;
+    kLibpngLibrary, kLibwebpLibrary, kLibavifLibrary, kLibheifLibrary,
+    kFfmpegLibrary;
 
 const Library *const kLibraries[] = {
     &kSoilLibrary,    &kLibjpegLibrary, &kGdkPixbufLibrary, &kLibjxlLibrary,
     &kLibrsvgLibrary, &kLibrawLibrary,  &kGiflibLibrary,    &kLibpngLibrary,
-    &kLibwebpLibrary, &kLibavifLibrary, &kLibheifLibrary,
+    &kLibwebpLibrary, &kLibavifLibrary, &kLibheifLibrary,   &kFfmpegLibrary,
 };
 static_assert(sizeof kLibraries / sizeof *kLibraries == kLibraryCount,
               "a library for every id");

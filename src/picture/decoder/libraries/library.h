@@ -50,6 +50,10 @@ struct Library {
   // the format. The frame is the animator's until the next call.
   bool (*next)(void *animation, DecodedPicture &frame, int &delayMs);
   void (*close)(void *animation);
+  // For a clip's animator (null for others): the size its frames are shown
+  // at, and how far its play has got by the viewer's clock (-1: no clock
+  // yet), the frames due before then dropped. Told before a frame is asked.
+  void (*keepUp)(void *animation, ShownSize shown, int64_t playedUs) = nullptr;
 };
 
 // Every library, by id.

@@ -1,5 +1,7 @@
 #include "picture/decoder/libraries/playing.h"
 
+#include <algorithm>
+
 bool PictureMoves(int kind, const unsigned char *file, size_t size) {
   const Library *a = AnimatorFor(kind);
   return a != nullptr && a->moving(file, size);
@@ -23,13 +25,41 @@ bool StartPlaying(Playing &p, int kind, const unsigned char *file,
   return p.animation != nullptr;
 }
 
+namespace {
+
+void tellClock(Playing &p) {
+  if (p.animation != nullptr && p.animator->keepUp != nullptr)
+    p.animator->keepUp(
+        p.animation, p.shown,
+        p.playedUs < 0 ? -1
+                       : std::max<int64_t>(0, p.playedUs - p.earlierPlaysUs));
+}
+
+bool next(Playing &p, DecodedPicture &frame, int &delayMs) {
+  if (!p.animator->next(p.animation, frame, delayMs))
+    return false;
+  p.framesThisPlay++;
+  p.endUs = frame.atUs + int64_t(delayMs) * 1000;
+  return true;
+}
+
+} // namespace
+
+void KeepUp(Playing &p, ShownSize shown, int64_t playedUs) {
+  p.shown = shown;
+  p.playedUs = playedUs;
+  tellClock(p);
+}
+
+int64_t FrameDueUs(const Playing &p, const DecodedPicture &frame) {
+  return p.earlierPlaysUs + frame.atUs;
+}
+
 bool NextFrame(Playing &p, DecodedPicture &frame, int &delayMs) {
   if (p.animation == nullptr)
     return false;
-  if (p.animator->next(p.animation, frame, delayMs)) {
-    p.framesThisPlay++;
+  if (next(p, frame, delayMs))
     return true;
-  }
   // The end of a play: another, from the start, where the file asks for
   // one and this one showed something.
   p.played++;
@@ -38,10 +68,10 @@ bool NextFrame(Playing &p, DecodedPicture &frame, int &delayMs) {
   int plays = 0;
   p.animation = again ? p.animator->open(p.file, p.size, plays) : nullptr;
   p.framesThisPlay = 0;
-  if (p.animation == nullptr || !p.animator->next(p.animation, frame, delayMs))
-    return false;
-  p.framesThisPlay++;
-  return true;
+  p.earlierPlaysUs += p.endUs;
+  p.endUs = 0;
+  tellClock(p);
+  return p.animation != nullptr && next(p, frame, delayMs);
 }
 
 void StopPlaying(Playing &p) {

@@ -21,6 +21,10 @@ struct Playing {
   size_t size = 0;
   int plays = 0, played = 0;
   int framesThisPlay = 0;
+  // A clip's: the viewer's clock and the size asked, the time its earlier
+  // plays took, and when the last frame handed over ends within its play.
+  ShownSize shown = {0, 0};
+  int64_t playedUs = -1, earlierPlaysUs = 0, endUs = 0;
 };
 
 // Starts playing; false where the file is no animation.
@@ -30,3 +34,9 @@ bool StartPlaying(Playing &p, int kind, const unsigned char *file, size_t size);
 // any frame of a play.
 bool NextFrame(Playing &p, DecodedPicture &frame, int &delayMs);
 void StopPlaying(Playing &p);
+// Tells a clip's animator the size its frames are shown at and how far its
+// playing has got by the viewer's clock, over all its plays (-1: no clock
+// yet).
+void KeepUp(Playing &p, ShownSize shown, int64_t playedUs);
+// When the frame last handed over is due, over all the plays.
+int64_t FrameDueUs(const Playing &p, const DecodedPicture &frame);

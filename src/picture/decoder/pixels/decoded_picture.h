@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // A picture as a reader decoded it: `height` rows of `width` pixels of
 // `channels` bytes (grey, grey + alpha, RGB, RGBA), top row first, `stride`
@@ -31,5 +32,8 @@ struct DecodedPicture {
   // file gives one (0: none).
   int codedPrimaries = 0, codedTransfer = 0;
   double peakNits = 0;
+  // A clip's frame: when it is due, in microseconds from the start of its
+  // play.
+  int64_t atUs = 0;
   void *owner = nullptr, *iccOwner = nullptr; // what the reader frees
 };

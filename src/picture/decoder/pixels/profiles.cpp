@@ -39,15 +39,20 @@ bool sameCurve(const cmsToneCurve *a, const cmsToneCurve *b) {
 }
 
 // White point and red, green and blue primaries as x, y: ITU-T H.273's
-// colour primaries 1 (BT.709, as sRGB), 9 (BT.2020), 11 (DCI-P3) and 12
-// (Display P3).
+// colour primaries 1 (BT.709, as sRGB), 5 (BT.470 B/G, PAL's), 6 and 7
+// (SMPTE 170M, NTSC's), 9 (BT.2020), 11 (DCI-P3) and 12 (Display P3).
 bool codedPrimaries(int code, double xy[8]) {
   const double bt709[8] = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
   const double bt2020[8] = {0.3127, 0.3290, 0.708, 0.292,
                             0.170,  0.797,  0.131, 0.046};
   const double p3[8] = {0.3127, 0.3290, 0.680, 0.320,
                         0.265,  0.690,  0.150, 0.060};
+  const double pal[8] = {0.3127, 0.3290, 0.64, 0.33, 0.29, 0.60, 0.15, 0.06};
+  const double ntsc[8] = {0.3127, 0.3290, 0.630, 0.340,
+                          0.310,  0.595,  0.155, 0.070};
   const double *chosen = code == 1 || code == 2     ? bt709
+                         : code == 5                ? pal
+                         : code == 6 || code == 7   ? ntsc
                          : code == 9                ? bt2020
                          : code == 11 || code == 12 ? p3
                                                     : nullptr;

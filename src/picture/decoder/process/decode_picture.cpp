@@ -112,7 +112,7 @@ void firstFrameAsStill(const DecodeCommand &c, const unsigned char *file,
   std::vector<unsigned char> copy;
   int delayMs = 0;
   if (StartPlaying(playing, c.kind, file, bytes) &&
-      NextFrame(playing, frame, delayMs) &&
+      (KeepUp(playing, c.size, -1), NextFrame(playing, frame, delayMs)) &&
       handOverFrame(frame, metadata, c, copy, slot, r))
     r.moving = moving;
   StopPlaying(playing);
@@ -201,10 +201,14 @@ void DecodeNextFrame(const DecodeCommand &c, int fd, unsigned char *slot,
   }
   DecodedPicture frame;
   int delayMs = 0;
+  if (!a.over)
+    KeepUp(a.playing, c.size, c.playedUs);
   if (a.over || !NextFrame(a.playing, frame, delayMs)) {
     a.over = true;
     return;
   }
-  if (handOverFrame(frame, a.metadata, c, a.frame, slot, r))
+  if (handOverFrame(frame, a.metadata, c, a.frame, slot, r)) {
     r.delayMs = delayMs;
+    r.atUs = FrameDueUs(a.playing, frame);
+  }
 }

@@ -34,6 +34,7 @@ const Rule kRules[] = {
   {{"rt_sigreturn"}, kAllow, kAnyArguments,   "returning from a signal handler"},
   {{"sigaltstack"}, kAllow, kAnyArguments,    "a thread's alternate signal stack (the sanitizer runtime sets one up)"},
   {{"setitimer"},  kAllow, kCpuTimer,         "the CPU timer that ends a picture's budget"},
+  {{"clock_gettime"}, kAllow, kAnyArguments, "the time, where the kernel's clock page can't give it: a clip drops what is late by it"},
   {{"exit"},       kAllow, kAnyArguments,     "a thread ending"},
   {{"exit_group"}, kAllow, kAnyArguments,     "the decoder ending"},
   // librsvg, its text layout and the fonts were readied before the filter;

@@ -28,6 +28,11 @@ struct Animation {
   int64_t shownAtUs = 0;     // when the frame on show went up; 0: not yet
   int64_t shownForUs = 0;    // and how long it stays
   int64_t hiddenSinceUs = 0; // when its faces all turned away; 0: in view
+  // A clip keeps its own timestamps: each frame is shown at its time from
+  // when the clip started (shifted by the time its faces were turned away),
+  // and the decoder drops what is late.
+  bool clip = false;
+  int64_t startedUs = 0;
   bool firstFrameShown = false;
   bool asked = false;   // a frame asked for, its answer not yet taken
   bool waiting = false; // a frame in its slot, not shown yet
@@ -68,7 +73,8 @@ bool ask(Animation &a) {
                      a.source.bytes,
                      budget,
                      a.size,
-                     1};
+                     1,
+                     a.clip ? NowUs() - a.startedUs : 0};
   a.asked = SendPicture(a.d, c, kWallFactor * budget + kWallSlackUs);
   return a.asked;
 }
@@ -111,7 +117,9 @@ void show(Animation &a, int64_t now) {
 
 // Starts its decoder and asks for the first frame; false where it can't.
 bool start(Animation &a) {
-  DecoderJob job = {&a.source.fd, 1, a.profile.data(), a.profile.size(), false};
+  // A clip's decoder yields to the cube: behind, it drops frames.
+  DecoderJob job = {&a.source.fd, 1, a.profile.data(), a.profile.size(),
+                    a.clip};
   return MakeSlots(a.d) && StartDecoder(a.d, job, 1u << a.source.kind) &&
          ask(a);
 }
@@ -134,6 +142,7 @@ bool advance(Animation &a, int64_t now, bool seen) {
     // The first frame drawn with its still picture: its clock starts, and
     // its decoder after that frame, which it would only hold up.
     a.shownAtUs = now;
+    a.startedUs = now;
     return true;
   }
   if (!seen) {
@@ -142,13 +151,16 @@ bool advance(Animation &a, int64_t now, bool seen) {
   }
   if (a.hiddenSinceUs != 0) {
     a.shownAtUs += now - a.hiddenSinceUs;
+    a.startedUs += now - a.hiddenSinceUs;
     a.hiddenSinceUs = 0;
   }
   if (a.d.pid < 0 && !start(a))
     return false;
   if (a.asked && !a.waiting && !take(a))
     return false;
-  if (a.waiting && (!a.firstFrameShown || now >= a.shownAtUs + a.shownForUs))
+  bool due = a.clip ? now >= a.startedUs + a.frame.atUs
+                    : now >= a.shownAtUs + a.shownForUs;
+  if (a.waiting && (!a.firstFrameShown || due))
     show(a, now);
   return a.asked || ask(a);
 }
@@ -166,6 +178,7 @@ bool PlayAnimation(const AnimationSource &source, const unsigned names[],
   Animation &a = playing[playingCount++];
   a = Animation{};
   a.source = source;
+  a.clip = IsClip(source.kind);
   if (source.screenProfile != nullptr)
     a.profile.assign(source.screenProfile,
                      source.screenProfile + source.screenProfileSize);

@@ -41,6 +41,8 @@ int64_t PictureBudgetUs(int fd, int64_t bytes, int kind, int maxSide) {
   const PictureKind &k = kPictureKinds[kind];
   if (k.readers == kReadWithRsvg)
     return kDrawingBudgetUs;
+  if (IsClip(kind))
+    return kClipBudgetUs;
   ByteSource file{fd, nullptr, uint64_t(bytes)};
   PictureSize size = k.declaredSize ? k.declaredSize(file) : PictureSize{};
   double declared = double(size.pixels());

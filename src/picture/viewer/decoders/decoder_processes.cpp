@@ -277,7 +277,7 @@ bool AcceptAnswer(const DecoderProcess &d, const DecodeResult &r, int maxSide) {
     return false;
   if (r.reader == kNoReader)
     return true;
-  return r.reader >= 0 && r.reader < kLibraryCount &&
+  return r.reader >= 0 && r.reader < kLibraryCount && r.atUs >= 0 &&
          (d.readers & (1u << r.reader)) &&
          Fits(r.width, r.height, r.channels, maxSide);
 }

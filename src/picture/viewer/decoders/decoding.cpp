@@ -34,7 +34,8 @@ void ClosePicture(OpenedPicture &p) {
 
 bool SendStill(DecoderProcess &d, int index, const OpenedPicture &p,
                uint32_t readers, ShownSize size) {
-  DecodeCommand c = {index, 0, p.kind, readers, p.bytes, p.budgetUs, size, 0};
+  DecodeCommand c = {index,      0,    p.kind, readers, p.bytes,
+                     p.budgetUs, size, 0,      0};
   return SendPicture(d, c, kWallFactor * p.budgetUs + kWallSlackUs);
 }
 
