@@ -44,6 +44,10 @@ for type in image/jpeg image/png image/gif image/bmp image/tiff image/webp \
     "$build/org.vorlix.vorlix.metainfo.xml" || fail "metainfo lacks $type"
 done
 ! grep -q inode <<<"$types" || fail "offered for folders: $types"
+# It plays clips, but must never become a computer's video player.
+! grep -q video/ <<<"$types" || fail "offered for clips: $types"
+! grep -q "<mediatype>video/" "$build/org.vorlix.vorlix.metainfo.xml" ||
+  fail "metainfo offers it for clips"
 for size in 48 64 128 256; do
   [ "$(identify -format %wx%h \
     "$prefix/share/icons/hicolor/${size}x$size/apps/vorlix.png")" = \

@@ -265,14 +265,21 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
     Case{"MissingPath", [](LauncherTest &) {}, {"gone.jpg"}, {}, "gone.jpg: No such file or directory"},
     Case{"MissingPathAmongPictures", [](LauncherTest &t) { t.picture("a.jpg"); },
          {"a.jpg", "gone\nfolder"}, {}, "gone?folder: No such file or directory"},
-    Case{"TextAndVideoNamed", [](LauncherTest &t) {
+    Case{"TextAndClipNamed", [](LauncherTest &t) {
            write_bytes(t.work + "/notes.txt", "Notes for the trip\n");
            write_bytes(t.work + "/clip.MP4", std::string("\0\0\0\x18", 4) + "ftypisom");
          }, {"notes.txt", "clip.MP4"}, {}, "notes.txt: not a picture Vorlix can show"},
-    Case{"VideoNamedAmongPictures", [](LauncherTest &t) {
+    Case{"ClipNamedAmongPictures", [](LauncherTest &t) {
            t.picture("a.jpg");
            write_bytes(t.work + "/clip.MP4", std::string("\0\0\0\x18", 4) + "ftypisom");
-         }, {"a.jpg", "clip.MP4"}, {}, "clip.MP4: not a picture Vorlix can show"},
+         }, {"a.jpg", "clip.MP4"}, {"a.jpg", "a.jpg", "clip.MP4", "a.jpg", "clip.MP4", "clip.MP4"}},
+    Case{"ClipNamedWithNoClips", [](LauncherTest &t) {
+           t.picture("a.jpg");
+           write_bytes(t.work + "/clip.MP4", std::string("\0\0\0\x18", 4) + "ftypisom");
+         }, {"--no-clips", "a.jpg", "clip.MP4"}, {}, "clip.MP4: a clip, and --no-clips leaves clips out"},
+    Case{"FolderOfClipsWithNoClips", [](LauncherTest &t) {
+           write_bytes(t.work + "/clip.mov", std::string("\0\0\0\x18", 4) + "ftypqt  ");
+         }, {"--no-clips", "."}, {}, "no pictures in ."},
     Case{"ViewerOptionBeforeDashes", [](LauncherTest &t) { t.picture("a.jpg"); },
          {"a.jpg", "-display", ":1"}, {}, "the viewer's go after --"}),
     [](const ::testing::TestParamInfo<Case> &info) { return info.param.name; });

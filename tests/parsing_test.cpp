@@ -420,9 +420,9 @@ protected:
   }
   // The pictures walked, below the library.
   std::vector<std::string> walked(const std::string &from = "",
-                                  bool subfolders = true) {
+                                  bool subfolders = true, bool clips = true) {
     LibraryWalk w;
-    StartWalk(w, {lib}, subfolders,
+    StartWalk(w, {lib}, subfolders, clips,
               from.empty() ? PlaceKey() : KeyOfPath({lib}, lib + "/" + from));
     std::vector<FoundPicture> found;
     while (!w.done)
@@ -453,6 +453,36 @@ TEST_F(LibraryWalkTest, EachPictureOnceInTheOrderAFileManagerShows) {
             walked("photo 3.jpg"));
 }
 
+// A phone's clips are walked among its photos, in their order, unless
+// --no-clips leaves them out.
+TEST_F(LibraryWalkTest, ClipsAmongThePhotosUnlessLeftOut) {
+  for (const char *f : {"2023/5/clip.MOV", "photo 3.webm", "z.mkv", "b.avi",
+                        "00001.MTS", "a.m4v"})
+    close(open((lib + "/" + f).c_str(), O_CREAT | O_WRONLY, 0600));
+  using Names = std::vector<std::string>;
+  EXPECT_EQ((Names{"2023/5/a.jpg", "2023/5/clip.MOV", "2023/12/b.jpg",
+                   "2023/12/c.jpg", "00001.MTS", "a.m4v", "b.avi",
+                   "photo 2.jpg", "photo 3.webm", "photo 10.jpg", "z.mkv"}),
+            walked());
+  EXPECT_EQ((Names{"2023/5/a.jpg", "2023/12/b.jpg", "2023/12/c.jpg",
+                   "photo 2.jpg", "photo 10.jpg"}),
+            walked("", true, false));
+}
+
+// A Live Photo (a HEIC or JPEG and a MOV of the same name, in any case) is
+// one photo, shown as the photo; a MOV beside a photo of another name, or
+// an MP4 beside one of the same, is a clip of its own.
+TEST_F(LibraryWalkTest, LivePhotoIsOnePhoto) {
+  for (const char *f : {"2023/5/A.MOV", "2023/12/IMG_1.HEIC", "2023/12/img_1.mov",
+                        "2023/12/IMG_2.MOV", "photo 2.mp4"})
+    close(open((lib + "/" + f).c_str(), O_CREAT | O_WRONLY, 0600));
+  using Names = std::vector<std::string>;
+  EXPECT_EQ((Names{"2023/5/a.jpg", "2023/12/b.jpg", "2023/12/c.jpg",
+                   "2023/12/IMG_1.HEIC", "2023/12/IMG_2.MOV", "photo 2.jpg",
+                   "photo 2.mp4", "photo 10.jpg"}),
+            walked());
+}
+
 long long nowMs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -467,7 +497,7 @@ long long nowMs() {
 TEST_F(LibraryWalkTest, NewPhotoJoinsOnceWhenItsCopyHasEnded) {
   RunningShow show;
   show.lookEverySeconds = 0.05;
-  StartWalk(show.walk, {lib}, true, PlaceKey());
+  StartWalk(show.walk, {lib}, true, true, PlaceKey());
   std::vector<FoundPicture> found;
   WalkOn(show.walk, 2, kAnyFolders, found);
   ListedAtStart(show, found);

@@ -37,17 +37,17 @@ std::string printable(const std::string &name) {
   return shown;
 }
 
-// Whether a file holds a picture the viewer reads, told by its content as
-// the viewer's loader tells it.
-bool holdsAPicture(const std::string &path) {
+// The kind of picture a file holds, told by its content as the viewer's
+// loader tells it (kNotAPicture: none).
+int kindHeld(const std::string &path) {
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st;
-  bool picture = fd >= 0 && fstat(fd, &st) == 0 &&
-                 PictureKindOf(ByteSource{fd, nullptr, uint64_t(st.st_size)}) !=
-                     kNotAPicture;
+  int kind = fd >= 0 && fstat(fd, &st) == 0
+                 ? PictureKindOf(ByteSource{fd, nullptr, uint64_t(st.st_size)})
+                 : kNotAPicture;
   if (fd >= 0)
     close(fd);
-  return picture;
+  return kind;
 }
 
 // Which of fewer than six pictures each face shows (b1.jpg ... b6.jpg:
@@ -108,7 +108,7 @@ Choice samplesIn(const std::string &samples) {
 // Takes one path given as a root of the walk; false, with the problem said,
 // where it is neither a picture nor a folder, or can't be read. A single
 // folder holding b1.jpg ... b6.jpg is taken as it is.
-bool addPath(const std::string &path, bool alone,
+bool addPath(const std::string &path, bool alone, bool clips,
              std::vector<std::string> &roots, Choice &choice) {
   struct stat st;
   bool exists = stat(path.c_str(), &st) == 0;
@@ -132,10 +132,13 @@ bool addPath(const std::string &path, bool alone,
       return false;
     }
     closedir(dir);
-  } else if (!S_ISREG(st.st_mode) || !holdsAPicture(path)) {
-    choice.problem = printable(path) + (S_ISREG(st.st_mode)
-                                            ? ": not a picture Vorlix can show"
-                                            : ": not a picture or a folder");
+  } else if (int kind = S_ISREG(st.st_mode) ? kindHeld(path) : kNotAPicture;
+             kind == kNotAPicture || (!clips && IsClip(kind))) {
+    choice.problem =
+        printable(path) + (!S_ISREG(st.st_mode) ? ": not a picture or a folder"
+                           : kind == kNotAPicture
+                               ? ": not a picture Vorlix can show"
+                               : ": a clip, and --no-clips leaves clips out");
     return false;
   }
   roots.push_back(path == "." ? "."
@@ -184,9 +187,9 @@ Choice ChoosePictures(const std::vector<std::string> &paths,
   Choice choice;
   std::vector<std::string> roots;
   for (const std::string &path : paths)
-    if (!addPath(path, paths.size() == 1, roots, choice))
+    if (!addPath(path, paths.size() == 1, how.clips, roots, choice))
       return choice;
-  StartWalk(walk, roots, how.subfolders, how.from);
+  StartWalk(walk, roots, how.subfolders, how.clips, how.from);
   walkToTheFirstSix(walk, how.preferred, choice.found);
   if (choice.found.empty()) {
     choice.problem = paths.size() == 1 ? "no pictures in " + printable(paths[0])

@@ -33,6 +33,7 @@ using Preferred = std::function<bool(const std::string &path)>;
 struct Walking {
   bool all = true;        // else only the first six
   bool subfolders = true; // else the folders' own pictures only
+  bool clips = true;      // else clips are left out
   PlaceKey from;          // where the walk starts (a remembered place)
   // Which pictures to put on the faces first (those not seen yet in a
   // shuffled round, say); null: the first found.

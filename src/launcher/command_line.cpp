@@ -23,6 +23,7 @@ const char *const kHelp =
     "  --shuffle        in a new order each round\n"
     "  --first-six      only the first six, none in turn\n"
     "  --no-subfolders  only the folders' own pictures\n"
+    "  --no-clips       no clips (MP4, MOV, WebM ...), pictures only\n"
     "  --from-start     from the beginning, not where the show stopped\n"
     "  --rescan S       look for new photos every S seconds (default 30)\n"
     "A photo frame:\n"
@@ -84,8 +85,10 @@ int ReadCommandLine(int argc, char **argv, Request &r, std::string &problem) {
       break;
     }
     if (arg == "--shuffle" || arg == "--first-six" ||
-        arg == "--no-subfolders" || arg == "--from-start") {
+        arg == "--no-subfolders" || arg == "--from-start" ||
+        arg == "--no-clips") {
       r.show.shuffled = r.show.shuffled || arg == "--shuffle";
+      r.clips = r.clips && arg != "--no-clips";
       r.firstSix = r.firstSix || arg == "--first-six";
       r.subfolders = r.subfolders && arg != "--no-subfolders";
       r.fromStart = r.fromStart || arg == "--from-start";

@@ -12,7 +12,7 @@ struct Request {
   std::vector<std::string> paths;
   std::vector<char *> options; // the viewer's, after --
   ShowList show;
-  bool firstSix = false, subfolders = true, fromStart = false;
+  bool firstSix = false, subfolders = true, fromStart = false, clips = true;
   double lookEverySeconds = 30;
   PhotoFrame frame;
 };

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <set>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,7 +97,7 @@ void readTop(LibraryWalk &w) {
   // After the wrap, the folders on the way to where the walk started are
   // read again; any other is read once.
   bool onTheWay = w.wrapped && KeyAbove(folder.key, w.from);
-  if (!ListFolder(folder.path, folder.key, w.subfolders, listing))
+  if (!ListFolder(folder.path, folder.key, w.subfolders, w.clips, listing))
     return;
   if (EnterOnce(w.entered, listing.device, listing.inode))
     w.folders.push_back({folder.path, folder.key, folder.root, listing.device,
@@ -184,9 +185,16 @@ std::string stem(const std::string &name) {
   return s;
 }
 
+// An iPhone's Live Photo: the MOV of its motion beside the photo.
+bool namedAsMotion(const std::string &name) {
+  size_t dot = name.rfind('.');
+  return dot != name.npos && strcasecmp(name.c_str() + dot, ".mov") == 0;
+}
+
 // A RAW photo and a JPEG or HEIC of the same name but for the ending (in
 // any case) are one photo, shown once: from the JPEG or HEIC, the camera's
-// own rendering of it.
+// own rendering of it. So are a Live Photo's HEIC or JPEG and its MOV,
+// shown as the photo.
 void oneOfEachPhoto(std::vector<std::pair<std::string, PlaceKey>> &pictures) {
   std::set<std::string> rendered;
   for (const auto &p : pictures)
@@ -196,7 +204,8 @@ void oneOfEachPhoto(std::vector<std::pair<std::string, PlaceKey>> &pictures) {
     return;
   pictures.erase(std::remove_if(pictures.begin(), pictures.end(),
                                 [&](const auto &p) {
-                                  return namedAs(p.first, kCameraRawKind) &&
+                                  return (namedAs(p.first, kCameraRawKind) ||
+                                          namedAsMotion(p.first)) &&
                                          rendered.count(stem(p.first));
                                 }),
                  pictures.end());
@@ -205,7 +214,7 @@ void oneOfEachPhoto(std::vector<std::pair<std::string, PlaceKey>> &pictures) {
 } // namespace
 
 bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
-                FolderListing &out) {
+                bool clips, FolderListing &out) {
   if (path.size() >= PATH_MAX)
     return false;
   DIR *dir = opendir(path.c_str());
@@ -225,7 +234,8 @@ bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
       continue;
     bool known = e->d_type == DT_DIR || e->d_type == DT_REG;
     bool folder = e->d_type == DT_DIR, regular = e->d_type == DT_REG;
-    bool named = NamedLikeAPicture(e->d_name);
+    int kind = KindNamed(e->d_name);
+    bool named = kind != kNotAPicture && (clips || !IsClip(kind));
     if (!known && (subfolders || named) &&
         fstatat(dirfd(dir), e->d_name, &st, 0) == 0) { // links followed
       folder = S_ISDIR(st.st_mode);
@@ -248,10 +258,11 @@ bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
 }
 
 void StartWalk(LibraryWalk &w, const std::vector<std::string> &roots,
-               bool subfolders, const PlaceKey &from) {
+               bool subfolders, bool clips, const PlaceKey &from) {
   w = {};
   w.roots = roots;
   w.subfolders = subfolders;
+  w.clips = clips;
   w.from = from;
   pushRoots(w);
 }

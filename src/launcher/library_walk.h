@@ -36,6 +36,7 @@ struct ReadFolder {
 struct LibraryWalk {
   std::vector<std::string> roots; // the paths given, folders or pictures
   bool subfolders = true;         // else only the folders' own pictures
+  bool clips = true;              // else clips are left out
   // Where a walk starts (a remembered place): only what comes after `from`
   // is walked first, then (`wrapped`) what comes up to it.
   PlaceKey from;
@@ -55,7 +56,7 @@ struct LibraryWalk {
 // A walk of `roots` in the order given, from `from` on (empty: from the
 // start).
 void StartWalk(LibraryWalk &w, const std::vector<std::string> &roots,
-               bool subfolders, const PlaceKey &from);
+               bool subfolders, bool clips, const PlaceKey &from);
 
 // Walks on until `want` more pictures were found or the walk is done (then
 // `w.done`), adding them to `found` in the walk's order; reads at most
@@ -68,7 +69,8 @@ void WalkOn(LibraryWalk &w, size_t want, size_t folders,
 
 // One folder's subfolders and pictures, as the walk takes them (nothing
 // hidden or left out, links followed, only regular files taken); false
-// where it can't be read. `key` is the folder's place.
+// where it can't be read. `key` is the folder's place; clips are left out
+// unless `clips`.
 struct FolderListing {
   std::vector<std::pair<std::string, PlaceKey>> subfolders, pictures;
   dev_t device = 0;
@@ -76,7 +78,7 @@ struct FolderListing {
   struct timespec modified = {};
 };
 bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
-                FolderListing &out);
+                bool clips, FolderListing &out);
 
 // The key of `name` in the folder of key `folder`.
 PlaceKey KeyIn(const PlaceKey &folder, const std::string &name, bool isFolder);

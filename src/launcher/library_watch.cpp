@@ -17,7 +17,7 @@ void listAgain(LibraryWatch &w, ReadFolder folder, bool isNew) {
     ReadFolder f = std::move(pending.back());
     pending.pop_back();
     FolderListing listing;
-    if (!ListFolder(f.path, f.key, w.subfolders, listing) ||
+    if (!ListFolder(f.path, f.key, w.subfolders, w.clips, listing) ||
         (isNew && !EnterOnce(w.entered, listing.device, listing.inode)))
       continue;
     f.device = listing.device;
@@ -53,6 +53,7 @@ void WatchWhatWasWalked(LibraryWatch &watch, const LibraryWalk &walk) {
   watch.folders = walk.folders;
   watch.entered = walk.entered;
   watch.subfolders = walk.subfolders;
+  watch.clips = walk.clips;
 }
 
 void LookAgain(LibraryWatch &w, bool all, double now,

@@ -19,7 +19,7 @@ struct LibraryWatch {
   std::vector<ReadFolder> folders;
   std::vector<std::pair<dev_t, ino_t>> entered; // sorted, as the walk's
   std::unordered_set<std::string> known;        // pictures' paths
-  bool subfolders = true;
+  bool subfolders = true, clips = true;
   struct Arriving {
     FoundPicture picture;
     off_t size;

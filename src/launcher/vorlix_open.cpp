@@ -235,6 +235,7 @@ int main(int argc, char **argv) {
   running.lookEverySeconds = r.lookEverySeconds;
   Walking how = PlanTheWalk(running, r.paths, r.subfolders, r.firstSix,
                             r.fromStart, r.show);
+  how.clips = r.clips;
   Choice choice =
       ChoosePictures(r.paths, VORLIX_SAMPLES_DIR, how, running.walk);
   if (!choice.problem.empty()) {
