@@ -473,8 +473,9 @@ TEST_F(LibraryWalkTest, ClipsAmongThePhotosUnlessLeftOut) {
 // one photo, shown as the photo; a MOV beside a photo of another name, or
 // an MP4 beside one of the same, is a clip of its own.
 TEST_F(LibraryWalkTest, LivePhotoIsOnePhoto) {
-  for (const char *f : {"2023/5/A.MOV", "2023/12/IMG_1.HEIC", "2023/12/img_1.mov",
-                        "2023/12/IMG_2.MOV", "photo 2.mp4"})
+  for (const char *f :
+       {"2023/5/A.MOV", "2023/12/IMG_1.HEIC", "2023/12/img_1.mov",
+        "2023/12/IMG_2.MOV", "photo 2.mp4"})
     close(open((lib + "/" + f).c_str(), O_CREAT | O_WRONLY, 0600));
   using Names = std::vector<std::string>;
   EXPECT_EQ((Names{"2023/5/a.jpg", "2023/12/b.jpg", "2023/12/c.jpg",

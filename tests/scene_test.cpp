@@ -1041,6 +1041,58 @@ void toHeifPq(const std::string &path) {
 void toHeifHlg(const std::string &path) {
   toHeifCoded(path, 18);
 }
+// Clips of the picture, one frame long, made by ffmpeg with these options:
+// their first frame is their still.
+void toClip(const std::string &path, const std::string &options,
+            const char *container = "mp4") {
+  ASSERT_EQ("", run_command("ffmpeg -v error -y -i " + path + " " + options +
+                            " made." + container + " && mv made." + container +
+                            " " + path));
+}
+void toH264(const std::string &path) {
+  toClip(path, "-c:v libx264 -qp 0 -pix_fmt yuv444p");
+}
+// Stored turned, as a phone stores a portrait clip, and standing up by the
+// display matrix that Debian 12's ffmpeg writes only when it remuxes: its
+// rotation (anticlockwise, as ffprobe says it) checked.
+void toH264Turned(const std::string &path, const std::string &rotate,
+                  const std::string &rotation) {
+  toH264(path);
+  toClip(path, "-c copy -metadata:s:v:0 rotate=" + rotate, "mov");
+  ASSERT_EQ("rotation=" + rotation + "\n",
+            run_command("ffprobe -v error -show_streams " + path +
+                        " | grep rotation="))
+      << "its display matrix";
+}
+void toH264Turned90(const std::string &path) {
+  toH264Turned(path, "90", "90");
+}
+// As an iPhone's portrait clip: turned a quarter clockwise to be shown.
+void toH264Turned270(const std::string &path) {
+  toH264Turned(path, "270", "-90");
+}
+// Tagged BT.709, limited range: converted so by swscale, and said so.
+void toH264Bt709(const std::string &path) {
+  toClip(path, "-vf scale=out_color_matrix=bt709:out_range=tv -colorspace "
+               "bt709 -color_primaries bt709 -color_trc bt709 -color_range tv "
+               "-c:v libx264 -qp 0 -pix_fmt yuv444p");
+}
+// Full range and BT.601, as a camera's may be, said by the stream (not by
+// a pixel format of JPEG's range).
+void toH264FullRange(const std::string &path) {
+  toClip(path, "-vf scale=out_color_matrix=bt601:out_range=pc -colorspace "
+               "smpte170m -color_range pc -c:v libx264 -qp 0 -pix_fmt yuv444p");
+}
+// HLG, 10-bit HEVC in BT.2020, as an iPhone films by default.
+void toHevcHlg(const std::string &path) {
+  toClip(path,
+         "-vf scale=out_color_matrix=bt2020:out_range=tv -colorspace "
+         "bt2020nc -color_primaries bt2020 -color_trc arib-std-b67 "
+         "-c:v libx265 -x265-params lossless=1:log-level=error "
+         "-pix_fmt yuv444p10le",
+         "mov");
+}
+
 class PictureFormatTest : public SceneTest,
                           public ::testing::WithParamInterface<Format> {};
 
@@ -1188,6 +1240,12 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"HeicExifOrientationIgnored", "GdkPixbuf", "-resize 48x64! -quality 95 heic:", kFour, 40, "-Orientation=6 -n"},
     Format{"JpegExifCutShortShowsAsStored", "SOIL", "-resize 48x64! -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=6 -n", cutExifShort},
     Format{"JpegXl", "libjxl", "png24:", kFour, 8, "", toJxl},
+    Format{"ClipH264", "FFmpeg", "png24:", kFour, 6, "", toH264},
+    Format{"ClipH264TurnedAnticlockwise", "FFmpeg", "-resize 48x64! -rotate 90 png24:", kFour, 6, "", toH264Turned90},
+    Format{"ClipH264TurnedClockwise", "FFmpeg", "-resize 48x64! -rotate 270 png24:", kFour, 6, "", toH264Turned270},
+    Format{"ClipH264Bt709LimitedRange", "FFmpeg", "png24:", kFour, 6, "", toH264Bt709},
+    Format{"ClipH264FullRange", "FFmpeg", "png24:", kGreys, 6, "", toH264FullRange},
+    Format{"ClipHevcHdrHlg", "FFmpeg", "png24:", kHdrGreysHlg, 8, "", toHevcHlg, nullptr, nullptr, kHdrGreysShown},
     Format{"JpegXlFromJpegWithOrientation6", "libjxl", "-resize 48x64! -rotate 270 -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=6 -n", jpegToJxl},
     Format{"JpegDisplayP3", "SOIL", "-profile p3.icc -interlace none -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},
     Format{"ProgressiveJpegDisplayP3", "libjpeg-turbo", "-profile p3.icc -interlace JPEG -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},

@@ -246,8 +246,9 @@ bool decodeFrame(Clip &c) {
 }
 
 // The decoded frame's time from the clip's first, by its timestamp; where
-// that goes backwards or jumps ahead by more than a few seconds (broken
-// muxers, cut files), a frame after the last one instead.
+// that goes backwards (camera files joined), comes less than a millisecond
+// after the last (a muxer's mending of that), or jumps ahead by more than a
+// few seconds (cut files), a frame after the last one instead.
 int64_t frameTimeUs(Clip &c) {
   int64_t ts = c.frame->best_effort_timestamp;
   int64_t next = c.lastUs < 0 ? 0 : c.lastUs + c.frameUs;
@@ -257,7 +258,7 @@ int64_t frameTimeUs(Clip &c) {
     c.firstTs = ts;
   double us = (double(ts) - double(c.firstTs)) * c.timeBase * 1e6;
   bool believed = c.seeked ? us >= 0 && us < 1e12
-                           : us > double(c.lastUs) &&
+                           : us >= double(c.lastUs) + 1000 &&
                                  us <= double(next) + kSeekWhenBehindUs * 10.0;
   return believed || c.lastUs < 0 ? std::max<int64_t>(0, int64_t(us)) : next;
 }

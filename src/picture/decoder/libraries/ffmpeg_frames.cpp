@@ -90,7 +90,7 @@ bool MakeClipPicture(Clip &c, DecodedPicture &out) {
   displaySize(f, width, height);
   ShownSize shown =
       c.shown.maxSide > 0 ? c.shown : ShownSize{kFallbackMaxSide, 0};
-  int64_t factor = ReductionFactor(width, height, channels * bytes, shown);
+  int64_t factor = ReductionFactor(width, height, channels, shown);
   int w = int((width + factor - 1) / factor);
   int h = int((height + factor - 1) / factor);
   if (f.width <= 0 || f.height <= 0 || w <= 0 || h <= 0)
