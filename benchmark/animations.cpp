@@ -22,7 +22,9 @@ namespace {
 long statusKib(pid_t pid, const char *field) {
   std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
   size_t at = status.find(field);
-  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+  return at == std::string::npos
+             ? 0
+             : std::atol(status.c_str() + at + std::strlen(field));
 }
 
 // CPU time of a process so far, in seconds (user and system).
@@ -40,27 +42,28 @@ double cpuSeconds(pid_t pid) {
   return double(utime + std::atol(p)) / double(sysconf(_SC_CLK_TCK));
 }
 
-// The viewer and its decoders now: resident memory (KiB) and CPU time.
+// The viewer and its decoders now: resident memory (KiB), the anonymous
+// and shared part of it, and CPU time.
 struct Together {
-  long rssKib = 0;
+  long rssKib = 0, anonKib = 0;
   double cpu = 0;
 };
 Together together(const ViewerProcess &p) {
-  Together t = {statusKib(p.pid(), "VmRSS:"), cpuSeconds(p.pid())};
-  for (pid_t child : p.children()) {
-    t.rssKib += statusKib(child, "VmRSS:");
-    t.cpu += cpuSeconds(child);
+  Together t;
+  std::vector<pid_t> all = p.children();
+  all.push_back(p.pid());
+  for (pid_t pid : all) {
+    t.rssKib += statusKib(pid, "VmRSS:");
+    t.anonKib += statusKib(pid, "RssAnon:") + statusKib(pid, "RssShmem:");
+    t.cpu += cpuSeconds(pid);
   }
   return t;
 }
 
-struct Faces {
-  double firstFrameMs = 0, fps = 0, longestMs = 0, cpuPerSecond = 0;
-  long rssKib = 0;
-};
+} // namespace
 
 // Frames from 2 to 10 s after the start, as the show's rows are taken.
-bool measureFaces(const std::string &viewer, const std::string &dir,
+bool MeasureFaces(const std::string &viewer, const std::string &dir,
                   Faces &out) {
   ViewerProcess p(dir, false, viewer);
   if (!p.wait_frames(1, 120))
@@ -72,18 +75,38 @@ bool measureFaces(const std::string &viewer, const std::string &dir,
   __atomic_store_n(&probe.logging, 1u, __ATOMIC_RELEASE);
   FrameRecord a = p.record();
   Together ta = together(p);
+  uint64_t updates = __atomic_load_n(&probe.texture_updates, __ATOMIC_ACQUIRE);
   sleepUntil(p, 10);
   FrameRecord b = p.record();
   Together tb = together(p);
+  updates = __atomic_load_n(&probe.texture_updates, __ATOMIC_ACQUIRE) - updates;
   __atomic_store_n(&probe.logging, 0u, __ATOMIC_RELEASE);
   out.fps = double(b.frames - a.frames) * 1e9 /
             double(b.last_swap_ns - a.last_swap_ns);
   out.longestMs = double(probe.longest_frame_ns) / 1e6;
+  out.framesShownPerSecond =
+      double(updates) * 1e9 / double(b.last_swap_ns - a.last_swap_ns);
   out.cpuPerSecond =
       (tb.cpu - ta.cpu) * 1e9 / double(b.last_swap_ns - a.last_swap_ns);
   out.rssKib = tb.rssKib;
+  out.anonKib = tb.anonKib;
   return p.stop().empty();
 }
+
+long PeakAnonKib(const std::string &viewer, const std::string &dir,
+                 double seconds) {
+  ViewerProcess p(dir, false, viewer);
+  if (!p.wait_frames(1, 120))
+    return -1;
+  long peak = 0;
+  while ((ViewerProcess::now_ns() - p.started_ns()) / 1e9 < seconds) {
+    peak = std::max(peak, together(p).anonKib);
+    usleep(100 * 1000);
+  }
+  return p.stop().empty() ? peak : -1;
+}
+
+namespace {
 
 // The largest resident memory of the viewer and its decoders together,
 // sampled every 100 ms for `seconds`.
@@ -136,7 +159,7 @@ std::string AnimationRows(const std::string &viewer, int runs) {
       sCpu, mRss, sRss, largePeak, bundledPeak;
   for (int i = 0; i < runs; i++) {
     Faces m, s;
-    if (!measureFaces(viewer, moving, m) || !measureFaces(viewer, still, s))
+    if (!MeasureFaces(viewer, moving, m) || !MeasureFaces(viewer, still, s))
       return "";
     mFirst.push_back(m.firstFrameMs);
     sFirst.push_back(s.firstFrameMs);

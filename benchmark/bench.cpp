@@ -22,6 +22,7 @@
 
 #include "animations.h"
 #include "bench_support.h"
+#include "clips.h"
 #include "drawings_and_raw.h"
 #include "hdr_rows.h"
 #include "viewer_process.h"
@@ -341,6 +342,13 @@ int main(int argc, char **argv) {
                     launcher = LAUNCHER_BINARY, floor = FLOOR_BINARY,
                     floorQuad = FLOOR_QUAD_BINARY,
                     floorSoil = FLOOR_SOIL_BINARY, plain = PLAIN_SOIL_BINARY;
+  // VORLIX_BENCH_ONLY=clips: the clips' rows alone, printed.
+  const char *only = std::getenv("VORLIX_BENCH_ONLY");
+  if (only != nullptr && std::string(only) == "clips") {
+    std::string clips = ClipRows(viewer, runs);
+    std::fputs(clips.c_str(), stdout);
+    return clips.empty() ? 1 : 0;
+  }
 
   // Six 12-megapixel photos: 4000 x 3000 baseline JPEGs of a fractal, each
   // in its own colours.
@@ -715,7 +723,12 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "bench: an HDR run failed\n");
     return 1;
   }
-  std::string all = table + rows + hdr + animated;
+  std::string clips = ClipRows(viewer, runs);
+  if (clips.empty()) {
+    std::fprintf(stderr, "bench: a clip run failed\n");
+    return 1;
+  }
+  std::string all = table + rows + hdr + animated + clips;
   std::fputs(all.c_str(), stdout);
   if (markdown) {
     if (FILE *f = std::fopen(markdown, "w")) {

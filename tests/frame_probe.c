@@ -30,6 +30,19 @@ void glBindTexture(GLenum target, GLuint texture) {
   real_bind(target, texture);
 }
 
+static void (*real_sub_image)(GLenum, GLint, GLint, GLint, GLsizei, GLsizei,
+                              GLenum, GLenum, const void *);
+
+void glTexSubImage2D(GLenum target, GLint level, GLint x, GLint y,
+                     GLsizei width, GLsizei height, GLenum format, GLenum type,
+                     const void *pixels) {
+  if (!real_sub_image)
+    *(void **)&real_sub_image = dlsym(RTLD_NEXT, "glTexSubImage2D");
+  if (state && level == 0)
+    __atomic_add_fetch(&state->texture_updates, 1, __ATOMIC_RELAXED);
+  real_sub_image(target, level, x, y, width, height, format, type, pixels);
+}
+
 static int64_t now_ns(void) {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -120,7 +120,7 @@ struct Case {
   bool asNobody = false;    // run by a user who can't read every file
   // The show's list, where there is one: its pictures, and seconds.
   std::vector<std::string> show = {};
-  double seconds = 8;
+  double seconds = 8, longestClip = 60;
 };
 
 void PrintTo(const Case &c, std::ostream *os) {
@@ -163,6 +163,7 @@ TEST_P(ChoiceTest, PutsTheRightPicturesOnTheFaces) {
     p = p.substr(std::string(real).size() + 1);
   EXPECT_EQ(c.show, list.pictures);
   EXPECT_EQ(c.seconds, list.seconds);
+  EXPECT_EQ(c.longestClip, list.longestClip);
 }
 
 void pictures(LauncherTest &t, std::initializer_list<const char *> names) {
@@ -189,6 +190,8 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
          {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png"}},
     Case{"SecondsNotANumber", [](LauncherTest &t) { t.picture("a.jpg"); },
          {"--seconds", "soon", "a.jpg"}, {}, "--seconds takes a number"},
+    Case{"LongestClipOfNoLength", [](LauncherTest &t) { t.picture("a.jpg"); },
+         {"--longest-clip=0", "a.jpg"}, {}, "--longest-clip takes a number"},
     Case{"NaturalOrderWithoutRegardToCase", [](LauncherTest &t) {
            pictures(t, {"photo 10.jpg", "photo 2.jpg", "Photo 3.jpg", "photo 1.jpg"});
          }, {"."},
@@ -229,9 +232,9 @@ INSTANTIATE_TEST_SUITE_P(Launcher, ChoiceTest, ::testing::Values(
            pictures(t, {"8.png", "7.png", "6.png", "5.png", "4.png", "3.png", "2.png", "1.png"});
            mkdir((t.work + "/more").c_str(), 0700);
            pictures(t, {"more/b.png", "more/a.png"});
-         }, {"--seconds=2.5", "--no-subfolders", ".", "more", "1.png"},
+         }, {"--seconds=2.5", "--no-subfolders", "--longest-clip", "30", ".", "more", "1.png"},
          {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png"}, "", false,
-         {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png", "7.png", "8.png"}, 2.5},
+         {"1.png", "2.png", "3.png", "4.png", "5.png", "6.png", "7.png", "8.png"}, 2.5, 30},
     Case{"OnePictureCoversTheCube", [](LauncherTest &t) { t.picture("only.webp"); },
          {"only.webp"},
          {"only.webp", "only.webp", "only.webp", "only.webp", "only.webp", "only.webp"}},

@@ -26,7 +26,7 @@ int main(int argc, char *argv[]) {
   for (int served = 1; ReadMessage(fds.commands, c) && c.index >= 0; served++) {
     std::memset(setup.slots + size_t(c.slot) * kMaxPictureBytes, 16 * served,
                 12);
-    DecodeResult r = {c.index, kSoil, 2, 2, 3, 0, 0, 0};
+    DecodeResult r = {c.index, kSoil, 2, 2, 3, 0, 0, 0, 0};
     bool liesNow = c.index == liedAbout;
     if (liesNow && lie == kOtherPicture)
       r.index = (c.index + 1) % fds.pictureCount;

@@ -45,6 +45,9 @@ typedef struct {
    * and the longest time between two swaps after the first is kept. */
   uint32_t logging;
   int64_t longest_frame_ns;
+  /* Texture images replaced (glTexSubImage2D of level 0): the frames of
+   * animations and clips put on their faces. */
+  uint64_t texture_updates;
   ProbeFrame log[PROBE_LOG_FRAMES];
   float capture_modelview[16];
   unsigned char pixels[PROBE_MAX_WIDTH * PROBE_MAX_HEIGHT * 4];

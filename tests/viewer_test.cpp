@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
+#include "picture/kinds.h"
 #include "picture_folder_test.h"
 #include "viewer_process.h"
 
@@ -625,6 +627,82 @@ TEST(AnimationInAShow, PlaysWhileOnItsFaceItsDecoderEndingAfter) {
   unsetenv("XDG_RUNTIME_DIR");
   unsetenv("XDG_STATE_HOME");
   for (const std::string &d : {dir, photos, runtime})
+    remove_tree(d);
+}
+
+// How long each of the viewer's clip decoders lived (started for a clip of
+// this kind, seen alive every 100 ms), in seconds, polled for `seconds`.
+std::vector<double> clipDecoderLives(pid_t viewer, int kind, double seconds) {
+  std::map<std::string, std::pair<long long, long long>> seen;
+  std::string kinds = std::to_string(1u << kind);
+  long long start = ViewerProcess::now_ns();
+  while (ViewerProcess::now_ns() - start < seconds * 1e9) {
+    std::string all = run_command("cat /proc/" + std::to_string(viewer) +
+                                  "/task/*/children 2>/dev/null");
+    for (size_t at = 0; at < all.size();) {
+      size_t end = std::min(all.find(' ', at), all.size());
+      std::string pid = all.substr(at, end - at);
+      std::string line = read_file("/proc/" + pid + "/cmdline");
+      std::vector<std::string> args;
+      for (size_t a = 0; a < line.size(); a = line.find('\0', a) + 1)
+        args.push_back(line.c_str() + a);
+      if (args.size() > 6 && args[6] == kinds) {
+        auto &life = seen[pid];
+        life.first = life.first != 0 ? life.first : ViewerProcess::now_ns();
+        life.second = ViewerProcess::now_ns();
+      }
+      at = end + 1;
+    }
+    usleep(100000);
+  }
+  std::vector<double> lives;
+  for (const auto &s : seen)
+    lives.push_back((s.second.second - s.second.first) / 1e9);
+  return lives;
+}
+
+// A clip among a show's pictures stays on its face until it has played
+// through once (its face turned away, it stands still), however short the
+// show's time; at most the longest time for a clip.
+TEST(ClipInAShow, StaysUntilItHasPlayedOnceAtMostItsLongest) {
+  std::string photos = make_temp_dir(), runtime = make_temp_dir();
+  for (int i = 0; i < 7; i++)
+    write_quadrant_picture(photos + "/" + std::to_string(i) + ".tga", 8, 8,
+                           kFaceColours[i % 6]);
+  run_command("ffmpeg -v error -f lavfi -i color=c=red:s=16x16:r=10:d=6 "
+              "-c:v libx264 " +
+              photos + "/7.mp4");
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  for (std::string longest : {"100", "1"}) {
+    std::string dir = make_temp_dir();
+    setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+    ViewerProcess launcher(
+        dir, false, LAUNCHER_BINARY, "",
+        {"--seconds", "0.1", "--longest-clip", longest, photos});
+    ASSERT_TRUE(launcher.wait_frames(1)) << launcher.stop();
+    std::vector<pid_t> viewer = launcher.children();
+    ASSERT_EQ(1u, viewer.size());
+    std::vector<double> lives =
+        clipDecoderLives(viewer[0], kMp4Kind, longest == "1" ? 15 : 25);
+    double longestLife =
+        lives.empty() ? 0 : *std::max_element(lives.begin(), lives.end());
+    std::string all;
+    for (double l : lives)
+      all += std::to_string(l) + " s ";
+    SCOPED_TRACE("with --longest-clip " + longest + ", its decoders lived " +
+                 all);
+    if (longest == "1") {
+      EXPECT_GE(lives.size(), 2u) << "it comes round again";
+      EXPECT_LT(longestLife, 6) << "it went at its longest";
+    } else {
+      EXPECT_GE(longestLife, 6) << "its 6 s played through";
+    }
+    EXPECT_EQ("", launcher.stop());
+    remove_tree(dir);
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+  unsetenv("XDG_STATE_HOME");
+  for (const std::string &d : {photos, runtime})
     remove_tree(d);
 }
 

@@ -20,6 +20,8 @@ const char *const kHelp =
     "More than six pictures are shown in turn, each once a round: a face\n"
     "takes the next only while it is turned away.\n"
     "  --seconds S      each on show for at least S seconds (default 8)\n"
+    "  --longest-clip S a clip on show until it has played once, at most\n"
+    "                   S seconds (default 60)\n"
     "  --shuffle        in a new order each round\n"
     "  --first-six      only the first six, none in turn\n"
     "  --no-subfolders  only the folders' own pictures\n"
@@ -49,6 +51,16 @@ bool seconds(const char *option, const char *value, double &out,
     return true;
   problem = std::string(option) + " takes a number of seconds above 0";
   return false;
+}
+
+// The setting an option of seconds sets (--seconds, --longest-clip,
+// --rescan, alone or with =S), or null.
+double *secondsOption(const std::string &arg, Request &r) {
+  std::string name = arg.substr(0, arg.find('='));
+  return name == "--seconds"        ? &r.show.seconds
+         : name == "--longest-clip" ? &r.show.longestClip
+         : name == "--rescan"       ? &r.lookEverySeconds
+                                    : nullptr;
 }
 
 // A photo frame's option at argv[i] (its value taken too): 0 read, 1 not
@@ -94,13 +106,11 @@ int ReadCommandLine(int argc, char **argv, Request &r, std::string &problem) {
       r.fromStart = r.fromStart || arg == "--from-start";
       continue;
     }
-    bool look = arg == "--rescan" || arg.rfind("--rescan=", 0) == 0;
-    if (look || arg == "--seconds" || arg.rfind("--seconds=", 0) == 0) {
-      std::string name = look ? "--rescan" : "--seconds";
+    if (double *s = secondsOption(arg, r)) {
+      std::string name = arg.substr(0, arg.find('='));
       const char *value = arg == name ? (i + 1 < argc ? argv[++i] : "")
                                       : argv[i] + name.size() + 1;
-      if (!seconds(name.c_str(), value,
-                   look ? r.lookEverySeconds : r.show.seconds, problem))
+      if (!seconds(name.c_str(), value, *s, problem))
         return 1;
       continue;
     }

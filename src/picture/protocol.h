@@ -107,6 +107,8 @@ struct DecodeResult {
   // timestamps: a frame is shown at its time, whatever was dropped before
   // it).
   int64_t atUs;
+  // Which play of its animation a frame is of, from 0.
+  int32_t play;
 };
 
 // Whether a picture of this size fits in one slot.

@@ -200,15 +200,24 @@ void decodeAhead() {
     }
 }
 
+// Whether a face's picture has been on show long enough: the show's
+// seconds since it was seen, and a clip until it has played through once,
+// at most the show's longest time for a clip.
+bool shownLongEnough(const Face &face, unsigned texture, double t) {
+  double shown = t - face.seenAt;
+  return face.seenAt >= 0 && shown >= show.list.seconds &&
+         (shown >= show.list.longestClip || !ClipInItsFirstPlay(texture));
+}
+
 // The face that takes the next picture: turned away, its picture on show
 // long enough, and of those the one turned away longest (it comes round
 // soonest); -1 for none.
-int faceToChange(const double towards[6], double t) {
+int faceToChange(const double towards[6], const unsigned texture[6], double t) {
   int chosen = -1;
   for (int f = 0; f < 6; f++) {
     const Face &face = show.faces[f];
-    if (towards[f] < kTurnedAway && face.seenAt >= 0 &&
-        t - face.seenAt >= show.list.seconds && inTheSpin(f) &&
+    if (towards[f] < kTurnedAway && shownLongEnough(face, texture[f], t) &&
+        inTheSpin(f) &&
         (chosen < 0 || face.lastInView < show.faces[chosen].lastInView))
       chosen = f;
   }
@@ -281,7 +290,7 @@ void ShowNextPictures(unsigned int texture[6], float xRot, float yRot,
   if (show.pending >= 0 || target() < 0 || comingRound(target()))
     return;
   DecodedAhead *r = decodedAheadFor(target());
-  int f = r != nullptr ? faceToChange(towards, t) : -1;
+  int f = r != nullptr ? faceToChange(towards, texture, t) : -1;
   if (f < 0)
     return;
   DecodedAhead taken = *r;

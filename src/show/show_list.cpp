@@ -104,7 +104,8 @@ std::string NewsRecordBytes(const NewsRecord &r) {
 
 bool WriteShowList(const std::string &path, const ShowList &list) {
   std::ostringstream out;
-  out << kFirstLine << "\nseconds " << list.seconds << "\norder "
+  out << kFirstLine << "\nseconds " << list.seconds << "\nlongest-clip "
+      << list.longestClip << "\norder "
       << (list.shuffled ? "shuffled" : "listed") << "\n";
   if (list.news >= 0)
     out << "news " << list.news << "\n";
@@ -136,10 +137,12 @@ bool ReadShowList(const std::string &path, ShowList &list) {
   if (!std::getline(settings, line) || line != kFirstLine)
     return false;
   while (std::getline(settings, line)) {
-    if (line.rfind("seconds ", 0) == 0) {
+    if (line.rfind("seconds ", 0) == 0 || line.rfind("longest-clip ", 0) == 0) {
+      bool clip = line[0] == 'l';
       char *rest = nullptr;
-      read.seconds = std::strtod(line.c_str() + 8, &rest);
-      if (*rest != '\0' || !(read.seconds > 0 && read.seconds < 1e6))
+      double &s = clip ? read.longestClip : read.seconds;
+      s = std::strtod(line.c_str() + (clip ? 13 : 8), &rest);
+      if (*rest != '\0' || !(s > 0 && s < 1e6))
         return false;
     } else if (line == "order shuffled" || line == "order listed") {
       read.shuffled = line == "order shuffled";

@@ -8,6 +8,8 @@
 // The file is the line "vorlix show list 1", lines of settings:
 //   "seconds S"   the least time of the clock a picture is on show, in
 //                 seconds (a decimal number above 0)
+//   "longest-clip S"  a clip stays on show until it has played through
+//                 once, at most this long (a decimal number above 0)
 //   "order listed" or "order shuffled"
 //   "news FD"     a pipe the viewer inherits, on which more pictures come
 //                 while it runs (below); none: the list is all there is
@@ -42,7 +44,7 @@ constexpr const char *kShowListFile = "show.list";
 
 struct ShowList {
   std::vector<std::string> pictures;
-  double seconds = 8;
+  double seconds = 8, longestClip = 60;
   bool shuffled = false;
   int news = -1, seen = -1; // the pipes' descriptors, -1 for none
   uint64_t seed = 0, after = 0;

@@ -210,5 +210,6 @@ void DecodeNextFrame(const DecodeCommand &c, int fd, unsigned char *slot,
   if (handOverFrame(frame, a.metadata, c, a.frame, slot, r)) {
     r.delayMs = delayMs;
     r.atUs = FrameDueUs(a.playing, frame);
+    r.play = a.playing.played;
   }
 }

@@ -58,7 +58,7 @@ void DecoderMain(const DecoderSetup &setup) {
   DecodeCommand c;
   while (ReadMessage(fds.commands, c) && c.index >= 0 &&
          c.index < fds.pictureCount) {
-    DecodeResult r = {c.index, kNoReader, 0, 0, 0, 0, 0, 0};
+    DecodeResult r = {c.index, kNoReader, 0, 0, 0, 0, 0, 0, 0};
     // Past its budget (a picture's, or an animation frame's) the timer's
     // signal ends this process.
     setCpuTimer(c.cpuBudgetUs);

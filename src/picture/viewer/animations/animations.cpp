@@ -31,7 +31,7 @@ struct Animation {
   // A clip keeps its own timestamps: each frame is shown at its time from
   // when the clip started (shifted by the time its faces were turned away),
   // and the decoder drops what is late.
-  bool clip = false;
+  bool clip = false, playedOnce = false;
   int64_t startedUs = 0;
   bool firstFrameShown = false;
   bool asked = false;   // a frame asked for, its answer not yet taken
@@ -109,6 +109,7 @@ void show(Animation &a, int64_t now) {
   if (a.firstFrameShown)
     a.shownAtUs = now - due > kLateFrameUs ? now : due;
   a.firstFrameShown = true;
+  a.playedOnce = a.playedOnce || a.frame.play > 0;
   int ms = a.frame.delayMs <= kShortestDelayMs ? kShortFrameShownMs
                                                : a.frame.delayMs;
   a.shownForUs = int64_t(ms) * 1000;
@@ -216,6 +217,16 @@ void AdvanceAnimations(const unsigned texture[6], float xRot, float yRot,
   for (int i = 0; i < playingCount; i++)
     if (!advance(playing[i], now, inView(playing[i], texture, towards)))
       end(i--);
+}
+
+bool ClipInItsFirstPlay(unsigned name) {
+  for (int i = 0; i < playingCount; i++) {
+    const Animation &a = playing[i];
+    if (a.clip && !a.playedOnce &&
+        std::find(a.names, a.names + a.count, name) != a.names + a.count)
+      return true;
+  }
+  return false;
 }
 
 int AnimationsPlaying() {

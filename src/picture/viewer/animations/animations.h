@@ -39,5 +39,9 @@ void StopAllAnimations();
 void AdvanceAnimations(const unsigned texture[6], float xRot, float yRot,
                        float zRot);
 
+// Whether a clip plays on the texture that has not played through once yet
+// (a clip that has ended, or failed, has).
+bool ClipInItsFirstPlay(unsigned name);
+
 // How many play now.
 int AnimationsPlaying();
