@@ -275,6 +275,33 @@ void joined(const std::vector<Flat> &f, int) {
   run_command("mv b1.jpg second.ts && cat first.ts second.ts > b1.jpg");
 }
 
+// A Motion Photo as a Pixel writes one: a grey JPEG, its XMP saying that
+// the clip of these frames (an MP4, H.264) lies at its end, and the clip
+// after it.
+std::string withXmp(const std::string &jpeg, const std::string &xmp) {
+  std::string content =
+      std::string("http://ns.adobe.com/xap/1.0/") + '\0' + xmp;
+  size_t length = content.size() + 2;
+  return jpeg.substr(0, 2) + "\xff\xe1" + char(length >> 8) +
+         char(length & 0xff) + content + jpeg.substr(2);
+}
+void motionPhoto(const std::vector<Flat> &f, int) {
+  clip(f, "libx264 -qp 0", "mp4");
+  std::string mp4 = read_file("b1.jpg");
+  convert("-size 64x64 xc:'rgb(128,128,128)' -quality 95 jpg:b1.jpg");
+  std::string xmp =
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF><rdf:Description "
+      "GCamera:MotionPhoto='1'><Container:Directory><rdf:Seq><rdf:li "
+      "rdf:parseType='Resource'><Container:Item Item:Mime='image/jpeg' "
+      "Item:Semantic='Primary'/></rdf:li><rdf:li "
+      "rdf:parseType='Resource'><Container:Item Item:Mime='video/mp4' "
+      "Item:Semantic='MotionPhoto' Item:Length='" +
+      std::to_string(mp4.size()) +
+      "'/></rdf:li></rdf:Seq></Container:Directory></rdf:Description>"
+      "</rdf:RDF></x:xmpmeta>";
+  write_bytes("b1.jpg", withXmp(read_file("b1.jpg"), xmp) + mp4);
+}
+
 struct Timing {
   const char *name;
   void (*write)(const std::vector<Flat> &frames, int plays);
@@ -283,6 +310,9 @@ struct Timing {
   // What shows before the animation's frames: its first frame, or a still
   // default image of its own.
   Rgb still;
+  // Whether, played out, it rests on that still (a Motion Photo on its
+  // photo) rather than on its last frame.
+  bool restsOnStill = false;
 };
 
 void PrintTo(const Timing &t, std::ostream *os) {
@@ -309,6 +339,11 @@ TEST_P(AnimationTimingTest, FramesShowInOrderEachForItsTime) {
   std::vector<ColourRun> runs = runsOf(watch(seconds));
   SCOPED_TRACE(describe(runs));
   ASSERT_GE(runs.size(), 4u);
+  if (t.restsOnStill) {
+    EXPECT_TRUE(near(runs.back().colour, t.still)) << "rests on its photo";
+    EXPECT_GE(runs.back().to - runs.back().from, 1000) << "rests on its photo";
+    runs.pop_back();
+  }
   // A still default image of its own shows first.
   size_t first = near(t.still, t.frames[0].colour) ? 0 : 1;
   EXPECT_TRUE(near(runs[0].colour, t.still)) << "first " << name(t.still);
@@ -332,8 +367,10 @@ TEST_P(AnimationTimingTest, FramesShowInOrderEachForItsTime) {
   }
   if (t.plays > 0) {
     EXPECT_EQ(first + t.plays * n, runs.size()) << "played as often as it says";
-    EXPECT_GE(runs.back().to - runs.back().from, 1000)
-        << "rests on its last frame";
+    if (!t.restsOnStill) {
+      EXPECT_GE(runs.back().to - runs.back().from, 1000)
+          << "rests on its last frame";
+    }
   } else {
     EXPECT_GE(runs.size(), first + 2 * n + 1) << "goes round for ever";
   }
@@ -359,7 +396,9 @@ INSTANTIATE_TEST_SUITE_P(
         Timing{"H264InMpegTs", mpegTs, kThree, 0, kRed},
         Timing{"ClipTimestampsJumpingByHours", jumping, kThree, 0, kRed},
         Timing{"ClipTimestampsCrammed", crammed, kThree, 0, kRed},
-        Timing{"ClipFilesJoined", joined, kThree, 0, kRed}),
+        Timing{"ClipFilesJoined", joined, kThree, 0, kRed},
+        Timing{"MotionPhotoOnceThenItsPhoto", motionPhoto, kThree, 1, kGrey,
+               true}),
     [](const ::testing::TestParamInfo<Timing> &info) {
       return std::string(info.param.name);
     });
@@ -475,6 +514,22 @@ TEST_F(AnimationTest, OnePictureOnTwoFacesPlaysOnceInStep) {
     changes += i > 0 && !near(seen[i].front, seen[i - 1].front, 40);
   }
   EXPECT_GE(changes, 8) << "it plays";
+}
+
+// A Motion Photo plays its clip again each time it comes back into view
+// after its face was turned away, and rests on its photo between.
+TEST_F(AnimationTest, MotionPhotoPlaysAgainWhenItComesBack) {
+  motionPhoto({{kRed, 300}, {kBlue, 300}}, 1);
+  std::vector<ColourRun> first = runsOf(watch(1.5));
+  watch(0.3, false, 0, 180); // the front face turned away
+  std::vector<ColourRun> again = runsOf(watch(1.5, false));
+  for (const auto &runs : {first, again}) {
+    SCOPED_TRACE(describe(runs));
+    ASSERT_EQ(4u, runs.size()) << "photo, red, blue, photo";
+    EXPECT_TRUE(near(runs[1].colour, kRed));
+    EXPECT_TRUE(near(runs[2].colour, kBlue));
+    EXPECT_TRUE(near(runs[3].colour, kGrey));
+  }
 }
 
 // An animation whose face is turned away stands still, its clock stopped,

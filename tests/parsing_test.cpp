@@ -24,6 +24,7 @@
 #include "launcher/photo_frame/screen_schedule.h"
 #include "launcher/running_show.h"
 #include "launcher/show_place.h"
+#include "picture/decoder/libraries/motion_photo.h"
 #include "picture/decoder/pixels/hdr.h"
 #include "picture/decoder/pixels/metadata.h"
 #include "picture/kind_contents.h"
@@ -368,6 +369,62 @@ INSTANTIATE_TEST_SUITE_P(
               "RIFF\0\0\0\0WEBP"_b +
                   riffChunk("EXIF", kExifPrefix + exif(false, 7)),
               "7"}),
+    nameOf);
+
+class MotionPhotoTest : public ::testing::TestWithParam<Bytes> {};
+
+// Where a Motion Photo's clip lies in its JPEG ("at+size"), or "none".
+TEST_P(MotionPhotoTest, ItsClipFoundInsideItsFile) {
+  const std::string &file = GetParam().file;
+  ClipInside c = MotionPhotoClip(
+      reinterpret_cast<const unsigned char *>(file.data()), file.size());
+  EXPECT_EQ(GetParam().expected,
+            c.size == 0 ? "none"
+                        : std::to_string(c.at) + "+" + std::to_string(c.size));
+}
+
+// A JPEG (its XMP with these properties), then what follows its picture.
+std::string motionJpeg(const std::string &xmpProperties,
+                       const std::string &after) {
+  return "\xff\xd8"_b +
+         segment(0xe1, "http://ns.adobe.com/xap/1.0/\0"_b +
+                           "<x:xmpmeta><rdf:Description " + xmpProperties +
+                           "/></x:xmpmeta>") +
+         kJpegFrame + "\xff\xd9"_b + after;
+}
+const std::string kMp4 = "\0\0\0\x10"
+                         "ftypisom"_b +
+                         "\0\0\0\x08mdat"_b;
+size_t motionJpegSize(const std::string &xmp) {
+  return motionJpeg(xmp, "").size();
+}
+const std::string kClipLength = std::to_string(kMp4.size());
+const std::string kDirectory =
+    "Item:Semantic='MotionPhoto' Item:Length='" + kClipLength + "'";
+const std::string kOffset = "GCamera:MicroVideoOffset='" + kClipLength + "'";
+
+INSTANTIATE_TEST_SUITE_P(
+    MotionPhotos, MotionPhotoTest,
+    ::testing::Values(
+        Bytes{"GooglesContainerDirectory", motionJpeg(kDirectory, kMp4),
+              std::to_string(motionJpegSize(kDirectory)) + "+" + kClipLength},
+        Bytes{"GooglesMicroVideoOffset", motionJpeg(kOffset, kMp4),
+              std::to_string(motionJpegSize(kOffset)) + "+" + kClipLength},
+        Bytes{"SamsungsTrailer",
+              motionJpeg("a='b'", "MotionPhoto_Data"_b + kMp4 + "SEFT"),
+              std::to_string(motionJpegSize("a='b'") + 16) + "+" +
+                  std::to_string(kMp4.size() + 4)},
+        Bytes{"OffsetPastTheFilesStart",
+              motionJpeg("GCamera:MicroVideoOffset='99999'", kMp4), "none"},
+        Bytes{"LengthOfNoClip",
+              motionJpeg("Item:Semantic='MotionPhoto' Item:Length='0'", kMp4),
+              "none"},
+        Bytes{"OffsetNotAtAnMp4",
+              motionJpeg(kOffset, std::string(kMp4.size(), 'x')), "none"},
+        Bytes{"MarkerWithoutAnMp4",
+              motionJpeg("a='b'", "MotionPhoto_Data"_b + "nothing"), "none"},
+        Bytes{"PlainJpeg", motionJpeg("a='b'", ""), "none"},
+        Bytes{"NotAJpeg", "MotionPhoto_Data"_b + kMp4, "none"}),
     nameOf);
 
 TEST(NaturalOrder, AsFileManagersShowNames) {

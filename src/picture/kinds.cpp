@@ -188,7 +188,8 @@ using M = MetadataIn;
 // clang-format off
 const PictureKind kPictureKinds[] = {
   // name   endings               signature     contents         declared size readers        SOIL's channels, unused alpha  GdkPixbuf  turns  metadata         px/byte ns/px  played by
-  {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,       nullptr,         JpegSize,   kSoilThenLibjpeg, JpegChannels, false,  nullptr,     false, M::JpegSegments, 4096,  50},
+  // A JPEG moves where it is a Motion Photo, a clip inside it.
+  {"JPEG", ".jpg .jpeg .jpe ",    isJpeg,       nullptr,         JpegSize,   kSoilThenLibjpeg, JpegChannels, false,  nullptr,     false, M::JpegSegments, 4096,  50, kPlayWithFfmpeg},
   {"PNG",  ".png ",               isPng,        nullptr,         PngSize,    kPngReaders,      PngChannels,  false,  "png",       false, M::PngChunks,    8300,  30, kPlayWithLibpng},
   {"GIF",  ".gif ",               isGif,        nullptr,         GifSize,    kGiflibOnly,      nullptr,      false,  nullptr,     false, M::Nowhere,      4096, 360, kPlayWithGiflib},
   {"BMP",  ".bmp ",               isBmp,        nullptr,         BmpSize,    kSoilThenPixbuf,  BmpChannels,  true,   "bmp",       false, M::Nowhere,       128,  15},
@@ -246,6 +247,11 @@ int KindNamed(const char *name) {
 
 bool IsClip(int kind) {
   return kind >= 0 && kind < kPictureKindCount &&
+         kPictureKinds[kind].readers == kReadWithFfmpeg;
+}
+
+bool MayHoldAClip(int kind) {
+  return kind >= 0 && kind < kPictureKindCount && !IsClip(kind) &&
          kPictureKinds[kind].playedBy == kPlayWithFfmpeg;
 }
 

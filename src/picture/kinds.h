@@ -93,6 +93,8 @@ int PictureKindOf(const ByteSource &file);
 // The kind whose files' names end as this one does (kNotAPicture for
 // none), and whether there is one.
 int KindNamed(const char *name);
-// Whether the kind is a clip's (a video file, played by FFmpeg).
+// Whether the kind is a clip's (a video file, played by FFmpeg); and
+// whether it is a picture's that may hold a clip (a Motion Photo's JPEG).
 bool IsClip(int kind);
+bool MayHoldAClip(int kind);
 bool NamedLikeAPicture(const char *name);

@@ -2,7 +2,8 @@
 // kind table's signatures, header sizes and channel counts, which the viewer
 // itself runs outside any sandbox, the metadata reading a decoder does
 // (which way up, and the colour description, down to a PNG's compressed
-// profile), and its walks over animations (APNG's chunks, GIF's blocks). Every
+// profile), and its walks over animations (APNG's chunks, GIF's blocks) and
+// the finding of a Motion Photo's clip. Every
 // input is read both from memory (as a decoder reads it) and through a
 // descriptor (as the viewer does), and the two must agree.
 //
@@ -15,6 +16,7 @@
 
 #include "picture/decoder/libraries/apng_chunks.h"
 #include "picture/decoder/libraries/gif_blocks.h"
+#include "picture/decoder/libraries/motion_photo.h"
 #include "picture/decoder/pixels/metadata.h"
 #include "picture/kinds.h"
 
@@ -39,6 +41,10 @@ static void walkAnimations(const uint8_t *data, size_t size) {
   }
   int plays = -1, images = WalkGifBlocks(data, size, plays);
   if (images < 0 || images > 2 || plays < 0 || plays > 65536)
+    abort();
+  // A Motion Photo's clip lies inside the file.
+  ClipInside clip = MotionPhotoClip(data, size);
+  if (clip.size > 0 && (clip.at > size || clip.size > size - clip.at))
     abort();
 }
 

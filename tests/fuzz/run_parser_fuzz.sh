@@ -15,6 +15,7 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
   "$src/src/picture/decoder/pixels/metadata.cpp" \
   "$src/src/picture/decoder/libraries/apng_chunks.cpp" \
   "$src/src/picture/decoder/libraries/gif_blocks.cpp" \
+  "$src/src/picture/decoder/libraries/motion_photo.cpp" \
   -lz -o "$fuzzer"
 # New inputs go to a corpus of this run's own; the seeds stay as they are.
 work=$(mktemp -d)

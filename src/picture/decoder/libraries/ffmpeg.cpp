@@ -1,4 +1,5 @@
-// Clips (MP4, MOV, Matroska, WebM, AVI, MPEG-TS), through FFmpeg's
+// Clips (MP4, MOV, Matroska, WebM, AVI, MPEG-TS), and the clip inside a
+// Motion Photo (motion_photo.h), through FFmpeg's
 // libavformat and libavcodec, loaded when needed (ffmpeg_calls.cpp). A clip
 // is read from the bytes the viewer opened, through an I/O context over
 // them: nothing is opened (a playlist's segment, a MOV's reference to
@@ -16,6 +17,7 @@
 
 #include "picture/decoder/libraries/ffmpeg_calls.h"
 #include "picture/decoder/libraries/library.h"
+#include "picture/decoder/libraries/motion_photo.h"
 #include "picture/decoding_limits.h"
 #include "picture/kinds.h"
 
@@ -183,10 +185,15 @@ int orientationOf(const AVStream &s) {
   return kTurned[quarters];
 }
 
+// A clip, or a Motion Photo's clip inside its JPEG (played once).
 void *ClipOpen(const unsigned char *file, size_t size, int &plays) {
+  bool inside = MayHoldAClip(PictureKindOf({-1, file, size}));
+  ClipInside clip = inside ? MotionPhotoClip(file, size) : ClipInside{0, size};
+  if (clip.size == 0)
+    return nullptr;
   auto *c = new Clip;
-  c->file = file;
-  c->size = size;
+  c->file = file + clip.at;
+  c->size = clip.size;
   AVStream *s = nullptr;
   bool opened = openContainer(*c) &&
                 ff.findStreamInfo(c->format, nullptr) >= 0 &&
@@ -200,7 +207,7 @@ void *ClipOpen(const unsigned char *file, size_t size, int &plays) {
   c->timeBase = av_q2d(s->time_base);
   c->frameUs = nominalFrameUs(*s);
   c->orientation = orientationOf(*s);
-  plays = 0; // a clip loops on its face
+  plays = inside ? 1 : 0; // a clip loops on its face
   return c;
 }
 
@@ -220,8 +227,9 @@ bool ClipMoving(const unsigned char *file, size_t size) {
   return moving;
 }
 
-bool ClipStillIsFirstFrame(const unsigned char *, size_t, bool) {
-  return true;
+// A clip's still is its first frame; a Motion Photo's is its photo.
+bool ClipStillIsFirstFrame(const unsigned char *file, size_t size, bool) {
+  return IsClip(PictureKindOf({-1, file, size}));
 }
 
 // The next frame out of the decoder, packets of the video stream read and

@@ -2,7 +2,14 @@
 
 #include <algorithm>
 
+#include "picture/decoder/libraries/motion_photo.h"
+#include "picture/kinds.h"
+
 bool PictureMoves(int kind, const unsigned char *file, size_t size) {
+  // A Motion Photo is told by its own bytes, in any decoder: FFmpeg, which
+  // plays its clip, is loaded only by the decoder that plays it.
+  if (MayHoldAClip(kind))
+    return MotionPhotoClip(file, size).size > 0;
   const Library *a = AnimatorFor(kind);
   return a != nullptr && a->moving(file, size);
 }

@@ -169,12 +169,13 @@ void DecodeStill(const DecodeCommand &c, int fd, unsigned char *slot,
 namespace {
 
 // The animation this decoder plays, from its first frame command on: the
-// file stays mapped, and its metadata read, until the decoder ends.
+// file stays mapped, and its metadata read, until the decoder ends (a
+// Motion Photo's is its photo's, not its clip's).
 struct Animation {
   Playing playing;
   PictureMetadata metadata;
   std::vector<unsigned char> frame; // a copy, to be shown over white
-  bool started = false, over = false;
+  bool started = false, over = false, restedOnThePhoto = false;
 };
 
 // One decoder plays one animation.
@@ -195,7 +196,7 @@ void DecodeNextFrame(const DecodeCommand &c, int fd, unsigned char *slot,
     size_t bytes = size_t(c.fileBytes);
     a.over =
         mapped == MAP_FAILED || !StartPlaying(a.playing, c.kind, file, bytes);
-    if (!a.over)
+    if (!a.over && !MayHoldAClip(c.kind))
       a.metadata = ReadMetadata(kPictureKinds[c.kind].metadata,
                                 ByteSource{-1, file, bytes});
   }
@@ -204,7 +205,16 @@ void DecodeNextFrame(const DecodeCommand &c, int fd, unsigned char *slot,
   if (!a.over)
     KeepUp(a.playing, c.size, c.playedUs);
   if (a.over || !NextFrame(a.playing, frame, delayMs)) {
-    a.over = true;
+    // A Motion Photo's clip played: the face rests on the photo again, as
+    // its last frame, decoded again.
+    bool rest = MayHoldAClip(c.kind) && !a.restedOnThePhoto;
+    a.over = a.restedOnThePhoto = true;
+    if (rest) {
+      DecodeStill(c, fd, slot, r);
+      r.moving = 0;
+      r.atUs = a.playing.earlierPlaysUs;
+      r.play = 1;
+    }
     return;
   }
   if (handOverFrame(frame, a.metadata, c, a.frame, slot, r)) {

@@ -33,6 +33,10 @@ struct Animation {
   // and the decoder drops what is late.
   bool clip = false, playedOnce = false;
   int64_t startedUs = 0;
+  // A Motion Photo's clip plays once, its decoder then gone and the face
+  // resting on the photo (its last frame), and again once all its faces
+  // have been turned away and one comes round.
+  bool motionPhoto = false, resting = false, awayWhileResting = false;
   bool firstFrameShown = false;
   bool asked = false;   // a frame asked for, its answer not yet taken
   bool waiting = false; // a frame in its slot, not shown yet
@@ -88,6 +92,13 @@ bool take(Animation &a) {
   if (answer != Answer::kTaken)
     return answer == Answer::kNotYet;
   a.asked = false;
+  if (r.reader == kNoReader && a.motionPhoto && a.firstFrameShown) {
+    LetDecoderGo(a.d, false);
+    FreeSlots(a.d);
+    a.resting = true;
+    a.awayWhileResting = false;
+    return true;
+  }
   if (r.reader == kNoReader)
     return false;
   a.frame = r;
@@ -135,10 +146,26 @@ bool inView(const Animation &a, const unsigned texture[6],
   return false;
 }
 
+// A Motion Photo resting on its photo: from the start again, as a face
+// comes round after all were turned away.
+void playAgain(Animation &a, int64_t now) {
+  a.resting = a.awayWhileResting = false;
+  a.firstFrameShown = a.waiting = false;
+  a.startedUs = a.shownAtUs = now;
+  a.shownForUs = 0;
+  a.frame = {};
+}
+
 // One animation's turn in a frame; false where it is over. While all its
 // faces are turned away it stands still: nothing decoded, its clock
 // stopped, to go on where it was as a face comes round.
 bool advance(Animation &a, int64_t now, bool seen) {
+  if (a.resting) {
+    a.awayWhileResting = a.awayWhileResting || !seen;
+    if (!seen || !a.awayWhileResting)
+      return true;
+    playAgain(a, now);
+  }
   if (a.shownAtUs == 0) {
     // The first frame drawn with its still picture: its clock starts, and
     // its decoder after that frame, which it would only hold up.
@@ -159,6 +186,8 @@ bool advance(Animation &a, int64_t now, bool seen) {
     return false;
   if (a.asked && !a.waiting && !take(a))
     return false;
+  if (a.resting)
+    return true;
   bool due = a.clip ? now >= a.startedUs + a.frame.atUs
                     : now >= a.shownAtUs + a.shownForUs;
   if (a.waiting && (!a.firstFrameShown || due))
@@ -179,7 +208,12 @@ bool PlayAnimation(const AnimationSource &source, const unsigned names[],
   Animation &a = playing[playingCount++];
   a = Animation{};
   a.source = source;
-  a.clip = IsClip(source.kind);
+  a.motionPhoto = MayHoldAClip(source.kind);
+  a.clip = IsClip(source.kind) || a.motionPhoto;
+  // Opening a clip inside a photo takes more than the photo's own frame
+  // budget may allow.
+  if (a.motionPhoto)
+    a.source.frameBudgetUs = std::max(a.source.frameBudgetUs, kClipBudgetUs);
   if (source.screenProfile != nullptr)
     a.profile.assign(source.screenProfile,
                      source.screenProfile + source.screenProfileSize);

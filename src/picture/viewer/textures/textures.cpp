@@ -166,14 +166,19 @@ void ReplaceTextureImage(unsigned name, const unsigned char *pixels, int width,
                          int height, int channels) {
   TightRows tight;
   glBindTexture(GL_TEXTURE_2D, name);
-  GLint w = 0, h = 0, levels = 0, mipmapped = 0;
+  GLint w = 0, h = 0, levels = 0, mipmapped = 0, internal = 0;
   glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
   glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT,
+                           &internal);
   glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, &levels);
   if (levels > 0)
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &mipmapped);
   GLenum format = formatOf(channels);
-  if (w == width && h == height && mipmapped == 0) {
+  // The same size and channels (a grey photo's texture keeps only grey):
+  // the image replaced in place.
+  if (w == width && h == height && mipmapped == 0 &&
+      internal == GLint(format)) {
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format,
                     GL_UNSIGNED_BYTE, pixels);
     return;
