@@ -1052,16 +1052,23 @@ void toClip(const std::string &path, const std::string &options,
 void toH264(const std::string &path) {
   toClip(path, "-c:v libx264 -qp 0 -pix_fmt yuv444p");
 }
-// Stored turned, as a phone stores a portrait clip, and standing up by the
-// display matrix that Debian 12's ffmpeg writes only when it remuxes: its
-// rotation (anticlockwise, as ffprobe says it) checked.
-void toH264Turned(const std::string &path, const std::string &rotate,
-                  const std::string &rotation) {
+// Stored turned, as a phone stores a portrait clip, and standing up by its
+// display matrix, written when remuxing: by FFmpeg 7's -display_rotation
+// (Debian 13), else by 5.1's rotate metadata (Debian 12), both turning
+// `anticlockwise` degrees to show it; its rotation checked with ffprobe.
+void toH264Turned(const std::string &path, const std::string &anticlockwise,
+                  const std::string &rotate) {
   toH264(path);
-  toClip(path, "-c copy -metadata:s:v:0 rotate=" + rotate, "mov");
-  ASSERT_EQ("rotation=" + rotation + "\n",
+  ASSERT_EQ("", run_command("mv " + path +
+                            " made.mp4 && (ffmpeg -v quiet -y "
+                            "-display_rotation:v:0 " +
+                            anticlockwise +
+                            " -i made.mp4 -c copy made.mov || ffmpeg -v error "
+                            "-y -i made.mp4 -c copy -metadata:s:v:0 rotate=" +
+                            rotate + " made.mov) && mv made.mov " + path));
+  ASSERT_EQ("rotation=" + anticlockwise + "\n",
             run_command("ffprobe -v error -show_streams " + path +
-                        " | grep rotation="))
+                        " | grep -m1 rotation="))
       << "its display matrix";
 }
 void toH264Turned90(const std::string &path) {
@@ -1069,27 +1076,43 @@ void toH264Turned90(const std::string &path) {
 }
 // As an iPhone's portrait clip: turned a quarter clockwise to be shown.
 void toH264Turned270(const std::string &path) {
-  toH264Turned(path, "270", "-90");
+  toH264Turned(path, "-90", "270");
 }
-// Tagged BT.709, limited range: converted so by swscale, and said so.
+// The frames converted by swscale with this matrix and range, and tagged
+// with these colours (by setparams: FFmpeg 7 tags what it encodes from the
+// frames, not from its options), then encoded.
+std::string taggedAs(const std::string &matrix, const std::string &range,
+                     const std::string &primaries, const std::string &transfer,
+                     const std::string &space) {
+  return "-vf scale=out_color_matrix=" + matrix + ":out_range=" + range +
+         ",setparams=color_primaries=" + primaries + ":color_trc=" + transfer +
+         ":colorspace=" + space + ":range=" + range + " ";
+}
+// Tagged BT.709, limited range.
 void toH264Bt709(const std::string &path) {
-  toClip(path, "-vf scale=out_color_matrix=bt709:out_range=tv -colorspace "
-               "bt709 -color_primaries bt709 -color_trc bt709 -color_range tv "
-               "-c:v libx264 -qp 0 -pix_fmt yuv444p");
+  toClip(path, taggedAs("bt709", "tv", "bt709", "bt709", "bt709") +
+                   "-c:v libx264 -qp 0 -pix_fmt yuv444p");
 }
 // Full range and BT.601, as a camera's may be, said by the stream (not by
 // a pixel format of JPEG's range).
 void toH264FullRange(const std::string &path) {
-  toClip(path, "-vf scale=out_color_matrix=bt601:out_range=pc -colorspace "
-               "smpte170m -color_range pc -c:v libx264 -qp 0 -pix_fmt yuv444p");
+  toClip(path, taggedAs("bt601", "pc", "smpte170m", "bt709", "smpte170m") +
+                   "-c:v libx264 -qp 0 -pix_fmt yuv444p");
 }
-// HLG, 10-bit HEVC in BT.2020, as an iPhone films by default.
+// HDR, 10-bit HEVC in BT.2020: PQ, as HDR10 cameras film, and HLG, as an
+// iPhone films by default.
+void toHevcPq(const std::string &path) {
+  toClip(path,
+         taggedAs("bt2020", "tv", "bt2020", "smpte2084", "bt2020nc") +
+             "-c:v libx265 -x265-params lossless=1:log-level=error "
+             "-pix_fmt yuv444p10le",
+         "mov");
+}
 void toHevcHlg(const std::string &path) {
   toClip(path,
-         "-vf scale=out_color_matrix=bt2020:out_range=tv -colorspace "
-         "bt2020nc -color_primaries bt2020 -color_trc arib-std-b67 "
-         "-c:v libx265 -x265-params lossless=1:log-level=error "
-         "-pix_fmt yuv444p10le",
+         taggedAs("bt2020", "tv", "bt2020", "arib-std-b67", "bt2020nc") +
+             "-c:v libx265 -x265-params lossless=1:log-level=error "
+             "-pix_fmt yuv444p10le",
          "mov");
 }
 
@@ -1246,6 +1269,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, PictureFormatTest, ::testing::Values(
     Format{"ClipH264Bt709LimitedRange", "FFmpeg", "png24:", kFour, 6, "", toH264Bt709},
     Format{"ClipH264FullRange", "FFmpeg", "png24:", kGreys, 6, "", toH264FullRange},
     Format{"ClipHevcHdrHlg", "FFmpeg", "png24:", kHdrGreysHlg, 8, "", toHevcHlg, nullptr, nullptr, kHdrGreysShown},
+    Format{"ClipHevcHdrPq", "FFmpeg", "png24:", kHdrGreysPq, 8, "", toHevcPq, nullptr, nullptr, kHdrGreysShown},
     Format{"JpegXlFromJpegWithOrientation6", "libjxl", "-resize 48x64! -rotate 270 -interlace none -quality 95 jpg:", kFour, 24, "-Orientation=6 -n", jpegToJxl},
     Format{"JpegDisplayP3", "SOIL", "-profile p3.icc -interlace none -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},
     Format{"ProgressiveJpegDisplayP3", "libjpeg-turbo", "-profile p3.icc -interlace JPEG -quality 95 jpg:", kMuted, 6, "", nullptr, "p3.icc"},
