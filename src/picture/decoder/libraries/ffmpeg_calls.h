@@ -1,7 +1,7 @@
 // FFmpeg's calls, found in its libraries when a decoder is started for a
-// clip (ffmpeg_calls.cpp), and what one clip's playing holds, shared by the
-// demuxing and decoding (ffmpeg.cpp) and the making of its frames' pixels
-// (ffmpeg_frames.cpp).
+// clip (ffmpeg_calls.cpp), and what one clip's playing holds, shared by its
+// opening (ffmpeg_open.cpp), its decoding (ffmpeg.cpp) and the making of
+// its frames' pixels (ffmpeg_frames.cpp).
 #pragma once
 
 extern "C" {
@@ -101,6 +101,14 @@ struct Clip {
   SwsContext *scaler = nullptr;
   std::vector<unsigned char> pixels;
 };
+
+// Opens the clip at c.file: its container, its video stream and a decoder
+// for it (ffmpeg_open.cpp); false where it can't, what it opened left for
+// CloseClip. Or only whether the container holds a video stream.
+bool OpenClip(Clip &c);
+bool HoldsVideo(Clip &c);
+// Frees what the clip holds, keeping its bytes' place.
+void CloseClip(Clip &c);
 
 // Makes the decoded frame's pixels, no larger than the clip is shown, in
 // its colours as its stream says, into `out` (the clip's until the next).
