@@ -93,35 +93,21 @@ bool MeasureFaces(const std::string &viewer, const std::string &dir,
   return p.stop().empty();
 }
 
-long PeakAnonKib(const std::string &viewer, const std::string &dir,
-                 double seconds) {
+long PeakKib(const std::string &viewer, const std::string &dir, double seconds,
+             bool anonymous) {
   ViewerProcess p(dir, false, viewer);
   if (!p.wait_frames(1, 120))
     return -1;
   long peak = 0;
   while ((ViewerProcess::now_ns() - p.started_ns()) / 1e9 < seconds) {
-    peak = std::max(peak, together(p).anonKib);
+    Together t = together(p);
+    peak = std::max(peak, anonymous ? t.anonKib : t.rssKib);
     usleep(100 * 1000);
   }
   return p.stop().empty() ? peak : -1;
 }
 
 namespace {
-
-// The largest resident memory of the viewer and its decoders together,
-// sampled every 100 ms for `seconds`.
-long peakTogetherKib(const std::string &viewer, const std::string &dir,
-                     double seconds) {
-  ViewerProcess p(dir, false, viewer);
-  if (!p.wait_frames(1, 120))
-    return -1;
-  long peak = 0;
-  while ((ViewerProcess::now_ns() - p.started_ns()) / 1e9 < seconds) {
-    peak = std::max(peak, together(p).rssKib);
-    usleep(100 * 1000);
-  }
-  return p.stop().empty() ? peak : -1;
-}
 
 // Six animated GIFs, their first frames as stills, and the large GIF
 // beside the bundled pictures: a folder each.
@@ -171,8 +157,8 @@ std::string AnimationRows(const std::string &viewer, int runs) {
     sCpu.push_back(s.cpuPerSecond);
     mRss.push_back(double(m.rssKib));
     sRss.push_back(double(s.rssKib));
-    largePeak.push_back(double(peakTogetherKib(viewer, large, 20)));
-    bundledPeak.push_back(double(peakTogetherKib(viewer, PICTURES_DIR, 20)));
+    largePeak.push_back(double(PeakKib(viewer, large, 20, false)));
+    bundledPeak.push_back(double(PeakKib(viewer, PICTURES_DIR, 20, false)));
   }
   for (const std::string &dir : {moving, still, large})
     remove_tree(dir);

@@ -16,11 +16,11 @@ struct Faces {
   double firstFrameMs = 0, fps = 0, longestMs = 0, cpuPerSecond = 0;
   long rssKib = 0, anonKib = 0;
   double framesShownPerSecond = 0; // of animations and clips, all faces
-
 };
 bool MeasureFaces(const std::string &viewer, const std::string &dir,
                   Faces &out);
-// The most anonymous and shared memory of the viewer and its decoders
-// together, sampled every 100 ms for `seconds`; -1 where the run failed.
-long PeakAnonKib(const std::string &viewer, const std::string &dir,
-                 double seconds);
+// The most resident memory of the viewer and its decoders together (or,
+// `anonymous`, of that the anonymous and shared part), sampled every 100 ms
+// for `seconds`; -1 where the run failed.
+long PeakKib(const std::string &viewer, const std::string &dir, double seconds,
+             bool anonymous);

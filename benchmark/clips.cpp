@@ -72,8 +72,8 @@ std::string ClipRows(const std::string &viewer, int runs) {
     bFps.push_back(b.fps);
     kCpu.push_back(k.cpuPerSecond);
     bCpu.push_back(b.cpuPerSecond);
-    kPeak.push_back(double(PeakAnonKib(viewer, f.fourK, 12)));
-    bPeak.push_back(double(PeakAnonKib(viewer, PICTURES_DIR, 12)));
+    kPeak.push_back(double(PeakKib(viewer, f.fourK, 12, true)));
+    bPeak.push_back(double(PeakKib(viewer, PICTURES_DIR, 12, true)));
   }
   for (const std::string &dir : {f.clips, f.stills, f.fourK})
     remove_tree(dir);

@@ -1101,19 +1101,18 @@ void toH264FullRange(const std::string &path) {
 }
 // HDR, 10-bit HEVC in BT.2020: PQ, as HDR10 cameras film, and HLG, as an
 // iPhone films by default.
-void toHevcPq(const std::string &path) {
+void toHevcHdr(const std::string &path, const std::string &transfer) {
   toClip(path,
-         taggedAs("bt2020", "tv", "bt2020", "smpte2084", "bt2020nc") +
+         taggedAs("bt2020", "tv", "bt2020", transfer, "bt2020nc") +
              "-c:v libx265 -x265-params lossless=1:log-level=error "
              "-pix_fmt yuv444p10le",
          "mov");
 }
+void toHevcPq(const std::string &path) {
+  toHevcHdr(path, "smpte2084");
+}
 void toHevcHlg(const std::string &path) {
-  toClip(path,
-         taggedAs("bt2020", "tv", "bt2020", "arib-std-b67", "bt2020nc") +
-             "-c:v libx265 -x265-params lossless=1:log-level=error "
-             "-pix_fmt yuv444p10le",
-         "mov");
+  toHevcHdr(path, "arib-std-b67");
 }
 
 class PictureFormatTest : public SceneTest,

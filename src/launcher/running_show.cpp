@@ -79,12 +79,15 @@ bool hear(RunningShow &show, std::string &heard) {
 
 } // namespace
 
-Walking PlanTheWalk(RunningShow &show, const std::vector<std::string> &paths,
-                    bool subfolders, bool firstSix, bool fromStart,
-                    ShowList &list) {
+Walking PlanTheWalk(RunningShow &show, Request &r) {
+  ShowList &list = r.show;
+  const std::vector<std::string> &paths = r.paths;
+  bool subfolders = r.subfolders, firstSix = r.firstSix,
+       fromStart = r.fromStart;
   Walking how;
   how.all = !firstSix;
   how.subfolders = subfolders;
+  how.clips = r.clips;
   std::vector<std::string> roots;
   for (std::string p : paths) {
     while (p.size() > 1 && p.back() == '/')

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "launcher/choose_pictures.h"
+#include "launcher/command_line.h"
 #include "launcher/library_walk.h"
 #include "launcher/library_watch.h"
 #include "launcher/show_place.h"
@@ -27,12 +28,11 @@ struct RunningShow {
   double lookEverySeconds = 30; // how often the library is looked at
 };
 
-// How the paths given are walked for `list`'s show: from the place kept for
-// it (none where `fromStart` or only the first six are asked for), and,
-// shuffled, the order of its round (a new one where none is kept).
-Walking PlanTheWalk(RunningShow &show, const std::vector<std::string> &paths,
-                    bool subfolders, bool firstSix, bool fromStart,
-                    ShowList &list);
+// How the paths asked for are walked for the request's show (its list):
+// clips or not, from the place kept for it (none where it asks to start from
+// the start or for only the first six), and, shuffled, the order of its
+// round (a new one where none is kept).
+Walking PlanTheWalk(RunningShow &show, Request &r);
 
 // Shuffled, with the whole library known: the faces the first six of the
 // round, and the list in its order.

@@ -233,9 +233,7 @@ int main(int argc, char **argv) {
     return 1;
   RunningShow running;
   running.lookEverySeconds = r.lookEverySeconds;
-  Walking how = PlanTheWalk(running, r.paths, r.subfolders, r.firstSix,
-                            r.fromStart, r.show);
-  how.clips = r.clips;
+  Walking how = PlanTheWalk(running, r);
   Choice choice =
       ChoosePictures(r.paths, VORLIX_SAMPLES_DIR, how, running.walk);
   if (!choice.problem.empty()) {
