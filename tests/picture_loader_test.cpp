@@ -96,6 +96,21 @@ INSTANTIATE_TEST_SUITE_P(
         // Some decoders decode in threads (libheif does).
         Attempt{"StartAThread",
                 [](int out) { std::thread([out] { passed(out); }).join(); }, 0},
+        // A thread giving memory back to its own arena: the C library
+        // reads /proc/sys/vm/overcommit_memory the first time (done before
+        // the filter).
+        Attempt{"GiveBackAThreadsMemory",
+                [](int out) {
+                  std::thread([out] {
+                    void *volatile blocks[8];
+                    for (void *volatile &b : blocks)
+                      b = std::malloc(100 << 10);
+                    for (void *b : blocks)
+                      std::free(b);
+                    passed(out);
+                  }).join();
+                },
+                0},
         // Standard input is open (on /dev/null), but not for writing to.
         Attempt{"WriteToADescriptorNotItsOwn",
                 [](int out) {
