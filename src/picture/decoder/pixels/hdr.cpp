@@ -27,7 +27,8 @@ double NitsToPq(double nits) {
 }
 
 double HlgToScene(double e) {
-  constexpr double a = 0.17883277, b = 1 - 4 * a, c = 0.5 - a * std::log(4 * a);
+  // BT.2100's constants (b = 1 - 4a, c = 0.5 - a ln 4a).
+  constexpr double a = 0.17883277, b = 0.28466892, c = 0.55991073;
   e = std::clamp(e, 0.0, 1.0);
   return e <= 0.5 ? e * e / 3 : (std::exp((e - c) / a) + b) / 12;
 }
