@@ -46,3 +46,12 @@ BUILD_PACKAGES=(cmake make g++ pkg-config freeglut3-dev libglu1-mesa-dev
                 fonts-dejavu-core libgif-dev libpng-dev libwebp-dev
                 libavif-dev libheif-dev libavformat-dev libavcodec-dev
                 libswscale-dev libavutil-dev)
+
+# What the tests of pictures and of the viewer need besides: GoogleTest, an X
+# server and its tools, and the programs that write the tests' pictures and
+# clips.
+TEST_PACKAGES=(googletest libgtest-dev libx11-dev libheif-dev libxfixes-dev
+               xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick
+               ffmpeg libimage-exiftool-perl libjxl-tools webp
+               libheif-examples libavif-bin librsvg2-bin
+               '?libheif-plugin-x265' '?libheif-plugin-aomenc')
