@@ -49,6 +49,9 @@ double decodeOnce(DecoderPool &pool, const char *path, long &peakKib) {
                            30000000,
                            {16384, 691},
                            0,
+                           0,
+                           kNoPhoto,
+                           0,
                            0},
                           60000000);
   close(fd);

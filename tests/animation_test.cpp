@@ -309,6 +309,14 @@ void motionPhoto(const std::vector<Flat> &f, int) {
   write_bytes("b1.jpg", withXmp(read_file("b1.jpg"), xmp) + mp4);
 }
 
+// A Live Photo as an iPhone writes one: a grey photo, b1.jpg, and beside it
+// the MOV of these frames (H.264), b1.mov.
+void livePhoto(const std::vector<Flat> &f, int) {
+  clip(f, "libx264 -qp 0", "mov");
+  run_command("mv b1.jpg b1.mov");
+  convert("-size 64x64 xc:'rgb(128,128,128)' -quality 95 jpg:b1.jpg");
+}
+
 struct Timing {
   const char *name;
   void (*write)(const std::vector<Flat> &frames, int plays);
@@ -410,7 +418,8 @@ INSTANTIATE_TEST_SUITE_P(
         // its time: it drops what is late rather than play slowly.
         Timing{"Clip60OnASlowMachine", h264At60, kThree, 0, kRed, false, 50},
         Timing{"MotionPhotoOnceThenItsPhoto", motionPhoto, kThree, 1, kGrey,
-               true}),
+               true},
+        Timing{"LivePhotoOnceThenItsPhoto", livePhoto, kThree, 1, kGrey, true}),
     [](const ::testing::TestParamInfo<Timing> &info) {
       return std::string(info.param.name);
     });

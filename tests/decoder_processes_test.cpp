@@ -269,8 +269,9 @@ DecodeResult decodeIn(const StartedDecoder &d, int index, int kind,
   struct stat st;
   stat(path.c_str(), &st);
   DecodeCommand c = {
-      index,      0,       kind,      kPictureKinds[kind].readers,
-      st.st_size, 5000000, {4096, 0}, 0, 0};
+      index,      0,        kind,      kPictureKinds[kind].readers,
+      st.st_size, 5000000,  {4096, 0}, 0,
+      0,          kNoPhoto, 0,         0};
   DecodeResult r = {};
   r.reader = -2;
   if (!WriteMessage(d.commands, c) || !ReadMessage(d.results, r))

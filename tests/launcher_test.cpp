@@ -67,6 +67,8 @@ const char *const kStandInViewer =
     "#!/bin/sh\n"
     "printf '%s\\0' \"$(pwd -P)\" \"$(stat -c %a .)\"\n"
     "for i in 1 2 3 4 5 6; do readlink -n b$i.jpg; printf '\\0'; done\n"
+    "for i in 1 2 3 4 5 6; do readlink -n b$i.mov; echo; done > \"$(dirname "
+    "\"$0\")/motions\"\n"
     "[ ! -f show.list ] || cp show.list \"$(dirname \"$0\")\"\n"
     "for a in \"$@\"; do printf '%s\\0' \"$a\"; done\n";
 
@@ -367,6 +369,41 @@ TEST_F(LauncherTest, SlowLibraryStartsAfterTheFoldersOnTheWay) {
   waitpid(fs, nullptr, 0);
   remove_tree(source);
   remove_tree(slow);
+}
+
+// A Live Photo's motion goes with its photo: linked beside the face that
+// shows it (b2.mov beside b2.jpg, where the viewer looks), and in the
+// show's list after the photo; the photo alone is shown, once.
+TEST_F(LauncherTest, LivePhotoTakesItsMotionToTheViewer) {
+  for (const char *name : {"IMG_1.JPG", "IMG_2.HEIC", "IMG_3.jpg", "IMG_4.jpg",
+                           "IMG_5.jpg", "IMG_6.jpg", "IMG_7.jpg", "IMG_8.JPG"})
+    picture(name);
+  for (const char *name : {"IMG_2.MOV", "IMG_8.mov"})
+    write_bytes(work + "/" + name, "a clip");
+  Outcome o = launch({"."});
+  ASSERT_EQ(0, o.status) << o.err;
+  char real[4096];
+  ASSERT_NE(nullptr, realpath(work.c_str(), real));
+  std::string at = std::string(real) + "/";
+  EXPECT_EQ("\n" + at + "IMG_2.MOV\n\n\n\n\n", read_file(bin + "/motions"))
+      << "b1.mov ... b6.mov";
+  ShowList list;
+  ASSERT_TRUE(ReadShowList(bin + "/show.list", list));
+  ASSERT_EQ(8u, list.pictures.size()) << "a Live Photo is one picture";
+  ASSERT_EQ(8u, list.motions.size());
+  for (size_t i = 0; i < 8; i++) {
+    EXPECT_EQ(at + "IMG_" + std::to_string(i + 1) +
+                  (i == 1   ? ".HEIC"
+                   : i == 7 ? ".JPG"
+                   : i == 0 ? ".JPG"
+                            : ".jpg"),
+              list.pictures[i]);
+    EXPECT_EQ(i == 1   ? at + "IMG_2.MOV"
+              : i == 7 ? at + "IMG_8.mov"
+                       : "",
+              list.motions[i])
+        << "picture " << i;
+  }
 }
 
 TEST_F(LauncherTest, HelpAndVersion) {

@@ -485,8 +485,10 @@ protected:
     while (!w.done)
       WalkOn(w, 1, kAnyFolders, found);
     std::vector<std::string> names;
-    for (const FoundPicture &p : found)
-      names.push_back(p.path.substr(lib.size() + 1));
+    for (const FoundPicture &p : found) // a Live Photo as "photo + motion"
+      names.push_back(
+          p.path.substr(lib.size() + 1) +
+          (p.motion.empty() ? "" : " + " + p.motion.substr(lib.size() + 1)));
     return names;
   }
   std::string lib;
@@ -527,18 +529,19 @@ TEST_F(LibraryWalkTest, ClipsAmongThePhotosUnlessLeftOut) {
 }
 
 // A Live Photo (a HEIC or JPEG and a MOV of the same name, in any case) is
-// one photo, shown as the photo; a MOV beside a photo of another name, or
-// an MP4 beside one of the same, is a clip of its own.
+// one photo, shown as the photo, the MOV its motion; a MOV beside a photo
+// of another name, or an MP4 beside one of the same, is a clip of its own.
 TEST_F(LibraryWalkTest, LivePhotoIsOnePhoto) {
   for (const char *f :
        {"2023/5/A.MOV", "2023/12/IMG_1.HEIC", "2023/12/img_1.mov",
         "2023/12/IMG_2.MOV", "photo 2.mp4"})
     close(open((lib + "/" + f).c_str(), O_CREAT | O_WRONLY, 0600));
   using Names = std::vector<std::string>;
-  EXPECT_EQ((Names{"2023/5/a.jpg", "2023/12/b.jpg", "2023/12/c.jpg",
-                   "2023/12/IMG_1.HEIC", "2023/12/IMG_2.MOV", "photo 2.jpg",
-                   "photo 2.mp4", "photo 10.jpg"}),
-            walked());
+  EXPECT_EQ(
+      (Names{"2023/5/a.jpg + 2023/5/A.MOV", "2023/12/b.jpg", "2023/12/c.jpg",
+             "2023/12/IMG_1.HEIC + 2023/12/img_1.mov", "2023/12/IMG_2.MOV",
+             "photo 2.jpg", "photo 2.mp4", "photo 10.jpg"}),
+      walked());
 }
 
 long long nowMs() {
@@ -635,11 +638,15 @@ TEST_F(LibraryWalkTest, DeepTreesWithoutADescriptorALevel) {
 }
 
 // Reads that end anywhere on the news pipe: a record is taken once its end
-// has come, whole, never before (a cut path would join the show).
+// has come, whole, never before (a cut path would join the show, a Live
+// Photo without its motion would stand still).
 TEST(NewsPipe, ARecordIsTakenWholeWhereverAReadEnds) {
-  const std::vector<NewsRecord> sent = {{true, -1, "/photos/a.jpg"},
-                                        {false, 0, "/photos/new\nline 7.jpg"},
-                                        {true, 12, "/photos/2024/b.jpg"}};
+  const std::vector<NewsRecord> sent = {
+      {true, -1, "/photos/a.jpg", ""},
+      {false, 0, "/photos/new\nline 7.jpg", ""},
+      {true, 3, "/photos/IMG_1.HEIC", "/photos/IMG_1.MOV"},
+      {false, 1, "/photos/IMG_2.JPG", "/photos/IMG_2.mov"},
+      {true, 12, "/photos/2024/b.jpg", ""}};
   std::string all;
   std::vector<size_t> ends;
   for (const NewsRecord &r : sent) {
@@ -661,6 +668,7 @@ TEST(NewsPipe, ARecordIsTakenWholeWhereverAReadEnds) {
       EXPECT_EQ(sent[i].path, got[i].path) << "cut at " << cut;
       EXPECT_EQ(sent[i].after, got[i].after);
       EXPECT_EQ(sent[i].found, got[i].found);
+      EXPECT_EQ(sent[i].motion, got[i].motion) << "cut at " << cut;
     }
     EXPECT_TRUE(pending.empty());
   }

@@ -631,10 +631,12 @@ TEST(AnimationInAShow, PlaysWhileOnItsFaceItsDecoderEndingAfter) {
 }
 
 // How long each of the viewer's clip decoders lived (started for a clip of
-// this kind, seen alive every 100 ms), in seconds, polled for `seconds`.
-std::vector<double> clipDecoderLives(pid_t viewer, int kind, double seconds) {
+// these kinds, 1 << kind each, seen alive every 100 ms), in seconds, polled
+// for `seconds`.
+std::vector<double> clipDecoderLives(pid_t viewer, unsigned kindBits,
+                                     double seconds) {
   std::map<std::string, std::pair<long long, long long>> seen;
-  std::string kinds = std::to_string(1u << kind);
+  std::string kinds = std::to_string(kindBits);
   long long start = ViewerProcess::now_ns();
   while (ViewerProcess::now_ns() - start < seconds * 1e9) {
     std::string all = run_command("cat /proc/" + std::to_string(viewer) +
@@ -683,7 +685,7 @@ TEST(ClipInAShow, StaysUntilItHasPlayedOnceAtMostItsLongest) {
     std::vector<pid_t> viewer = launcher.children();
     ASSERT_EQ(1u, viewer.size());
     std::vector<double> lives =
-        clipDecoderLives(viewer[0], kMp4Kind, longest == "1" ? 15 : 25);
+        clipDecoderLives(viewer[0], 1u << kMp4Kind, longest == "1" ? 15 : 25);
     double longestLife =
         lives.empty() ? 0 : *std::max_element(lives.begin(), lives.end());
     std::string all;
@@ -703,6 +705,38 @@ TEST(ClipInAShow, StaysUntilItHasPlayedOnceAtMostItsLongest) {
   unsetenv("XDG_RUNTIME_DIR");
   unsetenv("XDG_STATE_HOME");
   for (const std::string &d : {photos, runtime})
+    remove_tree(d);
+}
+
+// A Live Photo among a show's pictures, past the first six: as it comes
+// round, its motion plays (a decoder for the MOV and the photo), once (the
+// decoder gone again while the show goes on).
+TEST(LivePhotoInAShow, ItsMotionPlaysAsItComesRound) {
+  std::string photos = make_temp_dir(), runtime = make_temp_dir();
+  std::string dir = make_temp_dir();
+  for (int i = 0; i < 7; i++)
+    write_quadrant_picture(photos + "/" + std::to_string(i) + ".tga", 8, 8,
+                           kFaceColours[i % 6]);
+  convert("-size 16x16 xc:grey -quality 95 jpg:" + photos + "/7.JPG");
+  run_command("ffmpeg -v error -f lavfi -i color=c=red:s=16x16:r=10:d=1 "
+              "-c:v libx264 -f mov " +
+              photos + "/7.MOV");
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+  ViewerProcess launcher(dir, false, LAUNCHER_BINARY, "",
+                         {"--seconds", "0.1", photos});
+  ASSERT_TRUE(launcher.wait_frames(1)) << launcher.stop();
+  std::vector<pid_t> viewer = launcher.children();
+  ASSERT_EQ(1u, viewer.size());
+  std::vector<double> lives =
+      clipDecoderLives(viewer[0], (1u << kMp4Kind) | (1u << kJpegKind), 12);
+  EXPECT_GE(lives.size(), 1u) << "its motion never played";
+  for (double l : lives)
+    EXPECT_LT(l, 4) << "a second's motion, played once";
+  EXPECT_EQ("", launcher.stop());
+  unsetenv("XDG_RUNTIME_DIR");
+  unsetenv("XDG_STATE_HOME");
+  for (const std::string &d : {dir, photos, runtime})
     remove_tree(d);
 }
 

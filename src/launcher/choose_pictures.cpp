@@ -88,6 +88,10 @@ std::string FaceFile(const std::string &folder, int face) {
   return folder + "/b" + std::to_string(face) + ".jpg";
 }
 
+std::string MotionFile(const std::string &folder, int face) {
+  return folder + "/b" + std::to_string(face) + ".mov";
+}
+
 namespace {
 
 // The samples' folder, where it is there.
@@ -197,17 +201,20 @@ Choice ChoosePictures(const std::vector<std::string> &paths,
     return choice;
   }
   size_t n = choice.found.size();
-  for (int face = 0; face < kFaces; face++)
-    choice.pictures.push_back(
-        choice
-            .found[n >= size_t(kFaces) ? size_t(face)
-                                       : size_t(kFewerThanSix[n][face])]
-            .path);
+  for (int face = 0; face < kFaces; face++) {
+    const FoundPicture &p =
+        choice.found[n >= size_t(kFaces) ? size_t(face)
+                                         : size_t(kFewerThanSix[n][face])];
+    choice.pictures.push_back(p.path);
+    choice.motions.push_back(p.motion);
+  }
   // A show where there are more than six, or may be: new photos join it.
   choice.more =
       how.all && !walk.folders.empty() && (!walk.done || n > size_t(kFaces));
   if (how.all && (n > size_t(kFaces) || choice.more))
-    for (const FoundPicture &p : choice.found)
+    for (const FoundPicture &p : choice.found) {
       choice.show.push_back(p.path);
+      choice.showMotions.push_back(p.motion);
+    }
   return choice;
 }

@@ -18,10 +18,11 @@ struct Choice {
   // Otherwise the pictures for faces 1 to 6, in order (always six: fewer
   // found are repeated, neighbours in the spin different where they can be).
   std::vector<std::string> pictures;
+  std::vector<std::string> motions; // each face's Live Photo's MOV, or empty
   // And where more than six were found, or more may come (all were asked
   // for, and folders were given), all found so far, the first six those for
   // the faces: the show's list; `found` the same with their places.
-  std::vector<std::string> show;
+  std::vector<std::string> show, showMotions;
   std::vector<FoundPicture> found;
   bool more = false; // the walk goes on, or its folders are to be watched
   // Otherwise, why there is nothing to show (one line, printable).
@@ -58,3 +59,6 @@ std::string AbsolutePath(std::string path);
 // from (1 to 6: b1.jpg ... b6.jpg) in `folder`.
 constexpr int kFaces = 6;
 std::string FaceFile(const std::string &folder, int face);
+// And the name the viewer finds the face's Live Photo's motion by, beside
+// it: b1.mov ... b6.mov.
+std::string MotionFile(const std::string &folder, int face);

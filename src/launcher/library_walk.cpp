@@ -82,7 +82,7 @@ void pushRoots(LibraryWalk &w) {
       w.stack.push_back({true, int(i), w.roots[i], key, {}});
     } else if (inThisPart(w, key, false)) {
       LibraryWalk::Pending picture = {false, int(i), "", key, {}};
-      picture.pictures.push_back({w.roots[i], key});
+      picture.pictures.push_back({w.roots[i], key, ""});
       w.stack.push_back(picture);
     }
   }
@@ -107,7 +107,8 @@ void readTop(LibraryWalk &w) {
   LibraryWalk::Pending own = {false, folder.root, folder.path, folder.key, {}};
   for (auto &p : listing.pictures)
     if (inThisPart(w, p.second, false))
-      own.pictures.push_back({folder.path + "/" + p.first, p.second});
+      own.pictures.push_back({folder.path + "/" + p.first, p.second,
+                              MotionOf(listing, folder.path, p.first)});
   std::reverse(own.pictures.begin(), own.pictures.end()); // taken from the end
   w.stack.push_back(std::move(own));
   if (!w.subfolders)
@@ -130,6 +131,12 @@ bool EnterOnce(std::vector<std::pair<dev_t, ino_t>> &entered, dev_t device,
     return false;
   entered.insert(at, id);
   return true;
+}
+
+std::string MotionOf(const FolderListing &listing, const std::string &folder,
+                     const std::string &name) {
+  auto motion = listing.motions.find(name);
+  return motion == listing.motions.end() ? "" : folder + "/" + motion->second;
 }
 
 PlaceKey RootKey(int root) {
@@ -194,19 +201,24 @@ bool namedAsMotion(const std::string &name) {
 // A RAW photo and a JPEG or HEIC of the same name but for the ending (in
 // any case) are one photo, shown once: from the JPEG or HEIC, the camera's
 // own rendering of it. So are a Live Photo's HEIC or JPEG and its MOV,
-// shown as the photo.
-void oneOfEachPhoto(std::vector<std::pair<std::string, PlaceKey>> &pictures) {
-  std::set<std::string> rendered;
+// shown as the photo, the MOV its motion (in `motions`).
+void oneOfEachPhoto(FolderListing &listing) {
+  auto &pictures = listing.pictures;
+  std::map<std::string, std::string> rendered; // by stem: the photo's name
   for (const auto &p : pictures)
     if (namedAs(p.first, kJpegKind) || namedAs(p.first, kHeifKind))
-      rendered.insert(stem(p.first));
+      rendered.emplace(stem(p.first), p.first);
   if (rendered.empty())
     return;
   pictures.erase(std::remove_if(pictures.begin(), pictures.end(),
                                 [&](const auto &p) {
-                                  return (namedAs(p.first, kCameraRawKind) ||
-                                          namedAsMotion(p.first)) &&
-                                         rendered.count(stem(p.first));
+                                  auto photo = rendered.find(stem(p.first));
+                                  if (photo == rendered.end())
+                                    return false;
+                                  if (namedAsMotion(p.first))
+                                    listing.motions[photo->second] = p.first;
+                                  return namedAs(p.first, kCameraRawKind) ||
+                                         namedAsMotion(p.first);
                                 }),
                  pictures.end());
 }
@@ -247,7 +259,7 @@ bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
       out.pictures.push_back({e->d_name, KeyIn(key, e->d_name, false)});
   }
   closedir(dir);
-  oneOfEachPhoto(out.pictures);
+  oneOfEachPhoto(out);
   auto byKey = [](const auto &a, const auto &b) {
     int order = compareKeys(a.second, b.second);
     return order != 0 ? order < 0 : a.first < b.first;

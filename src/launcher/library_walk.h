@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -21,6 +22,7 @@ using PlaceKey = std::vector<uint64_t>;
 struct FoundPicture {
   std::string path; // as given, joined with its path below it
   PlaceKey key;
+  std::string motion; // a Live Photo's MOV, as `path` is; empty for none
 };
 
 // A folder the walk read, to be looked at again (library_watch.h).
@@ -70,15 +72,21 @@ void WalkOn(LibraryWalk &w, size_t want, size_t folders,
 // One folder's subfolders and pictures, as the walk takes them (nothing
 // hidden or left out, links followed, only regular files taken); false
 // where it can't be read. `key` is the folder's place; clips are left out
-// unless `clips`.
+// unless `clips`. A Live Photo is listed as its photo, its MOV in
+// `motions`.
 struct FolderListing {
   std::vector<std::pair<std::string, PlaceKey>> subfolders, pictures;
+  std::map<std::string, std::string> motions; // a Live Photo's name: its MOV's
   dev_t device = 0;
   ino_t inode = 0;
   struct timespec modified = {};
 };
 bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
                 bool clips, FolderListing &out);
+// The path of the motion of the Live Photo `name` listed in `folder`, or
+// empty.
+std::string MotionOf(const FolderListing &listing, const std::string &folder,
+                     const std::string &name);
 
 // The key of `name` in the folder of key `folder`.
 PlaceKey KeyIn(const PlaceKey &folder, const std::string &name, bool isFolder);

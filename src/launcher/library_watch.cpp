@@ -33,7 +33,10 @@ void listAgain(LibraryWatch &w, ReadFolder folder, bool isNew) {
       for (const LibraryWatch::Arriving &a : w.arriving)
         arriving = arriving || a.picture.path == path;
       if (!w.known.count(path) && !arriving && stat(path.c_str(), &st) == 0)
-        w.arriving.push_back({{path, p.second}, st.st_size, st.st_mtim});
+        w.arriving.push_back(
+            {{path, p.second, MotionOf(listing, f.path, p.first)},
+             st.st_size,
+             st.st_mtim});
     }
     for (auto &s : listing.subfolders) {
       struct stat st;

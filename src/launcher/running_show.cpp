@@ -30,7 +30,8 @@ bool send(RunningShow &show, std::vector<FoundPicture> &found, bool isNew) {
     int after = at == show.byPlace.begin() ? -1 : std::prev(at)->second;
     show.watch.known.insert(p.path); // as the walk and the watch name it
     p.path = AbsolutePath(p.path);
-    bytes += NewsRecordBytes({!isNew, after, p.path});
+    bytes += NewsRecordBytes({!isNew, after, p.path,
+                              p.motion.empty() ? "" : AbsolutePath(p.motion)});
     show.pictures.push_back(std::move(p.path));
     show.byPlace.emplace(std::move(p.key), number);
   }
@@ -130,8 +131,11 @@ void FirstOfTheRound(const ShowList &list, Choice &choice) {
                    });
   for (size_t i = 0; i < choice.found.size(); i++) {
     choice.show[i] = choice.found[i].path;
-    if (i < size_t(kFaces))
+    choice.showMotions[i] = choice.found[i].motion;
+    if (i < size_t(kFaces)) {
       choice.pictures[i] = choice.found[i].path;
+      choice.motions[i] = choice.found[i].motion;
+    }
   }
 }
 

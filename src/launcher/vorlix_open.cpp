@@ -94,9 +94,11 @@ std::string viewerPath() {
   return path.substr(0, path.rfind('/') + 1) + "vorlix";
 }
 
-// The private folder with links b1.jpg ... b6.jpg to the pictures and, for
-// a show, its list; empty when it can't be made.
-std::string linkFaces(const std::vector<std::string> &pictures, ShowList show) {
+// The private folder with links b1.jpg ... b6.jpg to the pictures (and
+// b1.mov ... to the motions of those that are Live Photos) and, for a show,
+// its list; empty when it can't be made.
+std::string linkFaces(const Choice &choice, ShowList show) {
+  const std::vector<std::string> &pictures = choice.pictures;
   const char *base = std::getenv("XDG_RUNTIME_DIR");
   if (base == nullptr || access(base, W_OK | X_OK) != 0)
     base = std::getenv("TMPDIR");
@@ -109,18 +111,26 @@ std::string linkFaces(const std::vector<std::string> &pictures, ShowList show) {
     std::string link = FaceFile(folder, int(i) + 1);
     if (symlink(AbsolutePath(pictures[i]).c_str(), link.c_str()) != 0)
       return folder; // the faces not linked show white
+    const std::string &motion = choice.motions[i];
+    if (!motion.empty())
+      symlink(AbsolutePath(motion).c_str(),
+              MotionFile(folder, int(i) + 1).c_str());
   }
   if (!show.pictures.empty()) { // without it, the first six only
     for (std::string &picture : show.pictures)
       picture = AbsolutePath(picture);
+    for (std::string &motion : show.motions)
+      motion = motion.empty() ? motion : AbsolutePath(motion);
     WriteShowList(folder + "/" + kShowListFile, show);
   }
   return folder;
 }
 
 void removeFaces(const std::string &folder) {
-  for (int face = 1; face <= kFaces; face++)
+  for (int face = 1; face <= kFaces; face++) {
     unlink(FaceFile(folder, face).c_str());
+    unlink(MotionFile(folder, face).c_str());
+  }
   unlink((folder + "/" + kShowListFile).c_str());
   rmdir(folder.c_str());
 }
@@ -248,7 +258,8 @@ int main(int argc, char **argv) {
   if (choice.more && !showPipes(news, seen, r.show))
     return 1;
   r.show.pictures = std::move(choice.show);
-  std::string folder = linkFaces(choice.pictures, r.show);
+  r.show.motions = std::move(choice.showMotions);
+  std::string folder = linkFaces(choice, r.show);
   if (folder.empty()) {
     complain(std::string("can't make a folder for the pictures: ") +
              std::strerror(errno));

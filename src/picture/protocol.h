@@ -87,7 +87,16 @@ struct DecodeCommand {
   // clock as the command is sent, in microseconds, counted over all its
   // plays; the frames that are due before then are dropped.
   int64_t playedUs;
+  // For a frame of a Live Photo's motion (the MOV beside its photo, played
+  // once): its photo, which the face rests on again once the motion has
+  // played, decoded as the last frame. Its index (-1: none), kind and size.
+  int32_t photo;
+  int32_t photoKind;
+  int64_t photoBytes;
 };
+
+// A command's fields of a Live Photo's photo, where there is none.
+constexpr int32_t kNoPhoto = -1;
 
 struct DecodeResult {
   int32_t index;  // as in the command

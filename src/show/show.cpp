@@ -54,6 +54,7 @@ void forget(DecodedAhead &r) {
   glDeleteTextures(1, &r.texture);
   if (r.moving.fd >= 0)
     close(r.moving.fd);
+  ClosePicture(r.moving.photo);
 }
 
 struct Show {
@@ -125,6 +126,7 @@ void takeNews() {
     if (r.after >= picture)
       r.after = picture - 1;
     show.list.pictures.push_back(r.path);
+    show.list.motions.push_back(r.motion);
     AddToOrder(show.order, picture, r.path, r.after, r.found);
   }
   if (!understood)
@@ -195,7 +197,8 @@ void decodeAhead() {
   for (int p : wanted)
     if (decodedAheadFor(p) == nullptr) {
       if (!IsDecodingAhead() && !made)
-        StartDecodingAhead(show.list.pictures[size_t(p)], p);
+        StartDecodingAhead(show.list.pictures[size_t(p)],
+                           show.list.motions[size_t(p)], p);
       break;
     }
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -11,7 +12,7 @@
 
 namespace {
 
-const char kFirstLine[] = "vorlix show list 1";
+const char kFirstLine[] = "vorlix show list 2";
 
 // The most bytes read: far more than a list of a million pictures takes.
 constexpr off_t kMaxListBytes = off_t(1) << 30;
@@ -57,15 +58,23 @@ bool TakeNews(std::string &bytes, std::vector<NewsRecord> &records) {
     NewsRecord r;
     const char *s = bytes.c_str() + at;
     char *rest = nullptr;
-    if ((s[0] != 'f' && s[0] != 'n') || s[1] != ' ')
+    bool live = s[0] == 'F' || s[0] == 'N';
+    if (std::strchr("fnFN", s[0]) == nullptr || s[0] == '\0' || s[1] != ' ')
       return false;
-    r.found = s[0] == 'f';
+    r.found = s[0] == 'f' || s[0] == 'F';
     long after = std::strtol(s + 2, &rest, 10);
     if (rest == s + 2 || *rest != ' ' || after < -1 || after > INT32_MAX)
       return false;
     r.after = int(after);
     const char *path = rest + 1;
     r.path.assign(path, size_t(bytes.c_str() + nul - path));
+    if (live) { // its motion's path follows
+      size_t end = bytes.find('\0', nul + 1);
+      if (end == std::string::npos)
+        break; // cut short
+      r.motion = bytes.substr(nul + 1, end - nul - 1);
+      nul = end;
+    }
     records.push_back(std::move(r));
   }
   bytes.erase(0, at);
@@ -98,8 +107,10 @@ void TakeSeen(std::string &bytes, std::vector<SeenRecord> &records) {
 }
 
 std::string NewsRecordBytes(const NewsRecord &r) {
-  return std::string(r.found ? "f " : "n ") + std::to_string(r.after) + " " +
-         r.path + '\0';
+  bool live = !r.motion.empty();
+  std::string kind = r.found ? (live ? "F " : "f ") : (live ? "N " : "n ");
+  std::string bytes = kind + std::to_string(r.after) + " " + r.path + '\0';
+  return live ? bytes + r.motion + '\0' : bytes;
 }
 
 bool WriteShowList(const std::string &path, const ShowList &list) {
@@ -115,8 +126,11 @@ bool WriteShowList(const std::string &path, const ShowList &list) {
     out << std::hex << "seed " << list.seed << "\nafter " << list.after
         << std::dec << "\n";
   out << "\n";
-  for (const std::string &picture : list.pictures)
-    out << picture << '\0';
+  for (size_t i = 0; i < list.pictures.size(); i++) {
+    out << list.pictures[i] << '\0';
+    if (i < list.motions.size() && !list.motions[i].empty())
+      out << '>' << list.motions[i] << '\0';
+  }
   std::string bytes = out.str();
   FILE *f = std::fopen(path.c_str(), "wbe");
   bool written = f != nullptr &&
@@ -167,7 +181,14 @@ bool ReadShowList(const std::string &path, ShowList &list) {
     size_t nul = bytes.find('\0', at);
     if (nul == std::string::npos)
       return false; // cut short
-    read.pictures.push_back(bytes.substr(at, nul - at));
+    std::string entry = bytes.substr(at, nul - at);
+    if (entry[0] == '>' && read.motions.empty())
+      return false; // a motion of no picture
+    if (entry[0] == '>')
+      read.motions.back() = entry.substr(1);
+    else
+      read.pictures.push_back(std::move(entry));
+    read.motions.resize(read.pictures.size());
     at = nul + 1;
   }
   list = std::move(read);

@@ -20,15 +20,20 @@
 //                 key "after" (where a show stopped before)
 // then an empty line, then every picture's absolute path in the list's
 // order, each ended by a NUL byte (a path may hold any other byte,
-// newlines too). The first six are the pictures behind b1.jpg ... b6.jpg;
-// listed, the first round starts with the first.
+// newlines too); a Live Photo's is followed by ">" and the absolute path of
+// its motion, the MOV played once as it shows, ended by a NUL byte. The
+// first six are the pictures behind b1.jpg ... b6.jpg (a Live Photo's
+// motion also linked beside them, as b1.mov ...); listed, the first round
+// starts with the first.
 //
 // On the news pipe, each picture is one record, "f K PATH" or "n K PATH"
 // ended by a NUL byte: the list's next picture, placed in the listed order
 // right after picture K (its number in the list, from 0; -1: first). "f",
 // found by the launcher's walk of the library: it joins the round on; "n",
 // a photo new in the library: shuffled, it joins from the next round. A
-// record cut short is never taken.
+// Live Photo's record is "F K PATH" or "N K PATH", ended by a NUL byte,
+// then its motion's path, ended by a NUL byte. A record cut short is never
+// taken.
 //
 // On the seen pipe the viewer writes a line for each picture seen, "s N"
 // (its number in the list), and, shuffled, one as each round starts,
@@ -44,6 +49,7 @@ constexpr const char *kShowListFile = "show.list";
 
 struct ShowList {
   std::vector<std::string> pictures;
+  std::vector<std::string> motions; // each picture's, empty for none
   double seconds = 8, longestClip = 60;
   bool shuffled = false;
   int news = -1, seen = -1; // the pipes' descriptors, -1 for none
@@ -60,6 +66,7 @@ struct NewsRecord {
   bool found = true; // "f", else "n"
   int after = -1;
   std::string path;
+  std::string motion; // a Live Photo's, or empty
 };
 // Takes the whole records from the front of `bytes`, leaving a record cut
 // short there; false where a record is not one (the pipe is then given up).

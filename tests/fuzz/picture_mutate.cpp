@@ -161,7 +161,8 @@ int decodeInDecoder(Decoder &d, size_t size) {
   if (budget < 0)
     return 0;
   DecodeCommand c = {
-      0, 0, kind, d.readers, int64_t(size), budget, {kMaxSide, 0}, 0, 0};
+      0, 0,        kind, d.readers, int64_t(size), budget, {kMaxSide, 0}, 0,
+      0, kNoPhoto, 0,    0};
   DecodeResult r;
   if (WriteMessage(d.commands, c) && ReadMessage(d.results, r))
     return 0;

@@ -181,10 +181,27 @@ struct Animation {
 // One decoder plays one animation.
 Animation animation;
 
+// Where a played motion rests: a Motion Photo on its own photo, a Live
+// Photo's MOV on the photo beside it.
+void restOnThePhoto(const DecodeCommand &c, int fd, int photoFd,
+                    unsigned char *slot, DecodeResult &r) {
+  DecodeCommand still = c;
+  if (c.photo != kNoPhoto) {
+    still.kind = c.photoKind;
+    still.fileBytes = c.photoBytes;
+    fd = photoFd;
+  }
+  if (fd < 0 || still.kind < 0 || still.kind >= kPictureKindCount)
+    return;
+  DecodeStill(still, fd, slot, r);
+  r.index = c.index;
+  r.moving = 0;
+}
+
 } // namespace
 
-void DecodeNextFrame(const DecodeCommand &c, int fd, unsigned char *slot,
-                     DecodeResult &r) {
+void DecodeNextFrame(const DecodeCommand &c, int fd, int photoFd,
+                     unsigned char *slot, DecodeResult &r) {
   Animation &a = animation;
   if (!a.started) {
     a.started = true;
@@ -196,6 +213,8 @@ void DecodeNextFrame(const DecodeCommand &c, int fd, unsigned char *slot,
     size_t bytes = size_t(c.fileBytes);
     a.over =
         mapped == MAP_FAILED || !StartPlaying(a.playing, c.kind, file, bytes);
+    if (c.photo != kNoPhoto)
+      a.playing.plays = 1; // a Live Photo's motion, unlike a clip, plays once
     if (!a.over && !MayHoldAClip(c.kind))
       a.metadata = ReadMetadata(kPictureKinds[c.kind].metadata,
                                 ByteSource{-1, file, bytes});
@@ -205,13 +224,13 @@ void DecodeNextFrame(const DecodeCommand &c, int fd, unsigned char *slot,
   if (!a.over)
     KeepUp(a.playing, c.size, c.playedUs);
   if (a.over || !NextFrame(a.playing, frame, delayMs)) {
-    // A Motion Photo's clip played: the face rests on the photo again, as
-    // its last frame, decoded again.
-    bool rest = MayHoldAClip(c.kind) && !a.restedOnThePhoto;
+    // A Motion Photo's clip or a Live Photo's motion played: the face rests
+    // on the photo again, as its last frame, decoded again.
+    bool rest =
+        (MayHoldAClip(c.kind) || c.photo != kNoPhoto) && !a.restedOnThePhoto;
     a.over = a.restedOnThePhoto = true;
     if (rest) {
-      DecodeStill(c, fd, slot, r);
-      r.moving = 0;
+      restOnThePhoto(c, fd, photoFd, slot, r);
       r.atUs = a.playing.earlierPlaysUs;
       r.play = 1;
     }

@@ -14,6 +14,8 @@ void DecodeStill(const DecodeCommand &c, int fd, unsigned char *slot,
 // Hands over the next frame of the picture's animation, as a still is
 // handed over: from its first frame on, at the first such command, and
 // round again as often as the file says. A decoder plays one picture's
-// animation: once it is over or broken, no frame comes again.
-void DecodeNextFrame(const DecodeCommand &c, int fd, unsigned char *slot,
-                     DecodeResult &r);
+// animation: once it is over or broken, no frame comes again. A Motion
+// Photo's clip, and a Live Photo's motion (its photo open on `photoFd`),
+// play once and then hand over the photo again, as their last frame.
+void DecodeNextFrame(const DecodeCommand &c, int fd, int photoFd,
+                     unsigned char *slot, DecodeResult &r);

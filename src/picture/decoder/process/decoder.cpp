@@ -63,8 +63,10 @@ void DecoderMain(const DecoderSetup &setup) {
     // signal ends this process.
     setCpuTimer(c.cpuBudgetUs);
     unsigned char *slot = setup.slots + size_t(c.slot & 1) * kMaxPictureBytes;
+    bool photo = c.photo >= 0 && c.photo < fds.pictureCount;
     if (c.frame != 0)
-      DecodeNextFrame(c, fds.pictures[c.index], slot, r);
+      DecodeNextFrame(c, fds.pictures[c.index],
+                      photo ? fds.pictures[c.photo] : -1, slot, r);
     else
       DecodeStill(c, fds.pictures[c.index], slot, r);
     setCpuTimer(0);

@@ -33,9 +33,9 @@ struct Animation {
   // and the decoder drops what is late.
   bool clip = false, playedOnce = false;
   int64_t startedUs = 0;
-  // A Motion Photo's clip plays once, its decoder then gone and the face
-  // resting on the photo (its last frame), and again once all its faces
-  // have been turned away and one comes round.
+  // A Motion Photo's clip, or a Live Photo's motion, plays once, its
+  // decoder then gone and the face resting on the photo (its last frame),
+  // and again once all its faces have been turned away and one comes round.
   bool motionPhoto = false, resting = false, awayWhileResting = false;
   bool firstFrameShown = false;
   bool asked = false;   // a frame asked for, its answer not yet taken
@@ -64,21 +64,29 @@ void end(int i) {
   LetDecoderGo(a.d, a.asked);
   FreeSlots(a.d);
   close(a.source.fd);
+  ClosePicture(a.source.photo);
   playing[i] = playing[--playingCount];
   playing[playingCount] = Animation{};
 }
 
 bool ask(Animation &a) {
   const int64_t budget = a.source.frameBudgetUs;
+  const OpenedPicture &photo = a.source.photo;
+  uint32_t readers = kPictureKinds[a.source.kind].readers;
+  if (photo.fd >= 0)
+    readers |= kPictureKinds[photo.kind].readers;
   DecodeCommand c = {0,
                      0,
                      a.source.kind,
-                     kPictureKinds[a.source.kind].readers,
+                     readers,
                      a.source.bytes,
                      budget,
                      a.size,
                      1,
-                     a.clip ? NowUs() - a.startedUs : 0};
+                     a.clip ? NowUs() - a.startedUs : 0,
+                     photo.fd >= 0 ? 1 : kNoPhoto,
+                     photo.kind,
+                     photo.bytes};
   a.asked = SendPicture(a.d, c, kWallFactor * budget + kWallSlackUs);
   return a.asked;
 }
@@ -129,11 +137,16 @@ void show(Animation &a, int64_t now) {
 
 // Starts its decoder and asks for the first frame; false where it can't.
 bool start(Animation &a) {
-  // A clip's decoder yields to the cube: behind, it drops frames.
-  DecoderJob job = {&a.source.fd, 1, a.profile.data(), a.profile.size(),
-                    a.clip};
-  return MakeSlots(a.d) && StartDecoder(a.d, job, 1u << a.source.kind) &&
-         ask(a);
+  // A clip's decoder yields to the cube: behind, it drops frames. A Live
+  // Photo's has its photo as well.
+  const OpenedPicture &photo = a.source.photo;
+  int fds[2] = {a.source.fd, photo.fd};
+  DecoderJob job = {fds, photo.fd >= 0 ? 2 : 1, a.profile.data(),
+                    a.profile.size(), a.clip};
+  unsigned kinds = 1u << a.source.kind;
+  if (photo.fd >= 0)
+    kinds |= 1u << photo.kind;
+  return MakeSlots(a.d) && StartDecoder(a.d, job, kinds) && ask(a);
 }
 
 // Whether a face showing the animation is turned towards the eye.
@@ -201,6 +214,8 @@ bool PlayAnimation(const AnimationSource &source, const unsigned names[],
                    int count) {
   if (playingCount == kMaxAnimations || count <= 0 || count > kMaxPictures) {
     close(source.fd);
+    OpenedPicture photo = source.photo;
+    ClosePicture(photo);
     return false;
   }
   // A decoder gone makes writing to it fail, rather than end the viewer.
@@ -208,12 +223,13 @@ bool PlayAnimation(const AnimationSource &source, const unsigned names[],
   Animation &a = playing[playingCount++];
   a = Animation{};
   a.source = source;
-  a.motionPhoto = MayHoldAClip(source.kind);
+  a.motionPhoto = MayHoldAClip(source.kind) || source.photo.fd >= 0;
   a.clip = IsClip(source.kind) || a.motionPhoto;
   // Opening a clip inside a photo takes more than the photo's own frame
-  // budget may allow.
+  // budget may allow, and the last frame is the photo, decoded again.
   if (a.motionPhoto)
-    a.source.frameBudgetUs = std::max(a.source.frameBudgetUs, kClipBudgetUs);
+    a.source.frameBudgetUs = std::max(
+        {a.source.frameBudgetUs, kClipBudgetUs, source.photo.budgetUs});
   if (source.screenProfile != nullptr)
     a.profile.assign(source.screenProfile,
                      source.screenProfile + source.screenProfileSize);

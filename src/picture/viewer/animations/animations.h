@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "picture/viewer/decoders/decoding.h"
+
 // A picture to play, as the viewer opened it.
 struct AnimationSource {
   int fd; // taken over: closed when the animation ends
@@ -19,6 +21,10 @@ struct AnimationSource {
   int64_t frameBudgetUs;              // CPU time a frame may take
   const unsigned char *screenProfile; // copied here
   size_t screenProfileSize;
+  // Where the picture is a Live Photo's motion (its MOV), the photo: the
+  // motion plays once, and the face rests on the photo. Taken over as `fd`
+  // is; fd -1 for none.
+  OpenedPicture photo;
 };
 
 // Plays the picture on these textures (its first frame on them already):

@@ -278,7 +278,6 @@ bool AcceptAnswer(const DecoderProcess &d, const DecodeResult &r, int maxSide) {
   if (r.reader == kNoReader)
     return true;
   return r.reader >= 0 && r.reader < kLibraryCount && r.atUs >= 0 &&
-         r.play >= 0 &&
-         (d.readers & (1u << r.reader)) &&
+         r.play >= 0 && (d.readers & (1u << r.reader)) &&
          Fits(r.width, r.height, r.channels, maxSide);
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,10 +33,32 @@ void ClosePicture(OpenedPicture &p) {
   p = {};
 }
 
+OpenedPicture OpenMotion(const char *path, const OpenedPicture &photo) {
+  OpenedPicture motion;
+  if (photo.fd < 0 || (photo.kind != kJpegKind && photo.kind != kHeifKind))
+    return motion;
+  motion = OpenPicture(path, 0);
+  if (motion.fd >= 0 && (!IsClip(motion.kind) || motion.budgetUs <= 0))
+    ClosePicture(motion);
+  return motion;
+}
+
+OpenedPicture OpenMotionBeside(const char *path, const OpenedPicture &photo) {
+  std::string name = path;
+  size_t dot = name.rfind('.'), slash = name.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    dot = name.size();
+  OpenedPicture motion;
+  for (const char *ending : {".mov", ".MOV"})
+    if (motion.fd < 0)
+      motion = OpenMotion((name.substr(0, dot) + ending).c_str(), photo);
+  return motion;
+}
+
 bool SendStill(DecoderProcess &d, int index, const OpenedPicture &p,
                uint32_t readers, ShownSize size) {
-  DecodeCommand c = {index,      0,    p.kind, readers, p.bytes,
-                     p.budgetUs, size, 0,      0};
+  DecodeCommand c = {index, 0, p.kind, readers,  p.bytes, p.budgetUs,
+                     size,  0, 0,      kNoPhoto, 0,       0};
   return SendPicture(d, c, kWallFactor * p.budgetUs + kWallSlackUs);
 }
 

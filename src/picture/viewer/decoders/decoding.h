@@ -27,6 +27,13 @@ struct OpenedPicture {
 OpenedPicture OpenPicture(const char *path, int maxSide);
 void ClosePicture(OpenedPicture &p);
 
+// A Live Photo's motion: the clip at `path`, opened as OpenPicture does,
+// where `photo` is a JPEG or HEIC photo and the file a clip (else fd -1).
+OpenedPicture OpenMotion(const char *path, const OpenedPicture &photo);
+// Where the viewer finds a Live Photo's motion beside its photo at `path`:
+// the same name, ending ".mov" or ".MOV" in place of its own ending.
+OpenedPicture OpenMotionBeside(const char *path, const OpenedPicture &photo);
+
 // Hands a decoder the picture open at index 0 of its descriptors (or
 // `index`) to decode as a still, with the readers asked, within the
 // picture's budget; false where it can't be told (it is stopped then).

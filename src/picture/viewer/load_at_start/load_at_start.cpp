@@ -24,6 +24,9 @@ namespace {
 
 struct Picture {
   OpenedPicture file;
+  // A Live Photo's motion, the MOV beside it (OpenMotionBeside); fd -1 for
+  // none.
+  OpenedPicture motion;
   bool settled = false;
   bool moving = false; // an animation: played once the load is done
   // The earlier picture of the same file, whose decoding makes this one's
@@ -90,6 +93,7 @@ void openPictures(const char *const files[], Load &load) {
       (any ? load.forAnyDecoder : load.forReadiedDecoder).push(i);
       load.fds[i] = p.file.fd;
       p.settled = false;
+      p.motion = OpenMotionBeside(files[i], p.file);
     } else {
       ClosePicture(p.file);
     }
@@ -197,22 +201,30 @@ void makeTextures(Load &load, int picture, const unsigned char *pixels,
   load.pictures[picture].moving = r.moving != 0;
 }
 
-// Plays the animations among the pictures, on the textures made of them;
-// their descriptors go with them.
+// Plays the animations among the pictures, and the Live Photos' motions,
+// on the textures made of them; their descriptors go with them.
 void playMoving(Load &load, const unsigned textures[]) {
   for (int i = 0; i < load.count; i++) {
     Picture &p = load.pictures[i];
-    if (!p.moving || p.file.fd < 0)
+    bool live = !p.moving && p.motion.fd >= 0 && textures[i] != 0;
+    if ((!p.moving && !live) || p.file.fd < 0)
       continue;
     unsigned names[kMaxPictures];
     int count = 0;
     for (int j = i; j < load.count; j++)
       if ((j == i || load.pictures[j].sameAs == i) && textures[j] != 0)
         names[count++] = textures[j];
-    AnimationSource source = {p.file.fd,           p.file.bytes,
-                              p.file.kind,         p.file.budgetUs,
-                              load.screen.profile, load.screen.profileSize};
+    const OpenedPicture &played = live ? p.motion : p.file;
+    AnimationSource source = {played.fd,
+                              played.bytes,
+                              played.kind,
+                              played.budgetUs,
+                              load.screen.profile,
+                              load.screen.profileSize,
+                              live ? p.file : OpenedPicture{}};
     PlayAnimation(source, names, count);
+    if (live)
+      p.motion = {};
     p.file = {};
   }
 }
@@ -255,8 +267,10 @@ bool settle(Load &load, DecoderProcess &d, unsigned textures[], int readBy[]) {
 void endLoad(Load &load, const unsigned textures[]) {
   ReleasePool(load.pool);
   playMoving(load, textures);
-  for (int i = 0; i < load.count; i++)
+  for (int i = 0; i < load.count; i++) {
     ClosePicture(load.pictures[i].file);
+    ClosePicture(load.pictures[i].motion);
+  }
   ReleaseScreen(load.screen);
 }
 

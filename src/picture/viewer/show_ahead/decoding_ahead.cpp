@@ -46,8 +46,8 @@ struct Ahead {
   std::vector<MipmapLevel> mipmaps;
   bool mipmapsMade = false;
   // The picture being decoded, kept open for as long as it may turn out
-  // to be an animation, to be played from.
-  OpenedPicture opened;
+  // to be an animation, to be played from; and a Live Photo's motion.
+  OpenedPicture opened, motion;
 } ahead;
 
 void startAhead() {
@@ -64,9 +64,10 @@ void startAhead() {
 struct Opener {
   std::mutex lock;
   std::condition_variable asked;
-  std::string path; // to be opened; empty: nothing asked
+  std::string path;   // to be opened; empty: nothing asked
+  std::string motion; // and a Live Photo's motion, or empty
   std::atomic<bool> done{false};
-  OpenedPicture opened;
+  OpenedPicture opened, openedMotion;
 };
 // Never destroyed: its thread waits on it until the process ends (a
 // condition variable destroyed at exit with a thread waiting would hang
@@ -76,18 +77,22 @@ Opener &opener = *new Opener;
 // The opener's thread, for the whole run: one picture at a time.
 void openPictures(int maxSide) {
   for (;;) {
-    std::string path;
+    std::string path, motion;
     {
       std::unique_lock<std::mutex> held(opener.lock);
       opener.asked.wait(held, [] { return !opener.path.empty(); });
       path.swap(opener.path);
+      motion.swap(opener.motion);
     }
     opener.opened = OpenPicture(path.c_str(), maxSide);
+    opener.openedMotion = motion.empty()
+                              ? OpenedPicture{}
+                              : OpenMotion(motion.c_str(), opener.opened);
     opener.done.store(true, std::memory_order_release);
   }
 }
 
-void askToOpen(const std::string &path) {
+void askToOpen(const std::string &path, const std::string &motion) {
   static bool running = false;
   if (!running) {
     std::thread(openPictures, ahead.size.maxSide).detach();
@@ -96,13 +101,15 @@ void askToOpen(const std::string &path) {
   opener.done.store(false);
   std::lock_guard<std::mutex> held(opener.lock);
   opener.path = path.empty() ? "/" : path; // "/" is no picture either
+  opener.motion = motion;
   opener.asked.notify_one();
 }
 
 // Hands the picture opened to a new decoder; false where it is no picture
 // to decode or no decoder could be started.
-bool start(OpenedPicture o) {
+bool start(OpenedPicture o, OpenedPicture motion) {
   ahead.opened = {};
+  ahead.motion = motion;
   if (o.fd < 0)
     return false;
   bool started = false;
@@ -123,7 +130,8 @@ constexpr int64_t kRestUs = 1000 * 1000;
 
 } // namespace
 
-bool StartDecodingAhead(const std::string &path, int picture) {
+bool StartDecodingAhead(const std::string &path, const std::string &motion,
+                        int picture) {
   if (IsDecodingAhead() || NowUs() < ahead.restUntilUs)
     return false;
   if (!ahead.started)
@@ -131,7 +139,7 @@ bool StartDecodingAhead(const std::string &path, int picture) {
   ahead.picture = picture;
   ahead.opening = true;
   ahead.failed = ahead.answered = ahead.mipmapsMade = false;
-  askToOpen(path);
+  askToOpen(path, motion);
   return true;
 }
 
@@ -139,21 +147,31 @@ bool IsDecodingAhead() {
   return ahead.picture >= 0;
 }
 
-// The picture decoded, to be played where it is an animation; else its
-// descriptor is closed.
+// The picture decoded, to be played where it is an animation, or its
+// motion where it is a Live Photo; else their descriptors are closed.
 AnimationSource animationOf(const DecodeResult &r, bool made) {
-  OpenedPicture &o = ahead.opened;
+  OpenedPicture &o = ahead.opened, &motion = ahead.motion;
+  bool live = made && r.moving == 0 && motion.fd >= 0;
+  const OpenedPicture &played = live ? motion : o;
   AnimationSource a = {-1,
-                       o.bytes,
-                       o.kind,
-                       o.budgetUs,
+                       played.bytes,
+                       played.kind,
+                       played.budgetUs,
                        ahead.screen.profile,
-                       ahead.screen.profileSize};
-  if (made && r.moving != 0)
+                       ahead.screen.profileSize,
+                       {}};
+  if (live) {
+    a.fd = motion.fd;
+    a.photo = o;
+  } else if (made && r.moving != 0) {
     a.fd = o.fd;
-  else if (o.fd >= 0)
-    close(o.fd);
+    ClosePicture(motion);
+  } else {
+    ClosePicture(o);
+    ClosePicture(motion);
+  }
   o = {};
+  motion = {};
   return a;
 }
 
@@ -167,7 +185,7 @@ bool TakeDecodedAhead(int &picture, unsigned &texture,
     if (!opener.done.load(std::memory_order_acquire))
       return false;
     ahead.opening = false;
-    ahead.failed = !start(opener.opened);
+    ahead.failed = !start(opener.opened, opener.openedMotion);
     if (ahead.failed)
       ahead.restUntilUs = NowUs() + kRestUs;
     if (!ahead.failed)

@@ -11,7 +11,10 @@
 
 // Starts decoding the picture at `path`, the show's picture `picture`;
 // false when one is being decoded already.
-bool StartDecodingAhead(const std::string &path, int picture);
+// A Live Photo's `motion`, where it is not empty, is opened beside it, to
+// be played once it shows (TakeDecodedAhead).
+bool StartDecodingAhead(const std::string &path, const std::string &motion,
+                        int picture);
 
 // Whether a picture is being decoded.
 bool IsDecodingAhead();
