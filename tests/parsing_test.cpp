@@ -29,6 +29,7 @@
 #include "picture/decoder/pixels/metadata.h"
 #include "picture/kind_contents.h"
 #include "picture/kinds.h"
+#include "picture/live_photos.h"
 #include "picture/viewer/decoders/clock.h"
 #include "show/show_list.h"
 
@@ -427,6 +428,90 @@ INSTANTIATE_TEST_SUITE_P(
         Bytes{"NotAJpeg", "MotionPhoto_Data"_b + kMp4, "none"}),
     nameOf);
 
+// A Live Photo's content identifier, as an iPhone writes it: in the
+// photo's EXIF directory, Apple's maker note (its offsets from the note's
+// start), tag 0x11; in the MOV, the metadata key
+// com.apple.quicktime.content.identifier.
+const std::string kMoment = "8D1A7C40-3E5B-4F43-9A7E-1B2C3D4E5F60";
+std::string appleNote(const std::string &id, const char *maker = "Apple iOS") {
+  return std::string(maker, 9) + "\0\0\x01MM"_b + be16(1) + be16(0x0011) +
+         be16(2) + be32(unsigned(id.size()) + 1) + be32(32) + be32(0) + id +
+         "\0"_b;
+}
+// EXIF (big-endian) whose EXIF directory holds `note`, at `noteAt` unless
+// told otherwise.
+std::string exifWithNote(const std::string &note, unsigned noteAt = 44) {
+  return "MM"_b + be16(42) + be32(8) + be16(1) + be16(0x8769) + be16(4) +
+         be32(1) + be32(26) + be32(0) + be16(1) + be16(0x927c) + be16(7) +
+         be32(unsigned(note.size())) + be32(noteAt) + be32(0) + note;
+}
+std::string livePhotoJpeg(const std::string &exif) {
+  return "\xff\xd8"_b + segment(0xe1, kExifPrefix + exif) + kJpegFrame;
+}
+// A HEIC whose item 1 is its EXIF, placed by iloc in the mdat after it.
+std::string livePhotoHeic(const std::string &exif) {
+  std::string ftyp = isoBox("ftyp", "heic\0\0\0\0mif1heic"_b);
+  std::string infe =
+      isoBox("infe", "\x02\0\0\0"_b + be16(1) + be16(0) + "Exif"_b + "\0"_b);
+  std::string iinf = isoBox("iinf", "\0\0\0\0"_b + be16(1) + infe);
+  std::string item = be32(6) + kExifPrefix + exif;
+  auto iloc = [&](unsigned at) {
+    return isoBox("iloc", "\0\0\0\0\x44\0"_b + be16(1) + be16(1) + be16(0) +
+                              be16(1) + be32(at) + be32(unsigned(item.size())));
+  };
+  std::string meta = isoBox("meta", "\0\0\0\0"_b + iinf + iloc(0));
+  unsigned at = unsigned(ftyp.size() + meta.size() + 8);
+  return ftyp + isoBox("meta", "\0\0\0\0"_b + iinf + iloc(at)) +
+         isoBox("mdat", item);
+}
+// A MOV's moov with a QuickTime meta (no version and flags) whose keys
+// name `key` first.
+std::string livePhotoMov(const std::string &key, const std::string &id) {
+  std::string keys =
+      isoBox("keys", "\0\0\0\0"_b + be32(1) + be32(unsigned(key.size()) + 8) +
+                         "mdta" + key);
+  std::string data = isoBox("data", be32(1) + be32(0) + id);
+  std::string ilst =
+      isoBox("ilst", be32(unsigned(data.size()) + 8) + "\0\0\0\x01"_b + data);
+  std::string hdlr =
+      isoBox("hdlr", std::string(8, '\0') + "mdta" + std::string(13, '\0'));
+  return isoBox("ftyp", "qt  \0\0\0\0qt  "_b) + isoBox("wide", "") +
+         isoBox("moov", isoBox("meta", hdlr + keys + ilst));
+}
+const std::string kKey = "com.apple.quicktime.content.identifier";
+
+class ContentIdentifierTest : public ::testing::TestWithParam<Bytes> {};
+
+// Found where it is, nothing read past the file's end or the note's; what
+// is not Apple's, or not whole, is none.
+TEST_P(ContentIdentifierTest, FoundWhereAnIphoneWritesIt) {
+  const std::string &file = GetParam().file;
+  bool mov = file.compare(4, 8, "ftypqt  ") == 0;
+  EXPECT_EQ(GetParam().expected, mov ? MovContentIdentifier(of(file))
+                                     : PhotoContentIdentifier(of(file)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LivePhotos, ContentIdentifierTest,
+    ::testing::Values(
+        Bytes{"Jpeg", livePhotoJpeg(exifWithNote(appleNote(kMoment))), kMoment},
+        Bytes{"Heic", livePhotoHeic(exifWithNote(appleNote(kMoment))), kMoment},
+        Bytes{"Mov", livePhotoMov(kKey, kMoment), kMoment},
+        Bytes{"JpegOfAnotherMaker",
+              livePhotoJpeg(exifWithNote(appleNote(kMoment, "Canon iOS"))), ""},
+        Bytes{"JpegWithoutANote", livePhotoJpeg(exif(false, 1)), ""},
+        Bytes{"JpegNotePastItsExif",
+              livePhotoJpeg(exifWithNote(appleNote(kMoment), 46)), ""},
+        Bytes{"JpegIdentifierPastItsNote",
+              livePhotoJpeg(exifWithNote(appleNote(kMoment).substr(0, 40))),
+              ""},
+        Bytes{"HeicCutInItsExif",
+              livePhotoHeic(exifWithNote(appleNote(kMoment))).substr(0, 200),
+              ""},
+        Bytes{"MovOfAnotherKey",
+              livePhotoMov("com.apple.quicktime.make", "Apple"), ""}),
+    nameOf);
+
 TEST(NaturalOrder, AsFileManagersShowNames) {
   std::setlocale(LC_CTYPE, "C.UTF-8");
   struct Pair {
@@ -542,6 +627,36 @@ TEST_F(LibraryWalkTest, LivePhotoIsOnePhoto) {
              "2023/12/IMG_1.HEIC + 2023/12/img_1.mov", "2023/12/IMG_2.MOV",
              "photo 2.jpg", "photo 2.mp4", "photo 10.jpg"}),
       walked());
+}
+
+// Where both carry Apple's content identifier, a MOV of another moment is
+// a clip of its own, not the photo's motion (pairing by name alone plays
+// the wrong clip); where one has none, the name pairs them. The MOVs as
+// FFmpeg writes an iPhone's key.
+TEST_F(LibraryWalkTest, LivePhotoOfAnotherMomentIsAClip) {
+  auto mov = [&](const std::string &name, const std::string &id) {
+    std::string command =
+        "ffmpeg -v error -f lavfi -i color=s=16x16:d=0.2 -c:v libx264 "
+        "-movflags use_metadata_tags " +
+        (id.empty() ? "" : "-metadata " + kKey + "=" + id + " ") + "-f mov '" +
+        lib + "/" + name + "'";
+    ASSERT_EQ(0, std::system(command.c_str())) << command;
+  };
+  std::string other = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+  std::ofstream(lib + "/IMG_3.JPG", std::ios::binary)
+      << livePhotoJpeg(exifWithNote(appleNote(kMoment)));
+  mov("IMG_3.MOV", other);
+  std::ofstream(lib + "/IMG_4.JPG", std::ios::binary)
+      << livePhotoJpeg(exifWithNote(appleNote(kMoment)));
+  mov("IMG_4.MOV", kMoment);
+  std::ofstream(lib + "/IMG_5.HEIC", std::ios::binary)
+      << livePhotoHeic(exifWithNote(appleNote(kMoment)));
+  mov("IMG_5.mov", "");
+  using Names = std::vector<std::string>;
+  EXPECT_EQ((Names{"2023/5/a.jpg", "2023/12/b.jpg", "2023/12/c.jpg",
+                   "IMG_3.JPG", "IMG_3.MOV", "IMG_4.JPG + IMG_4.MOV",
+                   "IMG_5.HEIC + IMG_5.mov", "photo 2.jpg", "photo 10.jpg"}),
+            walked());
 }
 
 long long nowMs() {

@@ -13,6 +13,7 @@
 
 #include "launcher/natural_order.h"
 #include "picture/kinds.h"
+#include "picture/live_photos.h"
 
 namespace {
 
@@ -201,8 +202,10 @@ bool namedAsMotion(const std::string &name) {
 // A RAW photo and a JPEG or HEIC of the same name but for the ending (in
 // any case) are one photo, shown once: from the JPEG or HEIC, the camera's
 // own rendering of it. So are a Live Photo's HEIC or JPEG and its MOV,
-// shown as the photo, the MOV its motion (in `motions`).
-void oneOfEachPhoto(FolderListing &listing) {
+// shown as the photo, the MOV its motion (in `motions`), unless their
+// content identifiers say they are of two moments: then the MOV is a clip
+// of its own.
+void oneOfEachPhoto(const std::string &folder, FolderListing &listing) {
   auto &pictures = listing.pictures;
   std::map<std::string, std::string> rendered; // by stem: the photo's name
   for (const auto &p : pictures)
@@ -210,16 +213,19 @@ void oneOfEachPhoto(FolderListing &listing) {
       rendered.emplace(stem(p.first), p.first);
   if (rendered.empty())
     return;
-  pictures.erase(std::remove_if(pictures.begin(), pictures.end(),
-                                [&](const auto &p) {
-                                  auto photo = rendered.find(stem(p.first));
-                                  if (photo == rendered.end())
-                                    return false;
-                                  if (namedAsMotion(p.first))
-                                    listing.motions[photo->second] = p.first;
-                                  return namedAs(p.first, kCameraRawKind) ||
-                                         namedAsMotion(p.first);
-                                }),
+  auto partOfAPhoto = [&](const std::pair<std::string, PlaceKey> &p) {
+    auto photo = rendered.find(stem(p.first));
+    if (photo == rendered.end())
+      return false;
+    if (namedAs(p.first, kCameraRawKind))
+      return true;
+    if (!namedAsMotion(p.first) ||
+        !SameMoment(folder + "/" + photo->second, folder + "/" + p.first))
+      return false;
+    listing.motions[photo->second] = p.first;
+    return true;
+  };
+  pictures.erase(std::remove_if(pictures.begin(), pictures.end(), partOfAPhoto),
                  pictures.end());
 }
 
@@ -259,7 +265,7 @@ bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
       out.pictures.push_back({e->d_name, KeyIn(key, e->d_name, false)});
   }
   closedir(dir);
-  oneOfEachPhoto(out);
+  oneOfEachPhoto(path, out);
   auto byKey = [](const auto &a, const auto &b) {
     int order = compareKeys(a.second, b.second);
     return order != 0 ? order < 0 : a.first < b.first;

@@ -3,7 +3,8 @@
 // itself runs outside any sandbox, the metadata reading a decoder does
 // (which way up, and the colour description, down to a PNG's compressed
 // profile), and its walks over animations (APNG's chunks, GIF's blocks) and
-// the finding of a Motion Photo's clip. Every
+// the finding of a Motion Photo's clip, and a Live Photo's identifiers,
+// which the launcher reads. Every
 // input is read both from memory (as a decoder reads it) and through a
 // descriptor (as the viewer does), and the two must agree.
 //
@@ -19,6 +20,7 @@
 #include "picture/decoder/libraries/motion_photo.h"
 #include "picture/decoder/pixels/metadata.h"
 #include "picture/kinds.h"
+#include "picture/live_photos.h"
 
 // Every APNG frame lies within its canvas and its data within the file;
 // a GIF's walk finds at most two images.
@@ -88,5 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (orientation < 1 || orientation > 8)
     abort();
   walkAnimations(data, size);
+  // A Live Photo's content identifiers, read alike both ways.
+  if (PhotoContentIdentifier(memory) != PhotoContentIdentifier(file) ||
+      MovContentIdentifier(memory) != MovContentIdentifier(file))
+    abort();
   return 0;
 }

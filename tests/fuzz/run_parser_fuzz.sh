@@ -11,7 +11,7 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
   -fno-sanitize-recover=all -I "$src/src" \
   "$src/tests/fuzz/parser_fuzz.cpp" "$src/src/picture/bytes.cpp" \
   "$src/src/picture/kinds.cpp" "$src/src/picture/kind_headers.cpp" \
-  "$src/src/picture/kind_contents.cpp" \
+  "$src/src/picture/kind_contents.cpp" "$src/src/picture/live_photos.cpp" \
   "$src/src/picture/decoder/pixels/metadata.cpp" \
   "$src/src/picture/decoder/libraries/apng_chunks.cpp" \
   "$src/src/picture/decoder/libraries/gif_blocks.cpp" \
