@@ -373,7 +373,8 @@ TEST_F(LauncherTest, SlowLibraryStartsAfterTheFoldersOnTheWay) {
 
 // A Live Photo's motion goes with its photo: linked beside the face that
 // shows it (b2.mov beside b2.jpg, where the viewer looks), and in the
-// show's list after the photo; the photo alone is shown, once.
+// show's list after the photo; the photo alone is shown, once. So is one
+// named by itself.
 TEST_F(LauncherTest, LivePhotoTakesItsMotionToTheViewer) {
   for (const char *name : {"IMG_1.JPG", "IMG_2.HEIC", "IMG_3.jpg", "IMG_4.jpg",
                            "IMG_5.jpg", "IMG_6.jpg", "IMG_7.jpg", "IMG_8.JPG"})
@@ -404,6 +405,12 @@ TEST_F(LauncherTest, LivePhotoTakesItsMotionToTheViewer) {
               list.motions[i])
         << "picture " << i;
   }
+  // Named by itself, it finds its MOV beside it (on all six faces).
+  ASSERT_EQ(0, launch({"IMG_2.HEIC"}).status);
+  std::string six;
+  for (int face = 0; face < 6; face++)
+    six += at + "IMG_2.MOV\n";
+  EXPECT_EQ(six, read_file(bin + "/motions"));
 }
 
 TEST_F(LauncherTest, HelpAndVersion) {

@@ -74,6 +74,8 @@ bool inThisPart(const LibraryWalk &w, const PlaceKey &key, bool isFolder) {
   return w.wrapped ? order <= 0 : order > 0;
 }
 
+std::string motionBeside(const std::string &photo);
+
 void pushRoots(LibraryWalk &w) {
   for (size_t i = w.roots.size(); i-- > 0;) {
     struct stat st;
@@ -83,7 +85,8 @@ void pushRoots(LibraryWalk &w) {
       w.stack.push_back({true, int(i), w.roots[i], key, {}});
     } else if (inThisPart(w, key, false)) {
       LibraryWalk::Pending picture = {false, int(i), "", key, {}};
-      picture.pictures.push_back({w.roots[i], key, ""});
+      picture.pictures.push_back(
+          {w.roots[i], key, w.clips ? motionBeside(w.roots[i]) : ""});
       w.stack.push_back(picture);
     }
   }
@@ -197,6 +200,30 @@ std::string stem(const std::string &name) {
 bool namedAsMotion(const std::string &name) {
   size_t dot = name.rfind('.');
   return dot != name.npos && strcasecmp(name.c_str() + dot, ".mov") == 0;
+}
+
+// A Live Photo named by itself: its MOV, the same name but for the ending
+// (any case) in the same folder, of the same moment; empty for none.
+std::string motionBeside(const std::string &photo) {
+  size_t slash = photo.rfind('/');
+  std::string folder = slash == photo.npos ? "." : photo.substr(0, slash);
+  std::string name = slash == photo.npos ? photo : photo.substr(slash + 1);
+  if (!namedAs(name, kJpegKind) && !namedAs(name, kHeifKind))
+    return "";
+  DIR *dir = opendir(folder.empty() ? "/" : folder.c_str());
+  std::string motion;
+  while (dir != nullptr && motion.empty())
+    if (dirent *e = readdir(dir)) {
+      std::string other = e->d_name, path = folder + "/" + other;
+      if (namedAsMotion(other) && stem(other) == stem(name) &&
+          SameMoment(photo, path))
+        motion = path;
+    } else {
+      break;
+    }
+  if (dir != nullptr)
+    closedir(dir);
+  return motion;
 }
 
 // A RAW photo and a JPEG or HEIC of the same name but for the ending (in
