@@ -4,9 +4,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 // After GoogleTest, which names a type None, a macro here.
@@ -912,6 +916,98 @@ TEST(PhotoFrame, ScreenOffStopsTheViewerAndTurnsTheScreenOff) {
   EXPECT_TRUE(launcher.wait_frames(frames + 20)) << "drawing again";
   EXPECT_NE("0,0,0", middleOfTheWindow()) << "the cube shows again";
   EXPECT_EQ("", launcher.stop());
+  remove_tree(dir);
+}
+
+// Where the cube is in a screenshot of a black screen: the box of what is
+// not black, as "width height x y" (1 1 ... where all is black).
+struct Shown {
+  int width = 0, height = 0, x = 0, y = 0;
+};
+Shown shownIn(const std::string &png) {
+  Shown s;
+  std::istringstream(run_command(
+      "convert " + png + " -fuzz 5% -trim -format '%w %h %X %Y' info:")) >>
+      s.width >> s.height >> s.x >> s.y;
+  return s;
+}
+
+// As on a Raspberry Pi without a desktop, under cage (a kiosk compositor;
+// here on its headless output, 1280 x 720, as the user nobody, for cage
+// will not run as root), the launcher's viewer in XWayland: the cube fills
+// cage's output, undistorted, and at night (XWayland has no DPMS; wlopm,
+// where it is installed, would turn the output off) the screen is black,
+// the viewer's window hidden, and the viewer stopped; in the morning it
+// fills the output again. Screenshots by grim, through cage's screencopy.
+TEST(PhotoFrame, UnderCage) {
+  ON_A_SCREEN_OF_ITS_OWN();
+  if (run_command(
+          "for p in cage grim Xwayland; do command -v $p; done | wc -l") !=
+      "3\n")
+    GTEST_SKIP() << "needs cage, grim and Xwayland";
+  if (!run_command("command -v wlopm").empty())
+    GTEST_SKIP() << "wlopm would turn the output off: no screenshot of it";
+  std::string dir = make_temp_dir(), xdg = dir + "/xdg";
+  mkdir(xdg.c_str(), 0700);
+  mkdir((dir + "/state").c_str(), 0700);
+  run_command("chown -R 65534:65534 " + dir + " && chmod 755 " + dir);
+  time_t start = time(nullptr);
+  std::string range = timeOfDayIn(8) + "-" + timeOfDayIn(16);
+  pid_t cage = fork();
+  if (cage == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+      _exit(126);
+    setenv("HOME", dir.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", xdg.c_str(), 1);
+    setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+    setenv("WLR_BACKENDS", "headless", 1);
+    setenv("WLR_RENDERER", "pixman", 1);
+    setenv("WLR_LIBINPUT_NO_DEVICES", "1", 1);
+    unsetenv("DISPLAY");
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    execlp("cage", "cage", "--", LAUNCHER_BINARY, "--fullscreen",
+           "--screen-off", range.c_str(), PICTURES_DIR,
+           static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  std::string grim = "XDG_RUNTIME_DIR=" + xdg +
+                     " WAYLAND_DISPLAY=wayland-0 grim " + dir + "/shot.png";
+  auto shotAt = [&](int second) {
+    while (time(nullptr) < start + second)
+      usleep(100000);
+    EXPECT_EQ("", run_command(grim + " 2>&1")) << "at " << second << " s";
+    return shownIn(dir + "/shot.png");
+  };
+  auto viewerState = [&] {
+    std::string pid = run_command("pgrep -u 65534 -x vorlix");
+    return pid.empty() ? '?' : stateOf(std::atoi(pid.c_str()));
+  };
+  for (int second : {6, 13, 21}) {
+    SCOPED_TRACE("at " + std::to_string(second) + " s, the range 8-16 s");
+    Shown s = shotAt(second);
+    char state = viewerState();
+    if (second == 13) {
+      EXPECT_EQ('T', state) << "the viewer stopped at night";
+      EXPECT_LE(s.height, 1)
+          << "black at night: " << s.width << "x" << s.height;
+      continue;
+    }
+    EXPECT_NE('T', state);
+    EXPECT_NE('?', state) << "no viewer";
+    // Filling 1280 x 720: the cube in its middle, half its height and more;
+    // undistorted, about as wide as high (a 480 x 360 window stretched
+    // would make it a third wider).
+    EXPECT_NEAR(640, s.x + s.width / 2, 60) << s.x << " " << s.width;
+    EXPECT_NEAR(360, s.y + s.height / 2, 60) << s.y << " " << s.height;
+    EXPECT_GT(s.height, 300);
+    EXPECT_GT(s.width, 0.75 * s.height);
+    EXPECT_LT(s.width, 1.1 * s.height);
+  }
+  kill(cage, SIGTERM);
+  waitpid(cage, nullptr, 0);
+  run_command("pkill -u 65534 -x vorlix; pkill -u 65534 -x Xwayland");
   remove_tree(dir);
 }
 

@@ -40,23 +40,40 @@ void fillTheScreen(Display *d, pid_t viewer) {
 
 struct Night {
   bool off = false, turnedOff = false;
-  Window cover = 0;
+  Window cover = 0, hidden = 0; // the black cover, or the viewer hidden
+  bool fullscreen = false;
 };
 
-void toNight(Display *d, pid_t viewer, Night &n) {
-  kill(-viewer, SIGTSTP); // the viewer and its decoders
+// The screen off where it can be, else black: on X a cover over it, under
+// Wayland the viewer's window hidden while it still runs (cage shows no
+// change once it is stopped). Then the viewer and its decoders stopped.
+void toNight(Display *d, pid_t viewer, Night &n, bool fullscreen) {
   n.turnedOff = TurnTheScreen(d, false);
-  if (!n.turnedOff && d != nullptr)
+  Window w = d != nullptr && !n.turnedOff && UnderWayland()
+                 ? FindViewerWindow(d, viewer)
+                 : 0;
+  if (w != 0) {
+    HideTheViewer(d, w, true);
+    n.hidden = w;
+  } else if (!n.turnedOff && d != nullptr) {
     n.cover = CoverTheScreen(d, 0);
+  }
+  kill(-viewer, SIGTSTP);
   n.off = true;
+  n.fullscreen = fullscreen;
 }
 
 void toDay(Display *d, pid_t viewer, Night &n) {
+  kill(-viewer, SIGCONT);
   if (n.turnedOff)
     TurnTheScreen(d, true);
   if (n.cover != 0)
     n.cover = CoverTheScreen(d, n.cover);
-  kill(-viewer, SIGCONT);
+  if (n.hidden != 0) {
+    HideTheViewer(d, n.hidden, false);
+    if (n.fullscreen) // shown again, its window asks anew
+      FillTheScreen(d, n.hidden);
+  }
   n = {};
 }
 
@@ -72,7 +89,7 @@ void run(PhotoFrame frame, pid_t viewer) {
     int now = SecondOfTheDayNow();
     bool off = ScreenOffAt(frame.screenOff, now);
     if (off && !night.off)
-      toNight(d, viewer, night);
+      toNight(d, viewer, night, frame.fullscreen);
     else if (!off && night.off)
       toDay(d, viewer, night);
     int next = SecondsToNextChange(frame.screenOff, now);

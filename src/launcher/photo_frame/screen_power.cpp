@@ -77,7 +77,7 @@ void hidePointer(Display *d, Window w) {
 
 // Runs wlopm with `power` for every output; whether it did.
 bool wlopm(const char *power) {
-  if (std::getenv("WAYLAND_DISPLAY") == nullptr)
+  if (!UnderWayland())
     return false;
   pid_t pid = fork();
   if (pid == 0) {
@@ -150,4 +150,18 @@ Window CoverTheScreen(Display *d, Window cover) {
   XMapRaised(d, w);
   XFlush(d);
   return w;
+}
+
+bool UnderWayland() {
+  return std::getenv("WAYLAND_DISPLAY") != nullptr;
+}
+
+void HideTheViewer(Display *d, Window viewer, bool hide) {
+  if (hide)
+    XUnmapWindow(d, viewer);
+  else
+    XMapRaised(d, viewer);
+  XSync(d, False);
+  if (hide)
+    usleep(1000 * 1000); // a frame or two drawn without it, cores busy
 }

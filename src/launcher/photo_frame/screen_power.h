@@ -22,3 +22,13 @@ bool TurnTheScreen(Display *display, bool on);
 // A black window over the whole screen, for a screen that can't be turned
 // off; 0 to take it away again.
 Window CoverTheScreen(Display *display, Window cover);
+
+// Whether the X server is XWayland, under a Wayland compositor.
+bool UnderWayland();
+
+// Under a Wayland compositor, the black screen is the viewer's window
+// hidden (unmapped): cage, for one, shows nothing behind it, and shows no
+// window that comes after the viewer was stopped (no cover). Hides it and
+// gives the compositor time to show the screen without it; or shows it
+// again.
+void HideTheViewer(Display *display, Window viewer, bool hide);
