@@ -96,7 +96,8 @@ std::string viewerPath() {
 
 // The private folder with links b1.jpg ... b6.jpg to the pictures (and
 // b1.mov ... to the motions of those that are Live Photos) and, for a show,
-// its list; empty when it can't be made.
+// its list (`show`'s settings, the choice's pictures); empty when it can't
+// be made.
 std::string linkFaces(const Choice &choice, ShowList show) {
   const std::vector<std::string> &pictures = choice.pictures;
   const char *base = std::getenv("XDG_RUNTIME_DIR");
@@ -116,6 +117,8 @@ std::string linkFaces(const Choice &choice, ShowList show) {
       symlink(AbsolutePath(motion).c_str(),
               MotionFile(folder, int(i) + 1).c_str());
   }
+  show.pictures = choice.show;
+  show.motions = choice.showMotions;
   if (!show.pictures.empty()) { // without it, the first six only
     for (std::string &picture : show.pictures)
       picture = AbsolutePath(picture);
@@ -257,8 +260,6 @@ int main(int argc, char **argv) {
   int news[2] = {-1, -1}, seen[2] = {-1, -1};
   if (choice.more && !showPipes(news, seen, r.show))
     return 1;
-  r.show.pictures = std::move(choice.show);
-  r.show.motions = std::move(choice.showMotions);
   std::string folder = linkFaces(choice, r.show);
   if (folder.empty()) {
     complain(std::string("can't make a folder for the pictures: ") +
