@@ -950,6 +950,12 @@ TEST(PhotoFrame, UnderCage) {
   std::string dir = make_temp_dir(), xdg = dir + "/xdg";
   mkdir(xdg.c_str(), 0700);
   mkdir((dir + "/state").c_str(), 0700);
+  // The programs and the pictures where the user nobody can reach them (a
+  // clone in /root can't be).
+  for (const char *program : {LAUNCHER_BINARY, VORLIX_BINARY, DECODER_BINARY})
+    run_command(std::string("cp ") + program + " " + dir);
+  run_command("mkdir " + dir + "/pictures && cp " + PICTURES_DIR + "/b?.jpg " +
+              dir + "/pictures");
   run_command("chown -R 65534:65534 " + dir + " && chmod 755 " + dir);
   time_t start = time(nullptr);
   std::string range = timeOfDayIn(8) + "-" + timeOfDayIn(16);
@@ -964,11 +970,11 @@ TEST(PhotoFrame, UnderCage) {
     setenv("WLR_RENDERER", "pixman", 1);
     setenv("WLR_LIBINPUT_NO_DEVICES", "1", 1);
     unsetenv("DISPLAY");
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-    execlp("cage", "cage", "--", LAUNCHER_BINARY, "--fullscreen",
-           "--screen-off", range.c_str(), PICTURES_DIR,
+    int log = open((dir + "/cage.log").c_str(), O_WRONLY | O_CREAT, 0600);
+    dup2(log, STDOUT_FILENO);
+    dup2(log, STDERR_FILENO);
+    execlp("cage", "cage", "--", (dir + "/vorlix-open").c_str(), "--fullscreen",
+           "--screen-off", range.c_str(), (dir + "/pictures").c_str(),
            static_cast<char *>(nullptr));
     _exit(127);
   }
@@ -977,7 +983,8 @@ TEST(PhotoFrame, UnderCage) {
   auto shotAt = [&](int second) {
     while (time(nullptr) < start + second)
       usleep(100000);
-    EXPECT_EQ("", run_command(grim + " 2>&1")) << "at " << second << " s";
+    EXPECT_EQ("", run_command(grim + " 2>&1"))
+        << "at " << second << " s; cage said: " << read_file(dir + "/cage.log");
     return shownIn(dir + "/shot.png");
   };
   auto viewerState = [&] {
