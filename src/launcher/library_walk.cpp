@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "launcher/natural_order.h"
+#include "launcher/one_photo.h"
 #include "picture/kinds.h"
-#include "picture/live_photos.h"
 
 namespace {
 
@@ -74,8 +74,6 @@ bool inThisPart(const LibraryWalk &w, const PlaceKey &key, bool isFolder) {
   return w.wrapped ? order <= 0 : order > 0;
 }
 
-std::string motionBeside(const std::string &photo);
-
 void pushRoots(LibraryWalk &w) {
   for (size_t i = w.roots.size(); i-- > 0;) {
     struct stat st;
@@ -86,7 +84,7 @@ void pushRoots(LibraryWalk &w) {
     } else if (inThisPart(w, key, false)) {
       LibraryWalk::Pending picture = {false, int(i), "", key, {}};
       picture.pictures.push_back(
-          {w.roots[i], key, w.clips ? motionBeside(w.roots[i]) : ""});
+          {w.roots[i], key, w.clips ? MotionBeside(w.roots[i]) : ""});
       w.stack.push_back(picture);
     }
   }
@@ -181,83 +179,6 @@ bool KeyAbove(const PlaceKey &a, const PlaceKey &b) {
   return a.size() < b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
-namespace {
-
-// Whether a file is named as a camera's RAW photo, or as the JPEG or HEIC
-// the camera makes of the same shot; and its name without its ending, in
-// lower case.
-bool namedAs(const std::string &name, PictureKindId kind) {
-  return KindNamed(name.c_str()) == kind;
-}
-std::string stem(const std::string &name) {
-  std::string s = name.substr(0, name.rfind('.'));
-  for (char &c : s)
-    c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-// An iPhone's Live Photo: the MOV of its motion beside the photo.
-bool namedAsMotion(const std::string &name) {
-  size_t dot = name.rfind('.');
-  return dot != name.npos && strcasecmp(name.c_str() + dot, ".mov") == 0;
-}
-
-// A Live Photo named by itself: its MOV, the same name but for the ending
-// (any case) in the same folder, of the same moment; empty for none.
-std::string motionBeside(const std::string &photo) {
-  size_t slash = photo.rfind('/');
-  std::string folder = slash == photo.npos ? "." : photo.substr(0, slash);
-  std::string name = slash == photo.npos ? photo : photo.substr(slash + 1);
-  if (!namedAs(name, kJpegKind) && !namedAs(name, kHeifKind))
-    return "";
-  DIR *dir = opendir(folder.empty() ? "/" : folder.c_str());
-  std::string motion;
-  while (dir != nullptr && motion.empty())
-    if (dirent *e = readdir(dir)) {
-      std::string other = e->d_name, path = folder + "/" + other;
-      if (namedAsMotion(other) && stem(other) == stem(name) &&
-          SameMoment(photo, path))
-        motion = path;
-    } else {
-      break;
-    }
-  if (dir != nullptr)
-    closedir(dir);
-  return motion;
-}
-
-// A RAW photo and a JPEG or HEIC of the same name but for the ending (in
-// any case) are one photo, shown once: from the JPEG or HEIC, the camera's
-// own rendering of it. So are a Live Photo's HEIC or JPEG and its MOV,
-// shown as the photo, the MOV its motion (in `motions`), unless their
-// content identifiers say they are of two moments: then the MOV is a clip
-// of its own.
-void oneOfEachPhoto(const std::string &folder, FolderListing &listing) {
-  auto &pictures = listing.pictures;
-  std::map<std::string, std::string> rendered; // by stem: the photo's name
-  for (const auto &p : pictures)
-    if (namedAs(p.first, kJpegKind) || namedAs(p.first, kHeifKind))
-      rendered.emplace(stem(p.first), p.first);
-  if (rendered.empty())
-    return;
-  auto partOfAPhoto = [&](const std::pair<std::string, PlaceKey> &p) {
-    auto photo = rendered.find(stem(p.first));
-    if (photo == rendered.end())
-      return false;
-    if (namedAs(p.first, kCameraRawKind))
-      return true;
-    if (!namedAsMotion(p.first) ||
-        !SameMoment(folder + "/" + photo->second, folder + "/" + p.first))
-      return false;
-    listing.motions[photo->second] = p.first;
-    return true;
-  };
-  pictures.erase(std::remove_if(pictures.begin(), pictures.end(), partOfAPhoto),
-                 pictures.end());
-}
-
-} // namespace
-
 bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
                 bool clips, FolderListing &out) {
   if (path.size() >= PATH_MAX)
@@ -292,7 +213,7 @@ bool ListFolder(const std::string &path, const PlaceKey &key, bool subfolders,
       out.pictures.push_back({e->d_name, KeyIn(key, e->d_name, false)});
   }
   closedir(dir);
-  oneOfEachPhoto(path, out);
+  OneOfEachPhoto(path, out);
   auto byKey = [](const auto &a, const auto &b) {
     int order = compareKeys(a.second, b.second);
     return order != 0 ? order < 0 : a.first < b.first;

@@ -38,6 +38,26 @@ bool readAll(const std::string &path, std::string &bytes) {
   return read;
 }
 
+// The pictures' paths from `at` on, each a Live Photo's motion after it;
+// false where they are cut short, or a motion is of no picture.
+bool readEntries(const std::string &bytes, size_t at, ShowList &read) {
+  while (at < bytes.size()) {
+    size_t nul = bytes.find('\0', at);
+    if (nul == std::string::npos)
+      return false;
+    std::string entry = bytes.substr(at, nul - at);
+    if (entry[0] == '>' && read.motions.empty())
+      return false;
+    if (entry[0] == '>')
+      read.motions.back() = entry.substr(1);
+    else
+      read.pictures.push_back(std::move(entry));
+    read.motions.resize(read.pictures.size());
+    at = nul + 1;
+  }
+  return true;
+}
+
 } // namespace
 
 uint64_t ShuffleKey(uint64_t seed, const std::string &path) {
@@ -177,20 +197,8 @@ bool ReadShowList(const std::string &path, ShowList &list) {
       return false;
     }
   }
-  for (size_t at = end + 2; at < bytes.size();) {
-    size_t nul = bytes.find('\0', at);
-    if (nul == std::string::npos)
-      return false; // cut short
-    std::string entry = bytes.substr(at, nul - at);
-    if (entry[0] == '>' && read.motions.empty())
-      return false; // a motion of no picture
-    if (entry[0] == '>')
-      read.motions.back() = entry.substr(1);
-    else
-      read.pictures.push_back(std::move(entry));
-    read.motions.resize(read.pictures.size());
-    at = nul + 1;
-  }
+  if (!readEntries(bytes, end + 2, read))
+    return false;
   list = std::move(read);
   return true;
 }
